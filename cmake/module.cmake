@@ -1,0 +1,27 @@
+# zendro_add_module(<name> SOURCES <files...> [LIBS <libs...>])
+# Builds the tool module <name>_<bits><suffix> (zendro_kardel_64.so, zendro_kardel_32.p, ...) from
+# the frame and the given tool sources, and installs it into dist/<platform>/.
+# The module exports `_mod_descrip` only and links nothing of the C++ runtime.
+function(zendro_add_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES} $<TARGET_OBJECTS:zendro_frame>)
+  target_link_libraries(${name} PRIVATE zendro_frame_helpers zendro_module_flags ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(${name} PROPERTIES
+    PREFIX "" SUFFIX "${ZENDRO_MODULE_SUFFIX}" OUTPUT_NAME "${name}_${ZENDRO_BITS}"
+    LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/modules"
+    POSITION_INDEPENDENT_CODE ON)
+  if(WIN32)
+    target_link_options(${name} PRIVATE
+      "${PROJECT_SOURCE_DIR}/frame/module.def" -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+  else()
+    target_link_options(${name} PRIVATE
+      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frame/module.version"
+      -Wl,-z,defs -Wl,--gc-sections -Wl,--as-needed -static-libstdc++ -static-libgcc)
+    target_link_libraries(${name} PRIVATE m)
+  endif()
+  set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS
+    "${PROJECT_SOURCE_DIR}/frame/module.version" "${PROJECT_SOURCE_DIR}/frame/module.def")
+  install(TARGETS ${name} LIBRARY DESTINATION . COMPONENT modules)
+  set_property(GLOBAL APPEND PROPERTY ZENDRO_MODULES ${name})
+endfunction()

@@ -1,0 +1,30 @@
+option(ZENDRO_TESTS "Build the host simulator tests" ON)
+option(ZENDRO_BENCH "Build the benchmarks (needs Google Benchmark for the target)" OFF)
+option(ZENDRO_PEDANTIC "Turn on the project's compiler warnings" ON)
+option(ZENDRO_WERROR "Treat compiler warnings as errors" OFF)
+option(ZENDRO_SANITIZE "Build everything with the address and undefined-behaviour sanitizers" OFF)
+
+# Warnings for everything the project compiles.
+add_library(zendro_warnings INTERFACE)
+if(ZENDRO_PEDANTIC)
+  target_compile_options(zendro_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wformat=2)
+endif()
+if(ZENDRO_WERROR)
+  target_compile_options(zendro_warnings INTERFACE -Werror)
+endif()
+
+# Code that ends up inside a module: no exceptions, no RTTI, nothing from the C++ runtime, hidden
+# symbols. -fno-tree-slp-vectorize: GCC 12 at -O2 on x86-64 merges double->float->double pairs
+# of adjacent elements and drops the rounding to single precision; the tools rely on it.
+add_library(zendro_module_flags INTERFACE)
+target_link_libraries(zendro_module_flags INTERFACE zendro_warnings)
+target_compile_options(zendro_module_flags INTERFACE
+  -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+  -fvisibility=hidden -fvisibility-inlines-hidden -ffunction-sections -fdata-sections
+  -fno-tree-slp-vectorize -ffp-contract=off
+  $<$<BOOL:${ZENDRO_PEDANTIC}>:-Wconversion -Wsign-conversion>)
+
+if(ZENDRO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

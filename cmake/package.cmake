@@ -1,0 +1,11 @@
+# Release packages: one ZIP per platform with the modules and the install note.
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/INSTALL.txt" DESTINATION . COMPONENT modules OPTIONAL)
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME zendro-tools)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME "zendro-tools-${PROJECT_VERSION}-${ZENDRO_PLATFORM}")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_COMPONENTS_ALL modules)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+set(CPACK_PACKAGE_DIRECTORY "${PROJECT_SOURCE_DIR}/dist/packages")
+include(CPack)

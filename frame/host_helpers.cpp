@@ -1,0 +1,171 @@
+// SPDX-License-Identifier: MIT
+#include "frame/host_helpers.h"
+
+#include <math.h>
+#include <string.h>
+
+// ---- Scene ------------------------------------------------------------------------------------
+
+double frame_now(void) { return frame_host.time->time; }
+
+const host_item *frame_selection(void) { return frame_host.interface_info->selected; }
+
+void frame_item_param(host_item item, int32_t code, double out[3]) {
+    frame_host.item->param(item, code, frame_now(), out);
+}
+
+void frame_key_write(host_envelope env, double value) {
+    if (!env || !isfinite(value)) return;
+    const double now = frame_now();
+    host_key key = frame_host.envelopes->find_key(env, now);
+    if (key) {
+        frame_host.envelopes->set_key_value(env, key, HOST_KEY_VALUE, &value);
+    } else {
+        frame_host.envelopes->create_key(env, now, value);
+    }
+}
+
+int frame_span_match(const char *name, const char *target) { return name && strspn(name, target) > 9; }
+
+void frame_find_envelopes(host_item item, const char *const *targets, int count, host_envelope *out) {
+    for (int t = 0; t < count; ++t) out[t] = nullptr;
+    const host_channel_info_v2 *channels = frame_host.channel;
+    host_group group = frame_host.item->channel_group(item);
+    for (host_channel ch = channels->next_channel(group, nullptr); ch; ch = channels->next_channel(group, ch)) {
+        const char *name = channels->channel_name(ch);
+        for (int t = 0; t < count; ++t) {
+            if (frame_span_match(name, targets[t])) out[t] = channels->channel_envelope(ch);
+        }
+    }
+}
+
+// ---- Viewport ---------------------------------------------------------------------------------
+
+int frame_project(int32_t viewport, const double world[3], double *x, double *y, double *z) {
+    *x = *y = *z = NAN;
+    frame_host.viewport->project(viewport, world, x, y, z);
+    return isfinite(*x) && isfinite(*y);
+}
+
+int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half) {
+    double ax, ay, az, px, py, pz;
+    frame_project(viewport, anchor, &ax, &ay, &az);
+    frame_project(viewport, point, &px, &py, &pz);
+    return ax - half < px && px < ax + half && ay - half < py && py < ay + half;
+}
+
+void frame_snap_to_grid(int32_t viewport, double p[3]) {
+    const double g = frame_host.viewport->grid_size(viewport);
+    if (g == 0.0 || !isfinite(g)) return;
+    const double step = g / 10.0;
+    // trunc() rather than a conversion to int: the same for every coordinate an int32 can hold,
+    // and defined for the ones it cannot.
+    for (int i = 0; i < 3; ++i) p[i] = trunc(p[i] * 10.0) * step;
+}
+
+void frame_draw_cross(const host_draw_record *draw, double x, double y, double half, double depth) {
+    const double v0[3] = {x, y - half, depth}, v1[3] = {x, y + half, depth};
+    const double h0[3] = {x - half, y, depth}, h1[3] = {x + half, y, depth};
+    draw->draw_line(draw->display, v0, v1, HOST_DRAW_WINDOW);
+    draw->draw_line(draw->display, h0, h1, HOST_DRAW_WINDOW);
+}
+
+// ---- Panel ------------------------------------------------------------------------------------
+
+int frame_panel_open(host_panel panel) { return frame_host.panel->poll(panel, 0) >= 0; }
+
+int32_t frame_get_int(host_control *control, int32_t code) {
+    host_value_int v = {HOST_VALUE_INT, 0};
+    control->get(control, code, &v);
+    return v.value;
+}
+
+void frame_set_int(host_control *control, int32_t code, int32_t value) {
+    host_value_int v = {HOST_VALUE_INT, value};
+    control->set(control, code, &v);
+}
+
+double frame_get_float(host_control *control) {
+    host_value_float v = {HOST_VALUE_FLOAT, 0, 0.0};
+    control->get(control, HOST_CTL_VALUE, &v);
+    return v.value;
+}
+
+void frame_set_float(host_control *control, double value) {
+    host_value_float v = {HOST_VALUE_FLOAT, 0, value};
+    control->set(control, HOST_CTL_VALUE, &v);
+}
+
+void frame_set_text(host_control *control, char *text, int32_t length) {
+    host_value_text v = {HOST_VALUE_TEXT, text, length};
+    control->set(control, HOST_CTL_VALUE, &v);
+}
+
+void frame_set_user_data(host_control *control, void *data) {
+    host_value_pointer v = {HOST_VALUE_INT, data};
+    control->set(control, HOST_CTL_USER_DATA, &v);
+}
+
+void frame_set_event(host_control *control, host_control_event_fn callback) {
+    host_value_pointer v = {HOST_VALUE_INT, reinterpret_cast<void *>(callback)};
+    control->set(control, HOST_CTL_EVENT, &v);
+}
+
+void frame_place(host_control *control, int32_t x, int32_t y) {
+    frame_set_int(control, HOST_CTL_X, x);
+    frame_set_int(control, HOST_CTL_Y, y);
+}
+
+// ---- Drag nudge -------------------------------------------------------------------------------
+
+static const float FRAME_NUDGE_LIMIT = 100000.0f;
+
+frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n,
+                                    int has_target, double value, frame_nudge_precision precision,
+                                    float *out) {
+    if (button != memory->button) {
+        memory->button = button;
+        memory->value = n;
+        return FRAME_NUDGE_ARMED;
+    }
+    if (!has_target) return FRAME_NUDGE_NO_TARGET;
+    const bool up = n > memory->value;
+
+    float result;
+    if (precision == FRAME_NUDGE_SINGLE) {
+        const float v = static_cast<float>(value);
+        const float s = v / 100.0f;
+        float r = v;
+        if (s > 0.0f) r = up ? v + s : v - s;
+        if (s < 0.0f) r = up ? v - s : v + s;
+        if (-0.0001f < s && s < 0.0001f) r = up ? v + 0.001f : v - 0.001f;
+        result = r;
+    } else {
+        const double s = value / 100.0;
+        double r = value;
+        if (s > 0.0) r = up ? value + s : value - s;
+        if (s < 0.0) r = up ? value - s : value + s;
+        if (-0.0001 < s && s < 0.0001) r = up ? value + 0.001 : value - 0.001;
+        result = static_cast<float>(r);
+    }
+    // A NaN field (or infinity stepped down) matches no rule: leave everything as it is.
+    if (isnan(result)) return FRAME_NUDGE_UNCHANGED;
+
+    memory->value = n;
+    if (result > FRAME_NUDGE_LIMIT) result = FRAME_NUDGE_LIMIT;
+    if (result < -FRAME_NUDGE_LIMIT) result = -FRAME_NUDGE_LIMIT;
+    *out = result;
+    return FRAME_NUDGE_STEPPED;
+}
+
+// ---- Dominant axis ----------------------------------------------------------------------------
+
+int32_t frame_dominant_axis(const double axis[3], int32_t current, int signed_code) {
+    const double a[3] = {fabs(axis[0]), fabs(axis[1]), fabs(axis[2])};
+    int32_t code = current;
+    for (int32_t i = 0; i < 3; ++i) {
+        const double other1 = a[(i + 1) % 3], other2 = a[(i + 2) % 3];
+        if (a[i] > other1 && a[i] > other2) code = (signed_code && !(axis[i] > 0.0)) ? -(i + 1) : (i + 1);
+    }
+    return code;
+}

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// Host operations the three tools share, written once: the key write at the current time, the
+// channel walk with the span name match, panel control values, the drag nudge of the panels'
+// drag buttons and the dominant-axis choice of the viewport callbacks. All of them go through the
+// services bound in `frame_host`. [main]
+#ifndef FRAME_HOST_HELPERS_H
+#define FRAME_HOST_HELPERS_H
+
+#include "frame/frame.h"
+
+// ---- Scene ------------------------------------------------------------------------------------
+
+// Degrees to radians and back, as the tools multiply.
+#define FRAME_DEG_TO_RAD 0.017453292519943295
+#define FRAME_RAD_TO_DEG 57.29577951308232
+
+// The current time, read from the time record at the moment of the call.
+double frame_now(void);
+
+// The selected items, ended by a null item.
+const host_item *frame_selection(void);
+
+// The item's parameter `code` at the current time into out[3].
+void frame_item_param(host_item item, int32_t code, double out[3]);
+
+// Stores `value` at the current time in `env`: the key found there gets the value, otherwise one
+// key is created. Nothing is written when `env` is none (the item lacks that channel) or when the
+// value is not finite (a NaN or infinity would corrupt the scene).
+void frame_key_write(host_envelope env, double value);
+
+// 1 when `name` belongs to `target`: the leading run of `name` made only of characters occurring in
+// `target` (strspn) is longer than 9 characters.
+int frame_span_match(const char *name, const char *target);
+
+// Walks the item's channel group and stores, for each of the `count` target names, the envelope of
+// the last channel that matches it; a target no channel matches gets none. Every channel is tested
+// against every target.
+void frame_find_envelopes(host_item item, const char *const *targets, int count, host_envelope *out);
+
+// ---- Viewport ---------------------------------------------------------------------------------
+
+// Projects a world point to window pixel coordinates of `viewport`. Returns 1 when x and y came
+// back finite; the outputs start as NaN, so a projection the host cannot make never yields stale
+// numbers.
+int frame_project(int32_t viewport, const double world[3], double *x, double *y, double *z);
+
+// 1 when `point` projects strictly within `half` pixels of `anchor` on both window axes.
+int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half);
+
+// Snaps each coordinate c to trunc(10 c) (g / 10), g the viewport's grid size; unchanged when the
+// viewport has no grid (0) or an unusable one (not finite).
+void frame_snap_to_grid(int32_t viewport, double p[3]);
+
+// Draws a plus sign of half-length `half` pixels centred on window point (x, y) at depth `depth`:
+// the vertical stroke, then the horizontal one. The colour is set by the caller.
+void frame_draw_cross(const host_draw_record *draw, double x, double y, double half, double depth);
+
+// ---- Panel ------------------------------------------------------------------------------------
+
+// 1 while the panel is open (poll panel answers 0 or more).
+int frame_panel_open(host_panel panel);
+
+// Control attributes in the integer form (geometry, choice and drag-button values, list items).
+int32_t frame_get_int(host_control *control, int32_t code);
+void frame_set_int(host_control *control, int32_t code, int32_t value);
+// A floating control's value.
+double frame_get_float(host_control *control);
+void frame_set_float(host_control *control, double value);
+// An info control's text; `length` is the length handed to the host.
+void frame_set_text(host_control *control, char *text, int32_t length);
+// Pointer-form attributes: user data and the control event callback.
+void frame_set_user_data(host_control *control, void *data);
+void frame_set_event(host_control *control, host_control_event_fn callback);
+// Moves a control: x, then y.
+void frame_place(host_control *control, int32_t x, int32_t y);
+
+// ---- Drag nudge -------------------------------------------------------------------------------
+
+// Which precision a panel's nudge computes in.
+enum frame_nudge_precision {
+    FRAME_NUDGE_SINGLE, // value, step and result in single precision
+    FRAME_NUDGE_DOUBLE, // step and result in double, the result then rounded to single precision
+};
+
+// The drag button that sent the last accepted event and its value then. Module-level per tool,
+// empty at load, never reset.
+struct frame_drag_memory {
+    host_control *button;
+    int32_t value;
+};
+
+// Outcome of one drag-button event.
+enum frame_nudge_result {
+    FRAME_NUDGE_ARMED,     // a newly used button: remembered, nothing else happens
+    FRAME_NUDGE_NO_TARGET, // the button steps no field
+    FRAME_NUDGE_UNCHANGED, // the field's value is NaN: field, memory and settings stay as they are
+    FRAME_NUDGE_STEPPED,   // *out holds the new value, clamped to [-100000, 100000]
+};
+
+// One event of drag button `button` whose value is now `n`, stepping a field that holds `value`
+// (ignored without a target). Up by one hundredth of the magnitude when n grew past the remembered
+// value, down otherwise; by 0.001 while the step would be under 0.0001 in magnitude.
+frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n,
+                                    int has_target, double value, frame_nudge_precision precision,
+                                    float *out);
+
+// ---- Dominant axis ----------------------------------------------------------------------------
+
+// The axis whose component of `axis` is strictly the largest in magnitude: 1 X, 2 Y, 3 Z, negated
+// when `signed_code` and that component is not positive. On a tie (or a NaN) the code stays
+// `current`.
+int32_t frame_dominant_axis(const double axis[3], int32_t current, int signed_code);
+
+#endif // FRAME_HOST_HELPERS_H

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: MIT
+// The custom rotation tool in the viewports: the centre cross, the press that grabs the centre or
+// starts a rotation, and the moves that rotate the selection live from the press.
+#include <math.h>
+
+#include "tools/custom_rotation/kardel.h"
+
+static const double KARDEL_PICK = 10.0;        // pixels around the projected pivot, strict
+static const double KARDEL_CROSS = 10.0;       // half-length of the cross, pixels
+static const double KARDEL_CROSS_DEPTH = 0.01; // third coordinate of the cross's end points
+static const double KARDEL_FINE_STEP = 0.01;   // degrees per unit of the first drag amount
+
+static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
+
+// The field that shows the angle about an axis: X in P, Y in H, Z in B.
+static host_control *kardel_axis_field(int32_t axis) {
+    const int32_t k = axis < 0 ? -axis : axis;
+    return kardel_module.angle_field[k == 1 ? KARDEL_P : k == 2 ? KARDEL_H : KARDEL_B];
+}
+
+// The drag angle in the field of the axis and the centre in X, Y, Z, while the panel is open.
+static void kardel_show_drag(kardel_instance *inst) {
+    if (!frame_panel_open(inst->base.panel)) return;
+    frame_set_float(kardel_axis_field(inst->axis), static_cast<double>(static_cast<float>(inst->angle)));
+    kardel_show_point(inst->centre);
+}
+
+extern "C" void HOST_CALL kardel_draw(void *instance, const host_draw_record *draw) {
+    kardel_instance *inst = kardel_cast(instance);
+    static const float grabbed[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
+    double x, y, z;
+    if (!frame_project(draw->viewport, inst->centre, &x, &y, &z)) return;
+    draw->set_colour(draw->display, inst->centre_grabbed ? grabbed : idle);
+    frame_draw_cross(draw, x, y, KARDEL_CROSS, KARDEL_CROSS_DEPTH);
+}
+
+extern "C" int32_t HOST_CALL kardel_drag_start(void *instance, const host_tool_event *e) {
+    kardel_instance *inst = kardel_cast(instance);
+    inst->axis = frame_dominant_axis(e->axis, inst->axis, 0);
+    kardel_gather(inst);
+    return 1;
+}
+
+extern "C" int32_t HOST_CALL kardel_mouse_down(void *instance, const host_tool_event *e) {
+    kardel_instance *inst = kardel_cast(instance);
+    inst->axis = frame_dominant_axis(e->axis, 1, 0);
+    inst->centre_grabbed = 0;
+    if (frame_pick(e->viewport, inst->pivot, e->point, KARDEL_PICK)) {
+        inst->centre_grabbed = 1;
+        return 1;
+    }
+    kardel_gather(inst);
+    return 1;
+}
+
+extern "C" void HOST_CALL kardel_mouse_move(void *instance, const host_tool_event *e) {
+    kardel_instance *inst = kardel_cast(instance);
+    inst->angle = 0.0;
+    if (inst->centre_grabbed) {
+        // The centre moves in the plane through the pivot square to the axis.
+        double p[3] = {e->point[0], e->point[1], e->point[2]};
+        const int32_t k = inst->axis < 0 ? -inst->axis : inst->axis;
+        if (k >= 1 && k <= 3) p[k - 1] = inst->pivot[k - 1];
+        if (e->flags & HOST_TOOL_FLAG_ALT) frame_snap_to_grid(e->viewport, p);
+        for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = p[i];
+        if (frame_panel_open(inst->base.panel)) kardel_show_point(inst->centre);
+        return;
+    }
+    const double n = static_cast<double>(e->dx);
+    inst->angle = (e->flags & HOST_TOOL_FLAG_ALT) ? n : n * KARDEL_FINE_STEP;
+    kardel_show_drag(inst);
+    kardel_rotate_about_axis(inst);
+    inst->base.changed = 1;
+}
+
+extern "C" void HOST_CALL kardel_mouse_up(void *instance, const host_tool_event *) {
+    kardel_show_drag(kardel_cast(instance));
+}
