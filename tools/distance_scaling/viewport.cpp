@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: MIT
+// The distance scaling tool in the viewports: the origin cross, the press that picks the origin or
+// starts a scaling drag, and the moves that drag the origin or scale the selection live from the
+// press.
+#include "tools/distance_scaling/menlix.h"
+
+static const double MENLIX_PICK = 10.0;        // pixels around the projected working origin, strict
+static const double MENLIX_CROSS = 10.0;       // half-length of the cross, pixels
+static const double MENLIX_CROSS_DEPTH = 0.01; // third coordinate of the cross's end points
+static const double MENLIX_FINE_STEP = 0.01;   // factor per unit of a drag amount
+static const double MENLIX_COARSE_STEP = 0.1;  // the same with the alternative flag
+
+static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
+
+extern "C" void HOST_CALL menlix_draw(void *instance, const host_draw_record *draw) {
+    menlix_instance *inst = menlix_cast(instance);
+    static const float picked[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
+    double x, y, z;
+    // A point the host cannot project has no place in the window: no cross rather than a stray one.
+    if (!frame_project(draw->viewport, inst->custom_origin, &x, &y, &z)) return;
+    draw->set_colour(draw->display, inst->origin_picked ? picked : idle);
+    frame_draw_cross(draw, x, y, MENLIX_CROSS, MENLIX_CROSS_DEPTH);
+}
+
+extern "C" int32_t HOST_CALL menlix_drag_start(void *instance, const host_tool_event *e) {
+    menlix_instance *inst = menlix_cast(instance);
+    inst->view_axis = frame_dominant_axis(e->axis, inst->view_axis, 1);
+    menlix_gather(inst);
+    return 1;
+}
+
+extern "C" int32_t HOST_CALL menlix_mouse_down(void *instance, const host_tool_event *e) {
+    menlix_instance *inst = menlix_cast(instance);
+    inst->view_axis = frame_dominant_axis(e->axis, 1, 1);
+    inst->origin_picked = 0;
+    // Only a custom origin can be picked; the centre of the selection follows the items.
+    if (inst->origin_mode == MENLIX_ORIGIN_CUSTOM &&
+        frame_pick(e->viewport, inst->working_origin, e->point, MENLIX_PICK)) {
+        inst->origin_picked = 1;
+        return 1;
+    }
+    menlix_gather(inst);
+    return 1;
+}
+
+extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_event *e) {
+    menlix_instance *inst = menlix_cast(instance);
+    inst->horizontal = 1.0;
+    inst->vertical = 1.0;
+    const int alt = (e->flags & HOST_TOOL_FLAG_ALT) != 0;
+
+    if (inst->origin_picked) {
+        // The origin moves in the viewing plane through the working origin.
+        double p[3] = {e->point[0], e->point[1], e->point[2]};
+        const int32_t k = menlix_view_axis(inst);
+        if (k >= 1 && k <= 3) p[k - 1] = inst->working_origin[k - 1];
+        if (alt) frame_snap_to_grid(e->viewport, p);
+        for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = p[c];
+        return;
+    }
+
+    // Every move starts again from the press: the factors depend on the drag amounts alone.
+    const double step = alt ? MENLIX_COARSE_STEP : MENLIX_FINE_STEP;
+    inst->horizontal = 1.0 + static_cast<double>(e->dx) * step;
+    inst->vertical = 1.0 + static_cast<double>(e->dy) * step;
+    if (inst->base.panel) menlix_show_factors(inst);
+    menlix_write_keys(inst);
+    inst->base.changed = 1;
+}
+
+extern "C" void HOST_CALL menlix_mouse_up(void *instance, const host_tool_event *) {
+    menlix_instance *inst = menlix_cast(instance);
+    if (inst->base.panel) menlix_show_factors(inst);
+}
