@@ -7,7 +7,6 @@
 
 #include "frame/frame.h"
 
-frame_services frame_host;
 int32_t frame_settings_marker;
 
 static const int32_t FRAME_MARKER_SET = 333;

@@ -4,6 +4,8 @@
 #include <math.h>
 #include <string.h>
 
+frame_services frame_host;
+
 // ---- Scene ------------------------------------------------------------------------------------
 
 double frame_now(void) { return frame_host.time->time; }
