@@ -1,0 +1,525 @@
+// Behaviour of the custom rotation module, loaded from its built file through the host simulator:
+// gather and rotation keys, the viewport drag, the panel and its drag buttons, and bad input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <set>
+
+#include "host/simulator.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kAlt = HOST_TOOL_FLAG_ALT;
+// Viewports of the simulator: 0 looks along X, 1 along Y, 2 along Z.
+constexpr int32_t kAlongX = 0, kAlongY = 1, kAlongZ = 2;
+
+using ChannelSet = std::set<std::pair<sim::ItemId, std::string>>;
+
+class Kardel : public ::testing::Test {
+protected:
+    sim::Host host;
+    sim::Module module{sim::module_path("zendro_kardel")};
+    std::unique_ptr<sim::Tool> tool;
+
+    void SetUp() override {
+        ASSERT_TRUE(module.ok()) << module.error();
+        module.startup();
+        tool = std::make_unique<sim::Tool>(host, module);
+        ASSERT_EQ(tool->activate(), 0);
+    }
+    void TearDown() override {
+        tool.reset();
+        EXPECT_TRUE(host.clean()) << host.report();
+    }
+
+    sim::Panel &panel() { return *host.last_panel(); }
+    sim::Control &ctl(const char *type, const char *label, int occurrence = 0) {
+        sim::Control *c = panel().find(type, label, occurrence);
+        EXPECT_NE(c, nullptr) << type << " " << label;
+        return *c;
+    }
+    sim::Control &field(const char *label) { return ctl(HOST_TYPE_FLOAT, label); }
+    // Drag buttons in creation order: H, P, B, X, Y, Z.
+    sim::Control &button(int which) { return ctl(HOST_TYPE_DRAG_BUTTON, "", which); }
+    void choose(const char *label, int32_t value) {
+        sim::Control &c = ctl(HOST_TYPE_CHOICE, label);
+        host.user_set_value(c, value);
+        host.fire(c);
+    }
+    void type(const char *label, double value) {
+        sim::Control &c = field(label);
+        host.user_set_value(c, value);
+        host.fire(c);
+    }
+    void apply() { host.fire(ctl(HOST_TYPE_BUTTON, "Apply")); }
+    // One drag-button event with drag value n.
+    void drag(int which, int32_t n) {
+        sim::Control &b = button(which);
+        host.user_set_value(b, n);
+        host.fire(b);
+    }
+
+    // A press far from the centre's cross, then one move with drag amount dx.
+    void rotate_drag(int32_t viewport, int32_t dx, int32_t flags = 0) {
+        tool->mouse_down(host.event_in(viewport, 40, 40));
+        tool->mouse_move(host.event_in(viewport, 60, 40, dx, 0, flags));
+    }
+    ChannelSet written() const {
+        ChannelSet s;
+        for (const sim::KeyWrite &w : host.writes()) s.insert({w.item, w.channel});
+        return s;
+    }
+    double key(sim::ItemId item, const char *channel) {
+        std::optional<double> v = host.key_at(item, channel, host.time());
+        EXPECT_TRUE(v.has_value()) << channel;
+        return v.value_or(std::nan(""));
+    }
+};
+
+// ---- Rotation ----
+
+TEST_F(Kardel, QuarterTurnAboutYKeysXAndZOnly) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    rotate_drag(kAlongY, 9000); // 0.01 degree per unit
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}}));
+    EXPECT_NEAR(key(a, "Position.X"), 0.0, 1e-15);
+    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
+}
+
+TEST_F(Kardel, QuarterTurnAboutZWithTheCoarseStep) {
+    const sim::ItemId a = host.add_item("A", {0, 1, 0});
+    host.select({a});
+    rotate_drag(kAlongZ, 90, kAlt); // one degree per unit
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Y"}}));
+    EXPECT_DOUBLE_EQ(key(a, "Position.X"), -1.0);
+    EXPECT_NEAR(key(a, "Position.Y"), 0.0, 1e-15);
+}
+
+TEST_F(Kardel, AboutXTurnsYAndZAroundTheCentre) {
+    const sim::ItemId a = host.add_item("A", {5, 2, 1});
+    host.select({a});
+    type(" Y", 1.0); // centre (0, 1, 0)
+    rotate_drag(kAlongX, 18000);
+    // (y - 1, z) = (1, 1) turned by 180 degrees is (-1, -1).
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.Y"}, {a, "Position.Z"}}));
+    EXPECT_NEAR(key(a, "Position.Y"), 0.0, 1e-12);
+    EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12);
+}
+
+TEST_F(Kardel, ExistingKeyIsReplacedOtherwiseOneIsCreated) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.set_time(2.5);
+    host.add_key(a, "Position.X", 2.5, 1.0);
+    host.add_key(a, "Position.X", 0.0, 7.0);
+    host.select({a});
+    rotate_drag(kAlongY, 9000);
+    rotate_drag(kAlongY, 9000); // a second drag replaces its own keys
+    EXPECT_EQ(host.key_count(a, "Position.X"), 2u);
+    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
+    for (const sim::KeyWrite &w : host.writes()) EXPECT_EQ(w.time, 2.5);
+    EXPECT_EQ(host.key_at(a, "Position.X", 0.0), 7.0);
+}
+
+TEST_F(Kardel, RotateMethodTurnsTheAxisChannel) {
+    const sim::ItemId a = host.add_item("A", {0, 0, 1}, {0.2, 0.1, 0.3});
+    host.select({a});
+    choose("Method", 1);
+    rotate_drag(kAlongX, 4500);
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.Y"}, {a, "Position.Z"}, {a, "Rotation.P"}}));
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), 0.1 + 45 * 0.017453292519943295);
+    EXPECT_NEAR(key(a, "Rotation.P") - 0.1, 0.7853981633974483, 1e-15);
+}
+
+TEST_F(Kardel, EachDragMoveStartsFromThePress) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    tool->mouse_down(host.event_in(kAlongY, 40, 40));
+    tool->mouse_move(host.event_in(kAlongY, 50, 40, 4500));
+    tool->mouse_move(host.event_in(kAlongY, 60, 40, 9000));
+    EXPECT_NEAR(key(a, "Position.X"), 0.0, 1e-15);
+    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
+    tool->mouse_move(host.event_in(kAlongY, 60, 40, 0)); // back to the press
+    EXPECT_DOUBLE_EQ(key(a, "Position.X"), 1.0);
+    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), 0.0);
+}
+
+TEST_F(Kardel, AverageOriginUsesTheMeanAndShowsIt) {
+    const sim::ItemId a = host.add_item("A", {0, 0, 0}), b = host.add_item("B", {2, 0, 0});
+    host.select({a, b});
+    choose("Origin", 1);
+    tool->mouse_down(host.event_in(kAlongY, 40, 40));
+    EXPECT_EQ(field(" X").float_value, 1.0);
+    EXPECT_EQ(field(" Y").float_value, 0.0);
+    EXPECT_EQ(field(" Z").float_value, 0.0);
+    tool->mouse_move(host.event_in(kAlongY, 60, 40, 18000));
+    EXPECT_NEAR(key(a, "Position.X"), 2.0, 1e-12);
+    EXPECT_NEAR(key(b, "Position.X"), 0.0, 1e-12);
+}
+
+TEST_F(Kardel, FieldsShowTheCentreRoundedToSinglePrecision) {
+    // Three adjacent coordinates, each rounded on its own: a vectorised double->float->double pair
+    // that drops the rounding shows up here.
+    const sim::ItemId a = host.add_item("A", {0.1, 0.2, 0.3});
+    host.select({a});
+    choose("Origin", 1);
+    tool->mouse_down(host.event_in(kAlongY, 40, 40));
+    EXPECT_EQ(field(" X").float_value, 0.10000000149011612);
+    EXPECT_EQ(field(" Y").float_value, static_cast<double>(0.2f));
+    EXPECT_EQ(field(" Z").float_value, static_cast<double>(0.3f));
+}
+
+// ---- Viewport ----
+
+TEST_F(Kardel, HitTestAroundThePivotIsStrict) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    // The pivot (0, 0, 0) projects to the window origin of the viewport.
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x + 10, vp.origin_y));
+    tool->mouse_move(host.event_in(kAlongZ, 0, 0, 9000));
+    EXPECT_FALSE(written().empty()) << "a press exactly 10 pixels away rotates";
+
+    host.clear_writes();
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x + 9.5, vp.origin_y - 9.5));
+    tool->mouse_move(host.event_in(kAlongZ, vp.origin_x + 100, vp.origin_y, 9000));
+    EXPECT_TRUE(written().empty()) << "a press within 10 pixels grabs the centre";
+    EXPECT_DOUBLE_EQ(field(" X").float_value, 1.0); // the centre followed the pointer
+}
+
+TEST_F(Kardel, CrossIsDrawnAtTheCentreInWindowCoordinates) {
+    type(" X", 0.5);
+    std::vector<sim::DrawOp> ops = tool->draw(kAlongZ);
+    ASSERT_EQ(ops.size(), 3u);
+    ASSERT_EQ(ops[0].kind, sim::DrawOp::Colour);
+    EXPECT_EQ(ops[0].rgba, (std::array<float, 4>{171.0f / 255, 188.0f / 255, 188.0f / 255, 1.0f}));
+    sim::Vec3 c;
+    ASSERT_TRUE(host.project(kAlongZ, {0.5, 0, 0}, &c));
+    EXPECT_EQ(ops[1].from, (sim::Vec3{c[0], c[1] - 10, 0.01}));
+    EXPECT_EQ(ops[1].to, (sim::Vec3{c[0], c[1] + 10, 0.01}));
+    EXPECT_EQ(ops[2].from, (sim::Vec3{c[0] - 10, c[1], 0.01}));
+    EXPECT_EQ(ops[2].to, (sim::Vec3{c[0] + 10, c[1], 0.01}));
+    EXPECT_EQ(ops[1].coords, 3);
+    EXPECT_EQ(ops[2].coords, 3);
+
+    // Grabbing the centre turns the cross white.
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y));
+    ops = tool->draw(kAlongZ);
+    ASSERT_FALSE(ops.empty());
+    EXPECT_EQ(ops[0].rgba, (std::array<float, 4>{1, 1, 1, 1}));
+}
+
+TEST_F(Kardel, AxisTieAtMouseDownGivesXAndAtDragStartKeepsTheAxis) {
+    const sim::ItemId a = host.add_item("A", {1, 1, 1});
+    host.select({a});
+    const sim::Vec3 tie{0.5, 0.5, 0.2};
+    tool->mouse_down(sim::make_event({9, 9, 9}, host.axis_vector(kAlongZ), 0, 0, 0, kAlongZ)); // axis Z
+    tool->mouse_down(sim::make_event({9, 9, 9}, tie, 0, 0, 0, kAlongZ));
+    tool->mouse_move(sim::make_event({9, 9, 9}, tie, 9000, 0, 0, kAlongZ));
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.Y"}, {a, "Position.Z"}})) << "a tie at mouse-down is X";
+
+    host.clear_writes();
+    tool->mouse_down(sim::make_event({9, 9, 9}, host.axis_vector(kAlongZ), 0, 0, 0, kAlongZ));
+    tool->drag_start(sim::make_event({9, 9, 9}, tie, 0, 0, 0, kAlongZ));
+    tool->mouse_move(sim::make_event({9, 9, 9}, tie, 9000, 0, 0, kAlongZ));
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Y"}})) << "drag-start keeps Z";
+}
+
+TEST_F(Kardel, GrabbedCentreMovesInThePlaneAndSnapsToTheGrid) {
+    type(" Z", 5.0); // centre z only; the pivot stays at the origin
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y)); // grabs: the pivot is at 0
+    host.viewport(kAlongZ).grid = 1.0;
+    host_tool_event e = sim::make_event({2.37, -2.37, 4.0}, {0, 0, 1}, 0, 0, kAlt, kAlongZ);
+    tool->mouse_move(e);
+    EXPECT_EQ(field(" X").float_value, static_cast<double>(static_cast<float>(23 * 0.1)));
+    EXPECT_EQ(field(" Y").float_value, static_cast<double>(static_cast<float>(-23 * 0.1)));
+    EXPECT_EQ(field(" Z").float_value, 0.0) << "z comes from the pivot";
+
+    host.viewport(kAlongZ).grid = 0.0;
+    tool->mouse_move(e);
+    EXPECT_EQ(field(" X").float_value, static_cast<double>(2.37f));
+    EXPECT_EQ(field(" Y").float_value, static_cast<double>(-2.37f));
+    EXPECT_TRUE(host.writes().empty());
+}
+
+TEST_F(Kardel, DragAngleShowsInTheAxisFieldButIsNotRemembered) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    type(" H", 30.0);
+    rotate_drag(kAlongY, 250);
+    EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
+    tool->mouse_up(host.event_in(kAlongY, 60, 40, 250));
+    EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
+    rotate_drag(kAlongX, 250, kAlt);
+    EXPECT_EQ(field(" P").float_value, 250.0);
+
+    tool->release();
+    sim::Tool second(host, module);
+    ASSERT_EQ(second.activate(), 0);
+    EXPECT_EQ(field(" H").float_value, 30.0) << "the typed angle, not the drag angle";
+    EXPECT_EQ(field(" P").float_value, 0.0);
+}
+
+TEST_F(Kardel, ClosedPanelIsNotWrittenAnyMore) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    host.user_close(panel());
+    rotate_drag(kAlongY, 9000);
+    tool->mouse_up(host.event_in(kAlongY, 60, 40, 9000));
+    EXPECT_EQ(panel().writes_while_user_closed(), 0u);
+    EXPECT_FALSE(written().empty());
+}
+
+// ---- Panel ----
+
+TEST_F(Kardel, EighteenControlsInOrder) {
+    struct Expect {
+        const char *type;
+        const char *label;
+    };
+    const Expect expected[18] = {
+        {"ChoiceControl", "Origin"}, {"ChoiceControl", "Method"}, {"TextControl", "Rotate"}, {"TextControl", "Origin"},
+        {"FloatControl", " H"},      {"FloatControl", " P"},      {"FloatControl", " B"},    {"DragButtonControl", ""},
+        {"DragButtonControl", ""},   {"DragButtonControl", ""},   {"FloatControl", " X"},    {"FloatControl", " Y"},
+        {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""}, {"DragButtonControl", ""},
+        {"ButtonControl", "Apply"},  {"LWListControl", ""}};
+    ASSERT_EQ(panel().controls.size(), 18u);
+    for (size_t i = 0; i < 18; ++i) {
+        const sim::Control &c = *panel().control(i);
+        EXPECT_EQ(c.type_name, expected[i].type) << i;
+        EXPECT_EQ(c.label, expected[i].label) << i;
+        const bool heading = c.type == sim::ControlType::Text;
+        EXPECT_EQ(c.user_data == nullptr, heading) << i;
+        EXPECT_EQ(c.event == nullptr, heading) << i;
+        if (!heading) EXPECT_EQ(c.user_data, tool->instance()) << i;
+    }
+    EXPECT_EQ(panel().control(0)->items, (std::vector<std::string>{"Custom", "Average"}));
+    EXPECT_EQ(panel().control(1)->items, (std::vector<std::string>{"Keep", "Rotate"}));
+    EXPECT_EQ(panel().control(17)->list_item_type, 5);
+    EXPECT_EQ(panel().title, "Zendro Kardel");
+    EXPECT_EQ(panel().width, 277);
+}
+
+TEST_F(Kardel, LayoutPlacesTwoColumnsAndKeepsApplyVisible) {
+    sim::Panel &p = panel();
+    const sim::Control &origin = *p.control(0), &method = *p.control(1), &rotate = *p.control(2);
+    const sim::Control &h = field(" H"), &pf = field(" P"), &b = field(" B");
+    const sim::Control &x = field(" X"), &y = field(" Y"), &z = field(" Z");
+    const sim::Control &hb = button(0), &apply = ctl(HOST_TYPE_BUTTON, "Apply");
+    const int32_t x0 = origin.x, r1 = rotate.y + rotate.h + 10, r2 = r1 + h.h - 2, r3 = r2 + pf.h - 2;
+    const int32_t x1 = x0 + 2 * hb.w + 70;
+    EXPECT_EQ((std::pair{h.x, h.y}), (std::pair{x0, r1}));
+    EXPECT_EQ((std::pair{hb.x, hb.y}), (std::pair{x0 + h.w, r1}));
+    EXPECT_EQ((std::pair{pf.x, pf.y}), (std::pair{x0, r2}));
+    EXPECT_EQ((std::pair{b.x, b.y}), (std::pair{x0, r3}));
+    EXPECT_EQ((std::pair{x.x, x.y}), (std::pair{x1, r1}));
+    EXPECT_EQ((std::pair{y.x, y.y}), (std::pair{x1, r2}));
+    EXPECT_EQ((std::pair{z.x, z.y}), (std::pair{x1, r3}));
+    EXPECT_EQ((std::pair{button(5).x, button(5).y}), (std::pair{x1 + z.w, r3}));
+    EXPECT_EQ((std::pair{apply.x, apply.y}), (std::pair{x1, r3 + z.h}));
+    EXPECT_EQ((std::pair{p.control(3)->x, p.control(3)->y}), (std::pair{x1, rotate.y}));
+    EXPECT_EQ((std::pair{p.control(17)->x, p.control(17)->y}), (std::pair{method.w + 10, method.y}));
+    EXPECT_GE(p.height, apply.y + apply.h) << "the Apply button must stay inside the panel";
+}
+
+TEST_F(Kardel, DragButtonRowsAndClamp) {
+    struct Row {
+        double from;
+        int32_t dir;
+        float to;
+    };
+    const Row rows[] = {{90, 1, 90.9f}, {-90, 1, -89.1f}, {0, 1, 0.001f}, {0.005, 1, 0.005f + 0.001f},
+                        {99999, 1, 100000.0f}, {100000, 1, 100000.0f}, {90, -1, 89.1f}};
+    int32_t n = 0;
+    drag(0, n); // arms the H button
+    for (const Row &r : rows) {
+        type(" H", r.from);
+        n += r.dir;
+        drag(0, n);
+        EXPECT_EQ(field(" H").float_value, static_cast<double>(r.to)) << r.from;
+    }
+    // The stepped angle is remembered for the next panel.
+    tool->release();
+    sim::Tool second(host, module);
+    ASSERT_EQ(second.activate(), 0);
+    EXPECT_EQ(field(" H").float_value, static_cast<double>(89.1f));
+}
+
+TEST_F(Kardel, SwitchingDragButtonsOnlyArmsTheNewOne) {
+    type(" X", 50.0);
+    type(" H", 50.0);
+    drag(0, 0);
+    drag(0, 1);
+    EXPECT_EQ(field(" H").float_value, 50.5);
+    const size_t updates = host.instance_updates().size();
+    drag(3, 7); // the X button's first event
+    EXPECT_EQ(field(" X").float_value, 50.0);
+    drag(3, 8);
+    EXPECT_EQ(field(" X").float_value, 50.5);
+    EXPECT_EQ(host.instance_updates().size(), updates) << "drag buttons send no Instance Update";
+}
+
+TEST_F(Kardel, TypedCentreMovesTheCrossButNotThePivot) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    type(" X", 1.1);
+    EXPECT_EQ(host.instance_updates().back().class_name, "LayoutTool");
+    EXPECT_EQ(host.instance_updates().back().instance, tool->instance());
+    std::vector<sim::DrawOp> ops = tool->draw(kAlongZ);
+    sim::Vec3 c;
+    ASSERT_TRUE(host.project(kAlongZ, {static_cast<double>(1.1f), 0, 0}, &c));
+    ASSERT_EQ(ops.size(), 3u);
+    EXPECT_EQ(ops[1].from[0], c[0]);
+    // The pivot is still the origin: a press there grabs.
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y));
+    EXPECT_EQ(tool->draw(kAlongZ)[0].rgba, (std::array<float, 4>{1, 1, 1, 1}));
+}
+
+TEST_F(Kardel, ApplyRotatesOnlyByNonZeroAngles) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    type(" H", 90.0);
+    apply();
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}}));
+    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
+    EXPECT_EQ(host.instance_updates().back().instance, tool->instance());
+}
+
+TEST_F(Kardel, ApplyWithZeroAnglesGathersButKeysNothing) {
+    const sim::ItemId a = host.add_item("A", {0, 0, 0}), b = host.add_item("B", {2, 4, 0});
+    host.select({a, b});
+    choose("Origin", 1);
+    apply();
+    EXPECT_TRUE(host.writes().empty());
+    EXPECT_EQ(field(" X").float_value, 1.0);
+    EXPECT_EQ(field(" Y").float_value, 2.0);
+}
+
+TEST_F(Kardel, ApplyRotationsDoNotChainAndTheLaterWins) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3});
+    host.select({a});
+    choose("Method", 1);
+    type(" H", 90.0);
+    type(" P", 90.0);
+    type(" B", 90.0);
+    apply();
+    // From the gathered (1, 2, 3): B about Z, then P about X, then H about Y.
+    EXPECT_NEAR(key(a, "Position.X"), 3.0, 1e-12);  // H: x' = x cos + z sin
+    EXPECT_NEAR(key(a, "Position.Y"), -3.0, 1e-12); // P: y' = y cos - z sin
+    EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12); // H: z' = -x sin + z cos
+    const double quarter = 90 * 0.017453292519943295;
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.H"), quarter);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), quarter);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.B"), quarter);
+    EXPECT_EQ(host.key_count(a, "Position.X"), 1u);
+}
+
+TEST_F(Kardel, ItemListPicksTheCentre) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0}), b = host.add_item("B", {3, 4, 5});
+    host.select({a});
+    sim::Control &list = ctl(HOST_TYPE_ITEM_LIST, "");
+    host.user_pick_item(list, b);
+    host.fire(list);
+    EXPECT_EQ(field(" X").float_value, 3.0);
+    EXPECT_EQ(field(" Y").float_value, 4.0);
+    EXPECT_EQ(field(" Z").float_value, 5.0);
+    rotate_drag(kAlongZ, 18000); // (1,0,0) about (3,4,5) by 180 degrees
+    EXPECT_NEAR(key(a, "Position.X"), 5.0, 1e-12);
+    EXPECT_NEAR(key(a, "Position.Y"), 8.0, 1e-12);
+    // A list that reports no item is not passed on to the host.
+    host.user_pick_item(list, 0);
+    host.fire(list);
+    EXPECT_EQ(field(" X").float_value, 3.0);
+}
+
+// ---- Channels and known faults ----
+
+TEST_F(Kardel, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0}, {},
+                                        {"Position.X", "Position.XTra", "Position.Y", "Position.Z", "Rotation.H",
+                                         "Rotation.P", "Rotation.B"});
+    host.select({a});
+    rotate_drag(kAlongY, 9000);
+    EXPECT_EQ(host.key_count(a, "Position.X"), 0u);
+    EXPECT_EQ(host.key_count(a, "Position.XTra"), 1u);
+    EXPECT_EQ(host.key_count(a, "Position.Y"), 0u);
+}
+
+TEST_F(Kardel, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0}),
+                      b = host.add_item("B", {2, 0, 0}, {}, {"Position.X", "Position.Y", "Rotation.H"});
+    host.select({a, b});
+    rotate_drag(kAlongY, 9000);
+    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}, {b, "Position.X"}}));
+    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
+    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
+}
+
+TEST_F(Kardel, EmptySelectionKeysNothingAndKeepsTheCentre) {
+    type(" X", 2.0);
+    choose("Origin", 1);
+    rotate_drag(kAlongY, 9000);
+    apply();
+    EXPECT_TRUE(host.writes().empty());
+    EXPECT_EQ(field(" X").float_value, 2.0);
+}
+
+TEST_F(Kardel, NonFiniteAnglesKeyNothing) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+        type(" H", bad);
+        apply();
+    }
+    EXPECT_TRUE(host.writes().empty());
+}
+
+TEST_F(Kardel, ExtremeDragAmountsStayFiniteAndCurrent) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    host.set_time(1.25);
+    for (int32_t dx : {INT32_MAX, INT32_MIN}) {
+        for (int32_t flags : {0, kAlt}) rotate_drag(kAlongY, dx, flags);
+    }
+    ASSERT_FALSE(host.writes().empty());
+    for (const sim::KeyWrite &w : host.writes()) {
+        EXPECT_TRUE(std::isfinite(w.value));
+        EXPECT_EQ(w.time, 1.25);
+        EXPECT_LE(std::fabs(w.value), 1.0 + 1e-12);
+    }
+}
+
+TEST_F(Kardel, ProjectionTheHostCannotMakeNeverGrabs) {
+    const sim::ItemId a = host.add_item("A", {1, 0, 0});
+    host.select({a});
+    host.viewport(kAlongY).fail = true;
+    rotate_drag(kAlongY, 9000);
+    EXPECT_FALSE(written().empty()) << "the press rotated instead of grabbing stale coordinates";
+    EXPECT_TRUE(tool->draw(kAlongY).empty()) << "nothing is drawn at coordinates the host could not give";
+}
+
+TEST_F(Kardel, SecondActivationShowsRememberedAnglesAndFreshState) {
+    type(" H", 10.0);
+    type(" P", 20.0);
+    type(" B", 30.0);
+    type(" X", 4.0);
+    choose("Origin", 1);
+    choose("Method", 1);
+    tool->release();
+    sim::Tool second(host, module);
+    ASSERT_EQ(second.activate(), 0);
+    EXPECT_EQ(field(" H").float_value, 10.0);
+    EXPECT_EQ(field(" P").float_value, 20.0);
+    EXPECT_EQ(field(" B").float_value, 30.0);
+    EXPECT_EQ(field(" X").float_value, 0.0);
+    EXPECT_EQ(ctl(HOST_TYPE_CHOICE, "Origin").int_value, 0);
+    EXPECT_EQ(ctl(HOST_TYPE_CHOICE, "Method").int_value, 0);
+}
+
+} // namespace
