@@ -296,7 +296,9 @@ TEST_F(Kardel, EighteenControlsInOrder) {
         const bool heading = c.type == sim::ControlType::Text;
         EXPECT_EQ(c.user_data == nullptr, heading) << i;
         EXPECT_EQ(c.event == nullptr, heading) << i;
-        if (!heading) EXPECT_EQ(c.user_data, tool->instance()) << i;
+        if (!heading) {
+            EXPECT_EQ(c.user_data, tool->instance()) << i;
+        }
     }
     EXPECT_EQ(panel().control(0)->items, (std::vector<std::string>{"Custom", "Average"}));
     EXPECT_EQ(panel().control(1)->items, (std::vector<std::string>{"Keep", "Rotate"}));

@@ -184,6 +184,6 @@ TEST_P(ModuleFrame, ToolTextIgnoresTheEvent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleFrame, ::testing::ValuesIn(kModules),
-                         [](const ::testing::TestParamInfo<ModuleCase> &info) { return std::string(info.param.file); });
+                         [](const ::testing::TestParamInfo<ModuleCase> &p) { return std::string(p.param.file); });
 
 } // namespace
