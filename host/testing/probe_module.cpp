@@ -33,6 +33,8 @@ host_time_info *g_time;
 host_channel_info_v2 *g_channel;
 host_envelopes *g_envelopes;
 host_instance_update_fn g_update;
+// Where mouse_move parks its block, so the compiler cannot drop the allocation.
+void *volatile g_block;
 
 uint16_t HOST_CALL probe_key(host_panel, void *, uint16_t key) { return key; }
 
@@ -61,8 +63,8 @@ int32_t HOST_CALL probe_one(void *, const host_tool_event *) { return 1; }
 int32_t HOST_CALL probe_adjust(void *, const host_tool_event *, int32_t) { return 0; }
 
 void HOST_CALL probe_move(void *inst, const host_tool_event *e) {
-    void *block = malloc(e->dx > 0 ? static_cast<size_t>(e->dx) : 1u);
-    free(block);
+    g_block = malloc(e->dx > 0 ? static_cast<size_t>(e->dx) : 1u);
+    free(g_block);
     const double now = g_time->time;
     for (const host_item *it = g_interface->selected; *it; ++it) {
         host_group group = g_item->channel_group(*it);
