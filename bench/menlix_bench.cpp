@@ -224,11 +224,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // One run, or with --benchmark_repetitions the median of them.
         for (const Run &r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
-            times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
+            if (r.error_occurred) continue;
+            const bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+            if (r.run_type != Run::RT_Iteration && !median) continue;
+            const std::string name = r.run_name.str();
+            times_[name] = r.GetAdjustedCPUTime();
             auto it = r.counters.find("allocs_per_move");
-            if (it != r.counters.end()) allocs_[r.benchmark_name()] = it->second.value;
+            if (it != r.counters.end()) allocs_[name] = it->second.value;
         }
     }
     void Finalize() override {
