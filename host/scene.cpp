@@ -2,6 +2,7 @@
 // The host object: scene items, channels and keys, key evaluation, the selection, viewports and
 // the violation list.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -36,6 +37,8 @@ Host::Host() {
     viewports_[3].view_axis = 2;
     viewports_[3].scale = 50.0;
     Services::install(*this);
+    const char *echo = std::getenv("ZENDRO_TRACE");
+    if (echo && *echo) trace_.echo_to(stderr);
 }
 
 Host::~Host() {
@@ -323,7 +326,7 @@ std::string Host::report(size_t trace_lines) const {
     if (violations_.empty()) {
         out = "no violations\n";
     } else {
-        out = std::to_string(violations_.size()) + " violation(s), the first first:\n";
+        out = std::to_string(violations_.size()) + " violation(s), in the order they happened:\n";
         for (const Violation &v : violations_) out += "  " + v.id + ": " + v.message + "\n";
     }
     if (trace_lines > 0 && !trace_.lines().empty()) {

@@ -45,6 +45,18 @@
 // rule (strspn > 9); the targets are the six position and rotation names unless a test narrows them
 // with set_write_targets().
 //
+// A write refused by a check (unknown handle, foreign key, attribute other than 0, null or
+// non-finite value, a channel outside the write rule) changes nothing; a find, create or set at
+// another time than the current one is flagged ("time-mismatch") and carried out at the time given.
+//
+// Panel values: attribute 4 takes the integer form on Choice, DragButton and List, the floating form
+// on Float and the text form on Info; an Info control may also be read in the integer form (it
+// answers 0), because the additive rotation tool's drag-button event also serves its info fields
+// and reads every firing control so. Headings (Text) and Buttons have no value.
+//
+// Debugging: with the environment variable ZENDRO_TRACE set (non-empty), every trace line is also
+// written to stderr as it happens, so a crash inside a module keeps the calls that led to it.
+//
 // Lifetime: the Host must outlive every Tool and Module that calls into it. Nothing is thread-safe;
 // the host calls the module from one thread, as the real one does.
 #ifndef HOST_SIMULATOR_H

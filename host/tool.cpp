@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 #ifdef _WIN32
 #ifndef NOMINMAX
@@ -208,6 +209,7 @@ Tool::~Tool() {
 int32_t Tool::activate(int32_t version, void *server_data) {
     {
         HostScope scope;
+        if (active_) throw std::logic_error("sim::Tool::activate: the tool is already active; use another Tool");
         if (!server_ || !server_->activate) {
             host_.violation("tool-server-missing", "a server record with an activation routine",
                             server_ ? "a null activation routine" : "no such server", "the module's server table is wrong");
