@@ -12,6 +12,19 @@ double frame_now(void) { return frame_host.time->time; }
 
 const host_item *frame_selection(void) { return frame_host.interface_info->selected; }
 
+int32_t frame_selection_sum(double sum[3]) {
+    sum[0] = sum[1] = sum[2] = 0.0;
+    int32_t n = 0;
+    for (const host_item *it = frame_selection(); *it; ++it, ++n) {
+        double pos[3];
+        frame_item_param(*it, HOST_ITEM_PARAM_WORLD_POSITION, pos);
+        sum[0] += pos[0];
+        sum[1] += pos[1];
+        sum[2] += pos[2];
+    }
+    return n;
+}
+
 void frame_item_param(host_item item, int32_t code, double out[3]) {
     frame_host.item->param(item, code, frame_now(), out);
 }
@@ -65,7 +78,13 @@ void frame_snap_to_grid(int32_t viewport, double p[3]) {
     for (int i = 0; i < 3; ++i) p[i] = trunc(p[i] * 10.0) * step;
 }
 
-void frame_draw_cross(const host_draw_record *draw, double x, double y, double half, double depth) {
+void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted) {
+    static const float white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
+    static const double half = 10.0, depth = 0.01;
+    double x, y, z;
+    if (!frame_project(draw->viewport, world, &x, &y, &z)) return;
+    draw->set_colour(draw->display, highlighted ? white : idle);
     const double v0[3] = {x, y - half, depth}, v1[3] = {x, y + half, depth};
     const double h0[3] = {x - half, y, depth}, h1[3] = {x + half, y, depth};
     draw->draw_line(draw->display, v0, v1, HOST_DRAW_WINDOW);

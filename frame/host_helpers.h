@@ -20,6 +20,10 @@ double frame_now(void);
 // The selected items, ended by a null item.
 const host_item *frame_selection(void);
 
+// Sums the world positions of the selected items at the current time into sum[3]; returns how
+// many items are selected.
+int32_t frame_selection_sum(double sum[3]);
+
 // The item's parameter `code` at the current time into out[3].
 void frame_item_param(host_item item, int32_t code, double out[3]);
 
@@ -51,9 +55,10 @@ int frame_pick(int32_t viewport, const double anchor[3], const double point[3], 
 // viewport has no grid (0) or an unusable one (not finite).
 void frame_snap_to_grid(int32_t viewport, double p[3]);
 
-// Draws a plus sign of half-length `half` pixels centred on window point (x, y) at depth `depth`:
-// the vertical stroke, then the horizontal one. The colour is set by the caller.
-void frame_draw_cross(const host_draw_record *draw, double x, double y, double half, double depth);
+// Draws the tools' marker at a world point: a plus sign 20 pixels across in window coordinates
+// (depth 0.01), white while `highlighted`, else grey-blue (171, 188, 188)/255; the vertical stroke,
+// then the horizontal one. Nothing is drawn where the host cannot project the point.
+void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted);
 
 // ---- Panel ------------------------------------------------------------------------------------
 

@@ -18,16 +18,8 @@ void kardel_show_point(const double point[3]) {
 
 void kardel_gather(kardel_instance *inst) {
     // First pass: the mean position of the selection.
-    const host_item *selected = frame_selection();
-    double sum[3] = {0.0, 0.0, 0.0};
-    int32_t n = 0;
-    for (const host_item *it = selected; *it; ++it, ++n) {
-        double pos[3];
-        frame_item_param(*it, HOST_ITEM_PARAM_WORLD_POSITION, pos);
-        sum[0] += pos[0];
-        sum[1] += pos[1];
-        sum[2] += pos[2];
-    }
+    double sum[3];
+    const int32_t n = frame_selection_sum(sum);
 
     // A table that cannot be resized holds nothing to key from: behave as for an empty selection.
     const int32_t held = frame_resize_items(&inst->base, n, sizeof(kardel_item));
@@ -43,6 +35,7 @@ void kardel_gather(kardel_instance *inst) {
     }
 
     // Second pass: one record per item, its envelopes found by name.
+    const host_item *selected = frame_selection();
     kardel_item *records = kardel_items(inst);
     for (int32_t i = 0; i < n; ++i) {
         kardel_item *rec = &records[i];

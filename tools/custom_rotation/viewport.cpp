@@ -6,8 +6,6 @@
 #include "tools/custom_rotation/kardel.h"
 
 static const double KARDEL_PICK = 10.0;        // pixels around the projected pivot, strict
-static const double KARDEL_CROSS = 10.0;       // half-length of the cross, pixels
-static const double KARDEL_CROSS_DEPTH = 0.01; // third coordinate of the cross's end points
 static const double KARDEL_FINE_STEP = 0.01;   // degrees per unit of the first drag amount
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
@@ -27,12 +25,7 @@ static void kardel_show_drag(kardel_instance *inst) {
 
 extern "C" void HOST_CALL kardel_draw(void *instance, const host_draw_record *draw) {
     kardel_instance *inst = kardel_cast(instance);
-    static const float grabbed[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-    static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
-    double x, y, z;
-    if (!frame_project(draw->viewport, inst->centre, &x, &y, &z)) return;
-    draw->set_colour(draw->display, inst->centre_grabbed ? grabbed : idle);
-    frame_draw_cross(draw, x, y, KARDEL_CROSS, KARDEL_CROSS_DEPTH);
+    frame_draw_marker(draw, inst->centre, inst->centre_grabbed);
 }
 
 extern "C" int32_t HOST_CALL kardel_drag_start(void *instance, const host_tool_event *e) {

@@ -15,16 +15,8 @@ static inline double menlix_scaled(double origin, double direction, double dista
 
 void menlix_gather(menlix_instance *inst) {
     // First pass: the centre of the selection.
-    const host_item *selected = frame_selection();
-    double sum[3] = {0.0, 0.0, 0.0};
-    int32_t n = 0;
-    for (const host_item *it = selected; *it; ++it, ++n) {
-        double pos[3];
-        frame_item_param(*it, HOST_ITEM_PARAM_WORLD_POSITION, pos);
-        sum[0] += pos[0];
-        sum[1] += pos[1];
-        sum[2] += pos[2];
-    }
+    double sum[3];
+    const int32_t n = frame_selection_sum(sum);
 
     // A table that cannot be resized holds no records to key from: the count becomes 0, the old
     // table stays with the instance.
@@ -48,6 +40,7 @@ void menlix_gather(menlix_instance *inst) {
 
     // Second pass: one record per item, its offset from the origin split into distance and
     // direction, its envelopes found by name (cleared first, so a missing channel keys nothing).
+    const host_item *selected = frame_selection();
     menlix_item *records = menlix_items(inst);
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {

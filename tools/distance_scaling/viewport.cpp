@@ -5,8 +5,6 @@
 #include "tools/distance_scaling/menlix.h"
 
 static const double MENLIX_PICK = 10.0;        // pixels around the projected working origin, strict
-static const double MENLIX_CROSS = 10.0;       // half-length of the cross, pixels
-static const double MENLIX_CROSS_DEPTH = 0.01; // third coordinate of the cross's end points
 static const double MENLIX_FINE_STEP = 0.01;   // factor per unit of a drag amount
 static const double MENLIX_COARSE_STEP = 0.1;  // the same with the alternative flag
 
@@ -14,13 +12,7 @@ static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_inst
 
 extern "C" void HOST_CALL menlix_draw(void *instance, const host_draw_record *draw) {
     menlix_instance *inst = menlix_cast(instance);
-    static const float picked[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-    static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
-    double x, y, z;
-    // A point the host cannot project has no place in the window: no cross rather than a stray one.
-    if (!frame_project(draw->viewport, inst->custom_origin, &x, &y, &z)) return;
-    draw->set_colour(draw->display, inst->origin_picked ? picked : idle);
-    frame_draw_cross(draw, x, y, MENLIX_CROSS, MENLIX_CROSS_DEPTH);
+    frame_draw_marker(draw, inst->custom_origin, inst->origin_picked);
 }
 
 extern "C" int32_t HOST_CALL menlix_drag_start(void *instance, const host_tool_event *e) {
