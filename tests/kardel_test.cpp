@@ -7,6 +7,7 @@
 #include <limits>
 #include <set>
 
+#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 
 namespace {
@@ -461,6 +462,39 @@ TEST_F(Kardel, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
     EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}, {b, "Position.X"}}));
     EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
     EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
+}
+
+TEST_F(Kardel, FailedTableResizeKeysNothing) {
+    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
+    std::vector<sim::ItemId> ids;
+    for (int i = 0; i < 6; ++i) ids.push_back(host.add_item("I", {1.0 + i, 0, 0}));
+    host.select({ids[0], ids[1]});
+    rotate_drag(kAlongY, 9000); // a table of two records, keyed
+    host.select(ids);
+    host.clear_writes();
+    {
+        sim::AllocScope scope;
+        sim::alloc_fail_next(1, 500); // the six-record table: at least 6 x 100 bytes
+        tool->mouse_down(host.event_in(kAlongY, 40, 40));
+        sim::alloc_fail_none();
+        EXPECT_GE(scope.delta().failed_calls, 1u);
+    }
+    tool->mouse_move(host.event_in(kAlongY, 60, 40, 9000, 0));
+    type(" H", 30.0);
+    {
+        sim::AllocScope scope;
+        sim::alloc_fail_next(1, 500);
+        apply();
+        sim::alloc_fail_none();
+        EXPECT_GE(scope.delta().failed_calls, 1u);
+    }
+    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
+    // Once memory is back the next press gathers the whole selection.
+    rotate_drag(kAlongY, 9000);
+    for (sim::ItemId id : ids) {
+        EXPECT_EQ(host.key_count(id, "Position.X"), 1u) << id;
+        EXPECT_EQ(host.key_count(id, "Position.Z"), 1u) << id;
+    }
 }
 
 TEST_F(Kardel, EmptySelectionKeysNothingAndKeepsTheCentre) {
