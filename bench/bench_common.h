@@ -88,12 +88,12 @@ struct Session {
     }
 
     // The channel walk a gather makes for one item, made directly: each channel's name tested
-    // against the three target names with the span rule, the envelope of each match into found[].
-    void walk_channels(host_item it, const char *const names[3], host_envelope found[3]) const {
+    // against the `count` target names with the span rule, the envelope of each match into found[].
+    void walk_channels(host_item it, const char *const *names, int count, host_envelope *found) const {
         const host_group g = item->channel_group(it);
         for (host_channel ch = channel->next_channel(g, nullptr); ch; ch = channel->next_channel(g, ch)) {
             const char *channel_name = channel->channel_name(ch);
-            for (int c = 0; c < 3; ++c)
+            for (int c = 0; c < count; ++c)
                 if (std::strspn(channel_name, names[c]) > 9) found[c] = channel->channel_envelope(ch);
         }
     }

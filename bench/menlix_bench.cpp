@@ -88,7 +88,7 @@ void BM_GatherBaseline(benchmark::State &state) {
         for (int64_t i = 0; i < n; ++i) {
             s.item->param(sel[i], HOST_ITEM_PARAM_WORLD_POSITION, s.time->time, pos);
             host_envelope found[3];
-            s.walk_channels(sel[i], kPos, found);
+            s.walk_channels(sel[i], kPos, 3, found);
             benchmark::DoNotOptimize(found);
         }
         benchmark::DoNotOptimize(sum);

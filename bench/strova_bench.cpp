@@ -76,7 +76,7 @@ void BM_SnapshotBaseline(benchmark::State &state) {
             double rot[3];
             s.item->param(sel[i], HOST_ITEM_PARAM_ROTATION, s.time->time, rot);
             host_envelope found[3] = {nullptr, nullptr, nullptr};
-            s.walk_channels(sel[i], kRot, found);
+            s.walk_channels(sel[i], kRot, 3, found);
             benchmark::DoNotOptimize(rot);
             benchmark::DoNotOptimize(found);
         }
