@@ -19,6 +19,23 @@
 
 namespace bench {
 
+// The key write the modules make, made directly: find the key at the current time, then set it or
+// create one.
+inline void key_write(const host_envelopes *envelopes, host_envelope env, double now, const double *value) {
+    host_key key = envelopes->find_key(env, now);
+    if (key) {
+        envelopes->set_key_value(env, key, HOST_KEY_VALUE, const_cast<double *>(value));
+    } else {
+        envelopes->create_key(env, now, *value);
+    }
+}
+
+// A float field set as the modules set it.
+inline void set_float(host_control *c, double v) {
+    host_value_float value = {HOST_VALUE_FLOAT, 0, v};
+    c->set(c, HOST_CTL_VALUE, &value);
+}
+
 // The host with the tool active, trace and write log off, at time 1, and the service records as
 // the module binds them. The items are added and selected by the benchmark before activate().
 struct Session {
@@ -31,6 +48,11 @@ struct Session {
     host_item_info_v6 *item = nullptr;
     host_channel_info_v2 *channel = nullptr;
     host_envelopes *envelopes = nullptr;
+    // Set by the scene: the press, the two moves the benchmarks alternate between, the envelopes a
+    // move keys in write order, and the values each move keys into them.
+    host_tool_event press{}, moves[2]{};
+    std::vector<host_envelope> env;
+    std::vector<double> target[2];
 
     Session(const char *bench_name, const char *module_name)
         : name(bench_name), module(sim::module_path(module_name)) {
@@ -98,6 +120,25 @@ struct Session {
         }
     }
 
+    // The first pass of a gather, made directly: the world position of every selected item summed
+    // into sum[]; returns the item count.
+    int64_t position_sum(double sum[3]) const {
+        int64_t n = 0;
+        double pos[3];
+        sum[0] = sum[1] = sum[2] = 0.0;
+        for (const host_item *it = interface_info->selected; *it; ++it, ++n) {
+            item->param(*it, HOST_ITEM_PARAM_WORLD_POSITION, time->time, pos);
+            for (int c = 0; c < 3; ++c) sum[c] += pos[c];
+        }
+        return n;
+    }
+
+    // The keys of move m, written directly with the values already known.
+    void write_targets(int m) const {
+        const double *values = target[m].data();
+        for (size_t k = 0; k < env.size(); ++k) key_write(envelopes, env[k], time->time, &values[k]);
+    }
+
     sim::Control &control(host_control *handle) { return *host.find_control(handle); }
 
     [[noreturn]] void fail(const char *why) const {
@@ -121,25 +162,21 @@ template <typename Scene> Scene &scene_for(int64_t n) {
     return *scene;
 }
 
-// The key write the modules make, made directly: find the key at the current time, then set it or
-// create one.
-inline void key_write(const host_envelopes *envelopes, host_envelope env, double now, const double *value) {
-    host_key key = envelopes->find_key(env, now);
-    if (key) {
-        envelopes->set_key_value(env, key, HOST_KEY_VALUE, const_cast<double *>(value));
-    } else {
-        envelopes->create_key(env, now, *value);
-    }
+// The module's press, repeated.
+template <typename Scene> void press_module(benchmark::State &state) {
+    Scene &s = scene_for<Scene>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(s.tool->mouse_down(s.press));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// The module's move after one press, alternating between two moves; counts the heap allocations per
-// move into the counter "allocs_per_move".
-inline void measure_module_moves(benchmark::State &state, sim::Tool &tool, const host_tool_event &press,
-                                 const host_tool_event moves[2]) {
-    tool.mouse_down(press);
+// The module's move after one press, alternating between the two moves; counts the heap
+// allocations per move into the counter "allocs_per_move".
+template <typename Scene> void move_module(benchmark::State &state) {
+    Scene &s = scene_for<Scene>(state.range(0));
+    s.tool->mouse_down(s.press);
     const sim::AllocCounts before = sim::alloc_counts();
     int64_t i = 0;
-    for (auto _ : state) tool.mouse_move(moves[i++ & 1]);
+    for (auto _ : state) s.tool->mouse_move(s.moves[i++ & 1]);
     const sim::AllocCounts after = sim::alloc_counts();
     state.counters["allocs_per_move"] = benchmark::Counter(
         static_cast<double>(after.allocations() - before.allocations()) / static_cast<double>(state.iterations()));
@@ -148,10 +185,10 @@ inline void measure_module_moves(benchmark::State &state, sim::Tool &tool, const
 
 using Function = void (*)(benchmark::State &);
 
-// The press operation and the move, each as module and baseline.
+// The name of the press operation and the two baselines; the module side is the scene's press and moves.
 struct Operations {
-    const char *press;                        // "gather" or "snapshot"
-    Function press_module, press_baseline, move_module, move_baseline;
+    const char *press; // "gather" or "snapshot"
+    Function press_baseline, move_baseline;
 };
 
 // Console output as usual, then the ratio table: one run, or with --benchmark_repetitions the median.
@@ -201,9 +238,9 @@ template <typename Scene> int run(int argc, char **argv, const Operations &ops) 
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     const std::string press = ops.press;
     for (int64_t n : {int64_t{1}, int64_t{1000}, int64_t{100000}}) {
-        benchmark::RegisterBenchmark((press + "/module").c_str(), ops.press_module)->Arg(n);
+        benchmark::RegisterBenchmark((press + "/module").c_str(), press_module<Scene>)->Arg(n);
         benchmark::RegisterBenchmark((press + "/baseline").c_str(), ops.press_baseline)->Arg(n);
-        benchmark::RegisterBenchmark("move/module", ops.move_module)->Arg(n);
+        benchmark::RegisterBenchmark("move/module", move_module<Scene>)->Arg(n);
         benchmark::RegisterBenchmark("move/baseline", ops.move_baseline)->Arg(n);
     }
     RatioReporter reporter(ops.press);

@@ -14,13 +14,9 @@ const char *const kCentreLabel[3] = {" X", " Y", " Z"};
 // One scene of `n` selected items with the tool active.
 struct Scene : bench::Session {
     int64_t n = 0;
-    // The press and the two moves the benchmarks alternate between.
-    host_tool_event press{}, moves[2]{};
-    // What the baseline needs precomputed, captured from the module's own calls: each item's X and
-    // Z position envelopes (a turn about Y keys only those), the values each move keys, the
-    // heading field each move shows, the centre fields a gather and a move show.
-    std::vector<host_envelope> env; // 2 per item: X, Z
-    std::vector<double> target[2];  // 2 per item, per move
+    // What the baseline needs precomputed besides the keys (each item's X and Z: a turn about Y
+    // keys only those), captured from the module's own calls: the heading field each move shows,
+    // the centre fields a gather and a move show.
     double heading[2] = {};
     double centre[3] = {};
     host_panel panel_handle = nullptr;
@@ -68,18 +64,7 @@ struct Scene : bench::Session {
 
 Scene &scene_for(int64_t n) { return bench::scene_for<Scene>(n); }
 
-void set_float(host_control *c, double v) {
-    host_value_float value = {HOST_VALUE_FLOAT, 0, v};
-    c->set(c, HOST_CTL_VALUE, &value);
-}
-
 // ---- Gather: the press ----
-
-void BM_GatherModule(benchmark::State &state) {
-    Scene &s = scene_for(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(s.tool->mouse_down(s.press));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
 
 // The host calls of a press that misses the cross, with "Custom" origin: the pivot and the press
 // projected, two passes over the selection (the position query; then the position and rotation
@@ -93,12 +78,8 @@ void BM_GatherBaseline(benchmark::State &state) {
         s.viewport->project(kAlongY, s.press.point, &win[1][0], &win[1][1], &win[1][2]);
         benchmark::DoNotOptimize(win);
         const host_item *sel = s.interface_info->selected;
-        double sum[3] = {0, 0, 0}, pos[3], rot[3];
-        int64_t n = 0;
-        for (const host_item *it = sel; *it; ++it, ++n) {
-            s.item->param(*it, HOST_ITEM_PARAM_WORLD_POSITION, s.time->time, pos);
-            for (int c = 0; c < 3; ++c) sum[c] += pos[c];
-        }
+        double sum[3], pos[3], rot[3];
+        const int64_t n = s.position_sum(sum);
         benchmark::DoNotOptimize(sum);
         for (int64_t i = 0; i < n; ++i) {
             s.item->param(sel[i], HOST_ITEM_PARAM_WORLD_POSITION, s.time->time, pos);
@@ -110,32 +91,25 @@ void BM_GatherBaseline(benchmark::State &state) {
             benchmark::DoNotOptimize(found);
         }
         if (s.panel->poll(s.panel_handle, 0) >= 0)
-            for (int c = 0; c < 3; ++c) set_float(s.centre_field[c], s.centre[c]);
+            for (int c = 0; c < 3; ++c) bench::set_float(s.centre_field[c], s.centre[c]);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 // ---- One rotating move ----
 
-void BM_MoveModule(benchmark::State &state) {
-    Scene &s = scene_for(state.range(0));
-    bench::measure_module_moves(state, *s.tool, s.press, s.moves);
-}
-
 // The host calls of a move: the panel poll, the heading and centre fields, then per item the key
 // look-up at the current time and the value set of X and Z, with the values already known.
 void BM_MoveBaseline(benchmark::State &state) {
     Scene &s = scene_for(state.range(0));
-    const size_t n = static_cast<size_t>(state.range(0));
     int64_t i = 0;
     for (auto _ : state) {
         const int m = static_cast<int>(i++ & 1);
         if (s.panel->poll(s.panel_handle, 0) >= 0) {
-            set_float(s.heading_field, s.heading[m]);
-            for (int c = 0; c < 3; ++c) set_float(s.centre_field[c], s.centre[c]);
+            bench::set_float(s.heading_field, s.heading[m]);
+            for (int c = 0; c < 3; ++c) bench::set_float(s.centre_field[c], s.centre[c]);
         }
-        const double *target = s.target[m].data();
-        for (size_t k = 0; k < 2 * n; ++k) bench::key_write(s.envelopes, s.env[k], s.time->time, &target[k]);
+        s.write_targets(m);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -143,5 +117,5 @@ void BM_MoveBaseline(benchmark::State &state) {
 } // namespace
 
 int main(int argc, char **argv) {
-    return bench::run<Scene>(argc, argv, {"gather", BM_GatherModule, BM_GatherBaseline, BM_MoveModule, BM_MoveBaseline});
+    return bench::run<Scene>(argc, argv, {"gather", BM_GatherBaseline, BM_MoveBaseline});
 }

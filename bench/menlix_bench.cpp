@@ -12,13 +12,8 @@ const char *const kPos[3] = {"Position.X", "Position.Y", "Position.Z"};
 // One scene of `n` selected items with the tool active.
 struct Scene : bench::Session {
     int64_t n = 0;
-    // The two moves the benchmarks alternate between.
-    host_tool_event press{}, moves[2]{};
-    // What the baseline needs precomputed, captured from the module's own calls: each item's
-    // position envelopes, the targets of each move, the six fields a move writes, the three a
-    // gather writes.
-    std::vector<host_envelope> env;      // 3 per item
-    std::vector<double> target[2];       // 3 per item, per move
+    // What the baseline needs precomputed besides the keys (each item's X, Y, Z), captured from
+    // the module's own calls: the six fields a move writes, the three a gather writes.
     double move_fields[2][6] = {};       // Scale X, Y, Z, Origin X, Y, Z
     double gather_fields[3] = {};        // Origin X, Y, Z
     host_control *scale_field[3] = {};
@@ -59,18 +54,7 @@ struct Scene : bench::Session {
 
 Scene &scene_for(int64_t n) { return bench::scene_for<Scene>(n); }
 
-void set_float(host_control *c, double v) {
-    host_value_float value = {HOST_VALUE_FLOAT, 0, v};
-    c->set(c, HOST_CTL_VALUE, &value);
-}
-
 // ---- Gather: the press ----
-
-void BM_GatherModule(benchmark::State &state) {
-    Scene &s = scene_for(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(s.tool->mouse_down(s.press));
-    state.SetItemsProcessed(state.iterations() * state.range(0));
-}
 
 // The host calls of a gather in "Center of Objs" mode: two passes over the selection with the
 // position query, the channel walk with names and envelopes, the three Origin fields.
@@ -78,13 +62,9 @@ void BM_GatherBaseline(benchmark::State &state) {
     Scene &s = scene_for(state.range(0));
     for (auto _ : state) {
         const host_item *sel = s.interface_info->selected;
-        double sum[3] = {0, 0, 0}, pos[3];
-        int64_t n = 0;
-        for (const host_item *it = sel; *it; ++it, ++n) {
-            s.item->param(*it, HOST_ITEM_PARAM_WORLD_POSITION, s.time->time, pos);
-            for (int c = 0; c < 3; ++c) sum[c] += pos[c];
-        }
-        for (int c = 0; c < 3; ++c) set_float(s.origin_field[c], s.gather_fields[c]);
+        double sum[3], pos[3];
+        const int64_t n = s.position_sum(sum);
+        for (int c = 0; c < 3; ++c) bench::set_float(s.origin_field[c], s.gather_fields[c]);
         for (int64_t i = 0; i < n; ++i) {
             s.item->param(sel[i], HOST_ITEM_PARAM_WORLD_POSITION, s.time->time, pos);
             host_envelope found[3];
@@ -98,24 +78,17 @@ void BM_GatherBaseline(benchmark::State &state) {
 
 // ---- One scaling move ----
 
-void BM_MoveModule(benchmark::State &state) {
-    Scene &s = scene_for(state.range(0));
-    bench::measure_module_moves(state, *s.tool, s.press, s.moves);
-}
-
 // The host calls of a move: the six panel fields, then per item and axis the key look-up at the
 // current time and the value set, with the targets already known.
 void BM_MoveBaseline(benchmark::State &state) {
     Scene &s = scene_for(state.range(0));
-    const size_t n = static_cast<size_t>(state.range(0));
     int64_t i = 0;
     for (auto _ : state) {
         const int m = static_cast<int>(i++ & 1);
         const double *fields = s.move_fields[m];
-        const double *target = s.target[m].data();
-        for (int c = 0; c < 3; ++c) set_float(s.scale_field[c], fields[c]);
-        for (int c = 0; c < 3; ++c) set_float(s.origin_field[c], fields[3 + c]);
-        for (size_t k = 0; k < 3 * n; ++k) bench::key_write(s.envelopes, s.env[k], s.time->time, &target[k]);
+        for (int c = 0; c < 3; ++c) bench::set_float(s.scale_field[c], fields[c]);
+        for (int c = 0; c < 3; ++c) bench::set_float(s.origin_field[c], fields[3 + c]);
+        s.write_targets(m);
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -123,5 +96,5 @@ void BM_MoveBaseline(benchmark::State &state) {
 } // namespace
 
 int main(int argc, char **argv) {
-    return bench::run<Scene>(argc, argv, {"gather", BM_GatherModule, BM_GatherBaseline, BM_MoveModule, BM_MoveBaseline});
+    return bench::run<Scene>(argc, argv, {"gather", BM_GatherBaseline, BM_MoveBaseline});
 }
