@@ -9,6 +9,7 @@
 
 #include "host/alloc_hooks.h"
 #include "host/simulator.h"
+#include "tests/tool_test.h"
 
 namespace {
 
@@ -19,49 +20,16 @@ constexpr int32_t kAlongX = 0, kAlongY = 1, kAlongZ = 2;
 
 using ChannelSet = std::set<std::pair<sim::ItemId, std::string>>;
 
-class Kardel : public ::testing::Test {
+class Kardel : public ToolTest {
 protected:
-    sim::Host host;
-    sim::Module module{sim::module_path("zendro_kardel")};
-    std::unique_ptr<sim::Tool> tool;
+    Kardel() : ToolTest("zendro_kardel") {}
 
-    void SetUp() override {
-        ASSERT_TRUE(module.ok()) << module.error();
-        module.startup();
-        tool = std::make_unique<sim::Tool>(host, module);
-        ASSERT_EQ(tool->activate(), 0);
-    }
-    void TearDown() override {
-        tool.reset();
-        EXPECT_TRUE(host.clean()) << host.report();
-    }
-
-    sim::Panel &panel() { return *host.last_panel(); }
-    sim::Control &ctl(const char *type, const char *label, int occurrence = 0) {
-        sim::Control *c = panel().find(type, label, occurrence);
-        EXPECT_NE(c, nullptr) << type << " " << label;
-        return *c;
-    }
     sim::Control &field(const char *label) { return ctl(HOST_TYPE_FLOAT, label); }
     // Drag buttons in creation order: H, P, B, X, Y, Z.
     sim::Control &button(int which) { return ctl(HOST_TYPE_DRAG_BUTTON, "", which); }
-    void choose(const char *label, int32_t value) {
-        sim::Control &c = ctl(HOST_TYPE_CHOICE, label);
-        host.user_set_value(c, value);
-        host.fire(c);
-    }
-    void type(const char *label, double value) {
-        sim::Control &c = field(label);
-        host.user_set_value(c, value);
-        host.fire(c);
-    }
-    void apply() { host.fire(ctl(HOST_TYPE_BUTTON, "Apply")); }
+    void type(const char *label, double value) { user_changes(field(label), value); }
     // One drag-button event with drag value n.
-    void drag(int which, int32_t n) {
-        sim::Control &b = button(which);
-        host.user_set_value(b, n);
-        host.fire(b);
-    }
+    void drag(int which, int32_t n) { user_changes(button(which), n); }
 
     // A press far from the centre's cross, then one move with drag amount dx.
     void rotate_drag(int32_t viewport, int32_t dx, int32_t flags = 0) {

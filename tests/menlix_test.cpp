@@ -10,6 +10,7 @@
 
 #include "host/alloc_hooks.h"
 #include "host/simulator.h"
+#include "tests/tool_test.h"
 
 namespace {
 
@@ -29,56 +30,29 @@ const std::array<float, 4> kPicked{1, 1, 1, 1};
 
 double single(double v) { return static_cast<double>(static_cast<float>(v)); }
 
-class Menlix : public ::testing::Test {
+class Menlix : public ToolTest {
 protected:
-    sim::Host host;
-    sim::Module module{sim::module_path("zendro_menlix")};
-    std::unique_ptr<sim::Tool> tool;
+    Menlix() : ToolTest("zendro_menlix") {}
 
     void SetUp() override {
-        ASSERT_TRUE(module.ok()) << module.error();
-        module.startup();
         host.set_time(kNow);
-        activate();
+        start();
     }
     void TearDown() override {
-        tool.reset();
-        EXPECT_TRUE(host.clean()) << host.report();
+        ToolTest::TearDown();
         for (const sim::KeyWrite &w : host.writes()) {
             EXPECT_EQ(w.time, kNow) << "every key goes to the current time";
             EXPECT_TRUE(std::isfinite(w.value)) << w.channel;
         }
     }
-    void activate() {
-        tool.reset();
-        tool = std::make_unique<sim::Tool>(host, module);
-        ASSERT_EQ(tool->activate(), 0);
-    }
 
-    sim::Panel &panel() { return *host.last_panel(); }
-    sim::Control &ctl(const char *type, const char *label, int occurrence = 0) {
-        sim::Control *c = panel().find(type, label, occurrence);
-        EXPECT_NE(c, nullptr) << type << " " << label << " " << occurrence;
-        return *c;
-    }
     sim::Control &scale_field(int axis) { return ctl(HOST_TYPE_FLOAT, kAxisLabel[axis], 0); }
     sim::Control &origin_field(int axis) { return ctl(HOST_TYPE_FLOAT, kAxisLabel[axis], 1); }
     // Drag buttons in creation order: Scale X, Y, Z (0-2), Origin X, Y, Z (3-5).
     sim::Control &button(int which) { return ctl(HOST_TYPE_DRAG_BUTTON, "", which); }
     sim::Control &choice(const char *label) { return ctl(HOST_TYPE_CHOICE, label); }
-    void choose(const char *label, int32_t value) {
-        host.user_set_value(choice(label), value);
-        host.fire(choice(label));
-    }
-    void type(sim::Control &c, double value) {
-        host.user_set_value(c, value);
-        host.fire(c);
-    }
-    void apply() { host.fire(ctl(HOST_TYPE_BUTTON, "Apply")); }
-    void drag(int which, int32_t n) {
-        host.user_set_value(button(which), n);
-        host.fire(button(which));
-    }
+    void type(sim::Control &c, double value) { user_changes(c, value); }
+    void drag(int which, int32_t n) { user_changes(button(which), n); }
     // A press at the window corner, far from any cross, one move with the drag amounts, the release.
     void scale_drag(int32_t viewport, int32_t dx, int32_t dy = 0, int32_t flags = 0) {
         tool->mouse_down(host.event_in(viewport, 3, 3));

@@ -15,6 +15,7 @@
 
 #include "host/alloc_hooks.h"
 #include "host/simulator.h"
+#include "tests/tool_test.h"
 
 namespace {
 
@@ -43,48 +44,26 @@ std::string percent_f(double v) {
     return text;
 }
 
-class Strova : public ::testing::Test {
+class Strova : public ToolTest {
 protected:
-    sim::Host host;
-    sim::Module module{sim::module_path("zendro_strova")};
-    std::unique_ptr<sim::Tool> tool;
+    Strova() : ToolTest("zendro_strova") {}
 
     void SetUp() override {
-        ASSERT_TRUE(module.ok()) << module.error();
         // The tool projects and draws nothing, and tells the host of no instance change.
         host.forbid(HOST_SERVICE_VIEWPORT);
         host.forbid(HOST_SERVICE_INSTANCE_UPDATE);
         host.set_time(2.0);
-        module.startup();
-        tool = std::make_unique<sim::Tool>(host, module);
-        ASSERT_EQ(tool->activate(), 0);
-    }
-    void TearDown() override {
-        tool.reset();
-        EXPECT_TRUE(host.clean()) << host.report();
+        start();
     }
 
-    sim::Panel &panel() { return *host.last_panel(); }
-    sim::Control &ctl(const char *type, const char *label, int occurrence = 0) {
-        sim::Control *c = panel().find(type, label, occurrence);
-        EXPECT_NE(c, nullptr) << type << " " << label;
-        return *c;
-    }
     sim::Control &field(int which) { return ctl(HOST_TYPE_FLOAT, kFieldLabel[which]); }
     sim::Control &button(int which) { return ctl(HOST_TYPE_DRAG_BUTTON, "", which); }
     sim::Control &info(int which) { return ctl(HOST_TYPE_INFO, kLabel[which]); }
     sim::Control &apply_button() { return ctl(HOST_TYPE_BUTTON, "Apply"); }
 
-    void type(int which, double value) {
-        host.user_set_value(field(which), value);
-        host.fire(field(which));
-    }
-    void apply() { host.fire(apply_button()); }
+    void type(int which, double value) { user_changes(field(which), value); }
     // One drag-button event with drag value n.
-    void drag_button(int which, int32_t n) {
-        host.user_set_value(button(which), n);
-        host.fire(button(which));
-    }
+    void drag_button(int which, int32_t n) { user_changes(button(which), n); }
     // Makes the next event of drag button `which` a step: an info field takes the memory, then
     // the button's first event arms it with value n.
     void arm(int which, int32_t n) {
