@@ -78,6 +78,12 @@ void frame_snap_to_grid(int32_t viewport, double p[3]) {
     for (int i = 0; i < 3; ++i) p[i] = trunc(p[i] * 10.0) * step;
 }
 
+void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3], double out[3]) {
+    for (int i = 0; i < 3; ++i) out[i] = e->point[i];
+    if (k >= 1 && k <= 3) out[k - 1] = anchor[k - 1];
+    if (e->flags & HOST_TOOL_FLAG_ALT) frame_snap_to_grid(e->viewport, out);
+}
+
 void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted) {
     static const float white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};

@@ -55,6 +55,11 @@ int frame_pick(int32_t viewport, const double anchor[3], const double point[3], 
 // viewport has no grid (0) or an unusable one (not finite).
 void frame_snap_to_grid(int32_t viewport, double p[3]);
 
+// Where a drag puts a grabbed marker: the event's point moved into the plane through `anchor`
+// square to world axis k (1 X, 2 Y, 3 Z; any other k leaves the point as it is), then snapped to
+// the grid when the event carries the alternative flag.
+void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3], double out[3]);
+
 // Draws the tools' marker at a world point: a plus sign 20 pixels across in window coordinates
 // (depth 0.01), white while `highlighted`, else grey-blue (171, 188, 188)/255; the vertical stroke,
 // then the horizontal one. Nothing is drawn where the host cannot project the point.

@@ -52,10 +52,8 @@ extern "C" void HOST_CALL kardel_mouse_move(void *instance, const host_tool_even
     inst->angle = 0.0;
     if (inst->centre_grabbed) {
         // The centre moves in the plane through the pivot square to the axis.
-        double p[3] = {e->point[0], e->point[1], e->point[2]};
-        const int32_t k = inst->axis < 0 ? -inst->axis : inst->axis;
-        if (k >= 1 && k <= 3) p[k - 1] = inst->pivot[k - 1];
-        if (e->flags & HOST_TOOL_FLAG_ALT) frame_snap_to_grid(e->viewport, p);
+        double p[3];
+        frame_drag_point(e, inst->axis < 0 ? -inst->axis : inst->axis, inst->pivot, p);
         for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = p[i];
         if (frame_panel_open(inst->base.panel)) kardel_show_point(inst->centre);
         return;

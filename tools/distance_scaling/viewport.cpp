@@ -44,10 +44,8 @@ extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_even
 
     if (inst->origin_picked) {
         // The origin moves in the viewing plane through the working origin.
-        double p[3] = {e->point[0], e->point[1], e->point[2]};
-        const int32_t k = menlix_view_axis(inst);
-        if (k >= 1 && k <= 3) p[k - 1] = inst->working_origin[k - 1];
-        if (alt) frame_snap_to_grid(e->viewport, p);
+        double p[3];
+        frame_drag_point(e, menlix_view_axis(inst), inst->working_origin, p);
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = p[c];
         return;
     }
