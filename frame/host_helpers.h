@@ -76,6 +76,8 @@ void frame_set_int(host_control *control, int32_t code, int32_t value);
 // A floating control's value.
 double frame_get_float(host_control *control);
 void frame_set_float(host_control *control, double value);
+// A value rounded to single precision, as the tools keep and show panel numbers.
+inline double frame_single(double value) { return static_cast<double>(static_cast<float>(value)); }
 // An info control's text; `length` is the length handed to the host.
 void frame_set_text(host_control *control, char *text, int32_t length);
 // Pointer-form attributes: user data and the control event callback.

@@ -37,7 +37,7 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
             if (control == m.angle_field[i]) {
                 m.remembered[i] = static_cast<float>(frame_get_float(control));
             } else if (control == m.centre_field[i]) {
-                inst->centre[i] = static_cast<double>(static_cast<float>(frame_get_float(control)));
+                inst->centre[i] = frame_single(frame_get_float(control));
             }
         }
     }
@@ -79,7 +79,7 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
     double v[6];
     host_control *const fields[6] = {m.angle_field[KARDEL_H], m.angle_field[KARDEL_P], m.angle_field[KARDEL_B],
                                      m.centre_field[0],       m.centre_field[1],       m.centre_field[2]};
-    for (int i = 0; i < 6; ++i) v[i] = static_cast<double>(static_cast<float>(frame_get_float(fields[i])));
+    for (int i = 0; i < 6; ++i) v[i] = frame_single(frame_get_float(fields[i]));
     kardel_apply_angles(kardel_cast(data), origin, method, v[0], v[1], v[2], v[3], v[4], v[5]);
 }
 

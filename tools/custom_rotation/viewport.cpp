@@ -19,7 +19,7 @@ static host_control *kardel_axis_field(int32_t axis) {
 // The drag angle in the field of the axis and the centre in X, Y, Z, while the panel is open.
 static void kardel_show_drag(kardel_instance *inst) {
     if (!frame_panel_open(inst->base.panel)) return;
-    frame_set_float(kardel_axis_field(inst->axis), static_cast<double>(static_cast<float>(inst->angle)));
+    frame_set_float(kardel_axis_field(inst->axis), frame_single(inst->angle));
     kardel_show_point(inst->centre);
 }
 

@@ -10,7 +10,7 @@ static const char *const menlix_no_lines[] = {nullptr};
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
 static void menlix_show(host_control *field, double value) {
-    frame_set_float(field, static_cast<double>(static_cast<float>(value)));
+    frame_set_float(field, frame_single(value));
 }
 
 void menlix_show_factors(menlix_instance *inst) {
@@ -45,7 +45,7 @@ static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
                 m.scale[c] = static_cast<float>(frame_get_float(control));
             } else if (control == m.origin_field[c]) {
                 // A typed coordinate moves the cross and the origin of the next scaling at once.
-                const double typed = static_cast<double>(static_cast<float>(frame_get_float(control)));
+                const double typed = frame_single(frame_get_float(control));
                 inst->custom_origin[c] = inst->working_origin[c] = typed;
             }
         }
