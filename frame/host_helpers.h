@@ -123,4 +123,7 @@ frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *but
 // `current`.
 int32_t frame_dominant_axis(const double axis[3], int32_t current, int signed_code);
 
+// The axis number of a code, signed or not: 1 X, 2 Y, 3 Z (anything else is no axis).
+inline int32_t frame_axis_number(int32_t code) { return code < 0 ? -code : code; }
+
 #endif // FRAME_HOST_HELPERS_H

@@ -47,7 +47,7 @@ extern strova_module_state strova_module;
 
 // The channel an axis code names: magnitude 2 heading, 1 pitch, 3 bank; -1 for any other code.
 inline int strova_axis_channel(int32_t axis) {
-    switch (axis < 0 ? -axis : axis) {
+    switch (frame_axis_number(axis)) {
     case 1: return STROVA_P;
     case 2: return STROVA_H;
     case 3: return STROVA_B;

@@ -67,7 +67,7 @@ static int kardel_rotation_matrix(int32_t k, double t, Matrix3d *m) {
 
 void kardel_rotate_about_axis(kardel_instance *inst) {
     const double t = inst->angle * FRAME_DEG_TO_RAD;
-    const int32_t k = inst->axis < 0 ? -inst->axis : inst->axis;
+    const int32_t k = frame_axis_number(inst->axis);
     Matrix3d m;
     if (!kardel_rotation_matrix(k, t, &m)) return;
 

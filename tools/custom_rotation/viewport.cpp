@@ -12,7 +12,7 @@ static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_inst
 
 // The field that shows the angle about an axis: X in P, Y in H, Z in B.
 static host_control *kardel_axis_field(int32_t axis) {
-    const int32_t k = axis < 0 ? -axis : axis;
+    const int32_t k = frame_axis_number(axis);
     return kardel_module.angle_field[k == 1 ? KARDEL_P : k == 2 ? KARDEL_H : KARDEL_B];
 }
 
@@ -53,7 +53,7 @@ extern "C" void HOST_CALL kardel_mouse_move(void *instance, const host_tool_even
     if (inst->centre_grabbed) {
         // The centre moves in the plane through the pivot square to the axis.
         double p[3];
-        frame_drag_point(e, inst->axis < 0 ? -inst->axis : inst->axis, inst->pivot, p);
+        frame_drag_point(e, frame_axis_number(inst->axis), inst->pivot, p);
         for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = p[i];
         if (frame_panel_open(inst->base.panel)) kardel_show_point(inst->centre);
         return;

@@ -56,9 +56,7 @@ extern menlix_module_state menlix_module;
 inline menlix_item *menlix_items(menlix_instance *inst) { return static_cast<menlix_item *>(inst->base.items); }
 
 // The magnitude of the view axis code: the axis number the view looks along.
-inline int32_t menlix_view_axis(const menlix_instance *inst) {
-    return inst->view_axis < 0 ? -inst->view_axis : inst->view_axis;
-}
+inline int32_t menlix_view_axis(const menlix_instance *inst) { return frame_axis_number(inst->view_axis); }
 
 // computation.cpp
 void menlix_gather(menlix_instance *inst);
