@@ -40,7 +40,8 @@ void press_apply(sim::Host &host) {
 }
 
 // A press away from any cross, moves with growing drag amounts, and the release.
-void drag(sim::Host &host, sim::Tool &tool, int32_t viewport, std::initializer_list<std::pair<int32_t, int32_t>> moves) {
+void drag(sim::Host &host, sim::Tool &tool, int32_t viewport,
+          std::initializer_list<std::pair<int32_t, int32_t>> moves) {
     tool.mouse_down(host.event_in(viewport, 40, 40));
     int32_t dx = 0, dy = 0;
     for (const auto &m : moves) {

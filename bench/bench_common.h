@@ -54,8 +54,7 @@ struct Session {
     std::vector<host_envelope> env;
     std::vector<double> target[2];
 
-    Session(const char *bench_name, const char *module_name)
-        : name(bench_name), module(sim::module_path(module_name)) {
+    Session(const char *bench_name, const char *module_name) : name(bench_name), module(sim::module_path(module_name)) {
         host.trace().enable(false);
         host.set_write_log(false);
         host.set_time(1.0);

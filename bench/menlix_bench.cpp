@@ -14,8 +14,8 @@ struct Scene : bench::Session {
     int64_t n = 0;
     // What the baseline needs precomputed besides the keys (each item's X, Y, Z), captured from
     // the module's own calls: the six fields a move writes, the three a gather writes.
-    double move_fields[2][6] = {};       // Scale X, Y, Z, Origin X, Y, Z
-    double gather_fields[3] = {};        // Origin X, Y, Z
+    double move_fields[2][6] = {}; // Scale X, Y, Z, Origin X, Y, Z
+    double gather_fields[3] = {};  // Origin X, Y, Z
     host_control *scale_field[3] = {};
     host_control *origin_field[3] = {};
 

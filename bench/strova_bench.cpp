@@ -16,7 +16,7 @@ struct Scene : bench::Session {
     int64_t n = 0;
     // What the baseline needs precomputed besides the keys (each item's heading), captured from
     // the module's own calls: the three info texts each move shows.
-    char texts[2][3][512] = {};     // H, P, B, per move
+    char texts[2][3][512] = {}; // H, P, B, per move
     host_control *info_field[3] = {};
 
     explicit Scene(int64_t count) : Session("strova_bench", "zendro_strova"), n(count) {
@@ -92,6 +92,5 @@ void BM_MoveBaseline(benchmark::State &state) {
 } // namespace
 
 int main(int argc, char **argv) {
-    return bench::run<Scene>(argc, argv,
-                             {"snapshot", BM_SnapshotBaseline, BM_MoveBaseline});
+    return bench::run<Scene>(argc, argv, {"snapshot", BM_SnapshotBaseline, BM_MoveBaseline});
 }

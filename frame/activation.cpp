@@ -26,8 +26,7 @@ static void frame_bind_services(host_global_fn global, int with_instance_update)
     frame_host.envelopes = static_cast<host_envelopes *>(global(HOST_SERVICE_ENVELOPES, 0));
     frame_host.instance_update = nullptr;
     if (with_instance_update) {
-        frame_host.instance_update =
-            reinterpret_cast<host_instance_update_fn>(global(HOST_SERVICE_INSTANCE_UPDATE, 0));
+        frame_host.instance_update = reinterpret_cast<host_instance_update_fn>(global(HOST_SERVICE_INSTANCE_UPDATE, 0));
     }
 }
 

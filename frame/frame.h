@@ -12,16 +12,16 @@
 // The host's services, bound by every activation in the host's fixed order. Module-level: shared
 // by every instance of the loaded module, valid until the next activation rebinds them.
 struct frame_services {
-    void *info_messages;                  // "Info Messages 3": bound, never used
-    host_panel_services_v2 *panel;        // "LWPanelServices 2"
-    void *command;                        // "LW Command Interface": bound, never used
-    host_viewport_info_v5 *viewport;      // "LW Viewport Info 5"
-    int32_t product;                      // "Product Info": a value, kept as a 32-bit word; never used
-    host_interface_info_v7 *interface_info; // "LW Interface Info 7"
-    host_item_info_v6 *item;              // "LW Item Info 6"
-    host_time_info *time;                 // "LW Time Info"
-    host_channel_info_v2 *channel;        // "Channel Info 2"
-    host_envelopes *envelopes;            // "Animation Envelopes"
+    void *info_messages;                     // "Info Messages 3": bound, never used
+    host_panel_services_v2 *panel;           // "LWPanelServices 2"
+    void *command;                           // "LW Command Interface": bound, never used
+    host_viewport_info_v5 *viewport;         // "LW Viewport Info 5"
+    int32_t product;                         // "Product Info": a value, kept as a 32-bit word; never used
+    host_interface_info_v7 *interface_info;  // "LW Interface Info 7"
+    host_item_info_v6 *item;                 // "LW Item Info 6"
+    host_time_info *time;                    // "LW Time Info"
+    host_channel_info_v2 *channel;           // "Channel Info 2"
+    host_envelopes *envelopes;               // "Animation Envelopes"
     host_instance_update_fn instance_update; // "Instance Update"; only for tools that bind it
 };
 extern frame_services frame_host;
@@ -49,9 +49,9 @@ struct frame_instance {
 
 // What a tool tells the frame about itself. Each module defines exactly one, `frame_tool_definition`.
 struct frame_tool {
-    unsigned needs;            // frame_service_mask bits
-    size_t instance_size;   // bytes of the tool's instance; starts with a frame_instance
-    size_t item_size;   // bytes of one item record
+    unsigned needs;       // frame_service_mask bits
+    size_t instance_size; // bytes of the tool's instance; starts with a frame_instance
+    size_t item_size;     // bytes of one item record
     // Remembered settings' defaults; called at the first activation of the loaded module only.
     void (*set_defaults)(void);
     // Start values of a fresh instance (zeroed beforehand, global function and item table set).
@@ -69,18 +69,17 @@ extern const char frame_server_name[];
 // ready, 1 when the instance cannot be allocated, 2 when the panel cannot be created or a needed
 // service is missing; on 1 or 2 nothing stays allocated and the local record's instance slot is
 // null. [main]
-extern "C" int32_t HOST_CALL frame_activate(int32_t version, host_global_fn global, void *local,
-                                            void *server_data);
+extern "C" int32_t HOST_CALL frame_activate(int32_t version, host_global_fn global, void *local, void *server_data);
 
 // Release callback body shared by the tools: closes the panel while it is open, destroys it, frees
 // the item table and the instance. Counterpart to frame_activate(). [main]
 extern "C" void HOST_CALL frame_release(void *inst);
 
 // The common simple callbacks.
-extern "C" int32_t HOST_CALL frame_change_query(void *inst);                       // 3 when changed
+extern "C" int32_t HOST_CALL frame_change_query(void *inst);                           // 3 when changed
 extern "C" int32_t HOST_CALL frame_handle_count(void *inst, const host_tool_event *e); // 0
 extern "C" int32_t HOST_CALL frame_handle_position(void *inst, const host_tool_event *e, int32_t index,
-                                                   double pos[3]);                 // index + 1
+                                                   double pos[3]); // index + 1
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *inst, const host_tool_event *e, int32_t index);
 extern "C" void HOST_CALL frame_notify(void *inst, int32_t code); // code 1 marks a change
 

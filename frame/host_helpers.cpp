@@ -147,9 +147,8 @@ void frame_place(host_control *control, int32_t x, int32_t y) {
 
 static const float FRAME_NUDGE_LIMIT = 100000.0f;
 
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n,
-                                    int has_target, double value, frame_nudge_precision precision,
-                                    float *out) {
+frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
+                                    double value, frame_nudge_precision precision, float *out) {
     if (button != memory->button) {
         memory->button = button;
         memory->value = n;

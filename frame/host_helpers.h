@@ -112,9 +112,8 @@ enum frame_nudge_result {
 // One event of drag button `button` whose value is now `n`, stepping a field that holds `value`
 // (ignored without a target). Up by one hundredth of the magnitude when n grew past the remembered
 // value, down otherwise; by 0.001 while the step would be under 0.0001 in magnitude.
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n,
-                                    int has_target, double value, frame_nudge_precision precision,
-                                    float *out);
+frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
+                                    double value, frame_nudge_precision precision, float *out);
 
 // ---- Dominant axis ----------------------------------------------------------------------------
 

@@ -93,8 +93,7 @@ typedef void *(HOST_CALL *host_global_fn)(const char *name, int32_t mode);
 // Activation: (version, not read; global function; local record; server data, not read).
 // Returns 0 when the instance is ready, 1 when it cannot be allocated, 2 when its panel cannot be
 // created. [main]
-typedef int32_t(HOST_CALL *host_activate_fn)(int32_t version, host_global_fn global, void *local,
-                                             void *server_data);
+typedef int32_t(HOST_CALL *host_activate_fn)(int32_t version, host_global_fn global, void *local, void *server_data);
 
 // One server of a module. The table ends with a record whose four pointers are all null.
 typedef struct host_server_record {
@@ -117,9 +116,9 @@ typedef struct host_module_descriptor {
 #if HOST_PTR64
     uint32_t alignment; // zero; the 8-byte pointers that follow need it
 #endif
-    void *(HOST_CALL *startup)(void);         // returns the pointer-sized value 4; called once after loading
-    void(HOST_CALL *shutdown)(void *unused);  // counterpart to startup(); argument not read
-    const host_server_record *servers;        // server table, owned by the module
+    void *(HOST_CALL *startup)(void);        // returns the pointer-sized value 4; called once after loading
+    void(HOST_CALL *shutdown)(void *unused); // counterpart to startup(); argument not read
+    const host_server_record *servers;       // server table, owned by the module
 } host_module_descriptor;
 HOST_PIN(host_module_descriptor, sync, 0, 0);
 HOST_PIN(host_module_descriptor, version, 4, 4);
@@ -142,11 +141,11 @@ typedef struct host_tool_event {
     unsigned char reserved48[48];
     double axis[3]; // axis vector of the viewport; the dominant component picks the drag axis
     unsigned char reserved120[104];
-    int32_t dx;    // first drag amount, counted from the button press
-    int32_t dy;    // second drag amount, counted from the button press
+    int32_t dx; // first drag amount, counted from the button press
+    int32_t dy; // second drag amount, counted from the button press
     unsigned char reserved232[4];
-    int32_t flags;    // HOST_TOOL_FLAG_ALT selects the alternative step
-    int32_t viewport; // viewport index, for the viewport service
+    int32_t flags;       // HOST_TOOL_FLAG_ALT selects the alternative step
+    int32_t viewport;    // viewport index, for the viewport service
     int32_t reserved244; // keeps the size equal in every build
 } host_tool_event;
 HOST_PIN(host_tool_event, point, 24, 24);
@@ -186,14 +185,14 @@ typedef struct host_tool_callbacks {
     int32_t(HOST_CALL *change_query)(void *inst);                             // 3: 3 when changed, else 0
     int32_t(HOST_CALL *handle_count)(void *inst, const host_tool_event *e);   // 4
     int32_t(HOST_CALL *handle_position)(void *inst, const host_tool_event *e, int32_t index,
-                                        double pos[3]);                       // 5: index + 1
-    int32_t(HOST_CALL *drag_start)(void *inst, const host_tool_event *e);     // 6: 1
+                                        double pos[3]);                                     // 5: index + 1
+    int32_t(HOST_CALL *drag_start)(void *inst, const host_tool_event *e);                   // 6: 1
     int32_t(HOST_CALL *handle_adjust)(void *inst, const host_tool_event *e, int32_t index); // 7: 0
-    int32_t(HOST_CALL *mouse_down)(void *inst, const host_tool_event *e);     // 8: 1
-    void(HOST_CALL *mouse_move)(void *inst, const host_tool_event *e);        // 9
-    void(HOST_CALL *mouse_up)(void *inst, const host_tool_event *e);          // 10
-    void(HOST_CALL *notify)(void *inst, int32_t code);                        // 11: code 1 marks a change
-    void *reserved12;                                                         // 12: left untouched
+    int32_t(HOST_CALL *mouse_down)(void *inst, const host_tool_event *e);                   // 8: 1
+    void(HOST_CALL *mouse_move)(void *inst, const host_tool_event *e);                      // 9
+    void(HOST_CALL *mouse_up)(void *inst, const host_tool_event *e);                        // 10
+    void(HOST_CALL *notify)(void *inst, int32_t code);                                      // 11: code 1 marks a change
+    void *reserved12;                                                                       // 12: left untouched
 } host_tool_callbacks;
 HOST_PIN(host_tool_callbacks, release, 0, 0);
 HOST_PIN(host_tool_callbacks, draw, 8, 4);
@@ -295,8 +294,7 @@ typedef struct host_viewport_info_v5 {
     host_slot reserved0[10];
     // 10: projects a world point into the viewport's window pixel coordinates. The result says
     // whether the projection could be made; when it could not, the outputs may be left unwritten.
-    int32_t(HOST_CALL *project)(int32_t viewport, const double world[3], double *win_x, double *win_y,
-                                double *win_z);
+    int32_t(HOST_CALL *project)(int32_t viewport, const double world[3], double *win_x, double *win_y, double *win_z);
     host_slot reserved11[3];
     // 14: the viewport's grid size in world units (0 when it has none). [main]
     double(HOST_CALL *grid_size)(int32_t viewport);
@@ -331,7 +329,7 @@ typedef int32_t(HOST_CALL *host_instance_update_fn)(const char *class_name, void
 
 // Value records, passed by address to get/set control attribute; borrowed for the call.
 typedef struct host_value_int {
-    int32_t type;  // HOST_VALUE_INT
+    int32_t type; // HOST_VALUE_INT
     int32_t value;
 } host_value_int;
 HOST_PIN(host_value_int, value, 4, 4);
@@ -346,8 +344,8 @@ HOST_PIN(host_value_float, value, 8, 8);
 HOST_SIZE(host_value_float, 16, 16);
 
 typedef struct host_value_text {
-    int32_t type;  // HOST_VALUE_TEXT
-    char *text;    // on set: the text, borrowed for the call; on get: the caller's buffer
+    int32_t type;   // HOST_VALUE_TEXT
+    char *text;     // on set: the text, borrowed for the call; on get: the caller's buffer
     int32_t length; // buffer length in bytes
 } host_value_text;
 HOST_PIN(host_value_text, text, 8, 4);

@@ -95,7 +95,8 @@ Panel *Services::check_panel(Host &h, host_panel panel, const char *operation) {
         return nullptr;
     }
     if (p->destroyed) {
-        h.violation("panel-stale", "a live panel", std::string("panel ") + quote(p->title.c_str()) + " after destroy in " + operation,
+        h.violation("panel-stale", "a live panel",
+                    std::string("panel ") + quote(p->title.c_str()) + " after destroy in " + operation,
                     "the module keeps using its panel after destroying it");
         return nullptr;
     }
@@ -126,7 +127,8 @@ host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
     allowed(*h, HOST_SERVICE_PANEL, "create");
     if (!title) h->violation("panel-title-null", "a panel title", "null", "the module passed no title");
     if (reserved)
-        h->violation("panel-create-reserved", "0 as the second argument", hex(reserved), "the module passes a stray value");
+        h->violation("panel-create-reserved", "0 as the second argument", hex(reserved),
+                     "the module passes a stray value");
     host_panel handle = nullptr;
     if (!h->fail_panel_create_ && h->panels_.size() < HANDLE_INDEX_MASK) {
         auto p = std::make_unique<Panel>();
@@ -163,7 +165,8 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
         h->trace_.add('.', format("module->host LWPanelServices 2.open panel=%s flags=%d", hex(panel).c_str(),
                                   static_cast<int>(flags)));
     if (flags != 0)
-        h->violation("panel-open-flags", "flags 0", std::to_string(flags), "the module asks for a blocking or other open");
+        h->violation("panel-open-flags", "flags 0", std::to_string(flags),
+                     "the module asks for a blocking or other open");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.open");
     if (!p) return 0;
     p->open = true;
@@ -260,7 +263,8 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
         c->index = p->controls.size();
         c->type = t.type;
         c->type_name = type_name ? type_name : "";
-        if (!label) h->violation("control-label-null", "a label (possibly empty)", "null", "the module passed no label");
+        if (!label)
+            h->violation("control-label-null", "a label (possibly empty)", "null", "the module passed no label");
         c->label = label ? label : "";
         if (t.type == ControlType::Unknown)
             h->violation("control-type-unknown", "one of the toolkit's type names", quote(type_name),
@@ -306,7 +310,9 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                 c->field_a = desc->item_list.count;
                 c->field_b = desc->item_list.width;
                 if (!desc->item_list.global || desc->item_list.global != h->panel_.global)
-                    h->violation("descriptor-list-global", "the panel services' stored global function " + hex(reinterpret_cast<void *>(h->panel_.global)),
+                    h->violation("descriptor-list-global",
+                                 "the panel services' stored global function " +
+                                     hex(reinterpret_cast<void *>(h->panel_.global)),
                                  hex(reinterpret_cast<void *>(desc->item_list.global)),
                                  "activation did not store the global function in the panel services before the build");
                 if (desc->item_list.item_type != 5)
@@ -331,8 +337,8 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
     }
     if (h->tracing())
         h->trace_.add('.', format("module->host LWPanelServices 2.add_control panel=%s type=%s kind=%d label=%s -> %s",
-                                  hex(panel).c_str(), quote(type_name).c_str(), desc ? static_cast<int>(desc->kind) : -1,
-                                  quote(label).c_str(), hex(answer).c_str()));
+                                  hex(panel).c_str(), quote(type_name).c_str(),
+                                  desc ? static_cast<int>(desc->kind) : -1, quote(label).c_str(), hex(answer).c_str()));
     return answer;
 }
 
@@ -379,8 +385,7 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
     allowed(*h, HOST_SERVICE_PANEL, "control get");
     Control *c = check_control(*h, control, "get control attribute");
     std::string shown = "(unwritten)";
-    if (c && !value)
-        h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, true);
@@ -413,8 +418,9 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
         }
     }
     if (h->tracing())
-        h->trace_.add('.', format("module->host control.get control=%s code=%d -> %s",
-                                  c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
+        h->trace_.add('.',
+                      format("module->host control.get control=%s code=%d -> %s",
+                             c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
 }
 
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
@@ -424,18 +430,15 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
     allowed(*h, HOST_SERVICE_PANEL, "control set");
     Control *c = check_control(*h, control, "set control attribute");
     std::string shown = "(refused)";
-    if (c && !value)
-        h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, false);
         if (form && check_form(*h, *c, code, got, form)) {
             if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
                 const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
-                if (code == HOST_CTL_EVENT)
-                    c->event = reinterpret_cast<host_control_event_fn>(v->pointer);
-                else
-                    c->user_data = v->pointer;
+                if (code == HOST_CTL_EVENT) c->event = reinterpret_cast<host_control_event_fn>(v->pointer);
+                else c->user_data = v->pointer;
                 shown = hex(v->pointer);
             } else if (code <= HOST_CTL_H) {
                 const int32_t v = static_cast<const host_value_int *>(value)->value;
@@ -449,7 +452,8 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                     const int32_t v = static_cast<const host_value_int *>(value)->value;
                     if (c->type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c->items.size()))
                         h->violation("control-choice-range",
-                                     "an index 0.." + std::to_string(static_cast<int>(c->items.size()) - 1) + " for " + describe(*c),
+                                     "an index 0.." + std::to_string(static_cast<int>(c->items.size()) - 1) + " for " +
+                                         describe(*c),
                                      std::to_string(v), "the instance's choice field holds an out-of-range value");
                     c->int_value = v;
                     shown = std::to_string(v);
@@ -484,8 +488,9 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
         }
     }
     if (h->tracing())
-        h->trace_.add('.', format("module->host control.set control=%s code=%d value=%s",
-                                  c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
+        h->trace_.add('.',
+                      format("module->host control.set control=%s code=%d value=%s",
+                             c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
 }
 
 // ---- The user's side --------------------------------------------------------------------------
@@ -524,8 +529,7 @@ bool Host::fire(Control &c) {
         if (!c.alive) throw std::logic_error("sim::Host::fire: the control's panel was destroyed");
         if (!c.panel->open) throw std::logic_error("sim::Host::fire: the control's panel is not open");
         if (!c.event) return false;
-        if (tracing())
-            trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
+        if (tracing()) trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
     }
     c.event(c.handle(), c.user_data);
     if (tracing()) trace_.add('E', "host->module control event " + describe(c));
@@ -549,8 +553,9 @@ uint16_t Host::press_key(Panel &p, uint16_t key) {
                       "activation did not set attribute 13");
             return 0;
         }
-        if (tracing()) trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
-                                              static_cast<unsigned>(key)));
+        if (tracing())
+            trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
+                                   static_cast<unsigned>(key)));
     }
     const uint16_t answer = p.key_callback(p.handle, nullptr, key);
     if (tracing()) trace_.add('E', format("host->module panel key -> %u", static_cast<unsigned>(answer)));

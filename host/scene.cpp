@@ -231,8 +231,8 @@ void Host::forbid(const std::string &service, bool forbidden) { toggle(forbidden
 bool project(const Viewport &vp, const Vec3 &world, Vec3 *out) {
     if (vp.fail) return false;
     const int a = vp.view_axis < 0 || vp.view_axis > 2 ? 2 : vp.view_axis;
-    const size_t h = a == 0 ? 1 : 0;      // horizontal world axis
-    const size_t v = a == 2 ? 1 : 2;      // vertical world axis
+    const size_t h = a == 0 ? 1 : 0; // horizontal world axis
+    const size_t v = a == 2 ? 1 : 2; // vertical world axis
     (*out)[0] = vp.origin_x + vp.scale * world[h];
     (*out)[1] = vp.origin_y - vp.scale * world[v];
     (*out)[2] = world[static_cast<size_t>(a)];
@@ -256,9 +256,7 @@ Viewport &Host::viewport(int32_t index) {
     return viewports_[static_cast<size_t>(index)];
 }
 
-bool Host::has_viewport(int32_t index) const {
-    return index >= 0 && static_cast<size_t>(index) < viewports_.size();
-}
+bool Host::has_viewport(int32_t index) const { return index >= 0 && static_cast<size_t>(index) < viewports_.size(); }
 
 bool Host::project(int32_t index, const Vec3 &world, Vec3 *out) const {
     if (!has_viewport(index)) throw std::logic_error("sim::Host: no such viewport");
@@ -278,8 +276,7 @@ Vec3 Host::axis_vector(int32_t index) const {
     return a;
 }
 
-host_tool_event Host::event_in(int32_t index, double win_x, double win_y, int32_t dx, int32_t dy,
-                               int32_t flags) const {
+host_tool_event Host::event_in(int32_t index, double win_x, double win_y, int32_t dx, int32_t dy, int32_t flags) const {
     return make_event(world_at(index, win_x, win_y), axis_vector(index), dx, dy, flags, index);
 }
 

@@ -68,7 +68,8 @@ void *HOST_CALL Services::global(const char *name, int32_t mode) {
     Host *h = Host::current();
     if (!h) return nullptr;
     if (!name) {
-        h->violation("lookup-name-null", "a service name", "null", "the module passed an unset name to the global function");
+        h->violation("lookup-name-null", "a service name", "null",
+                     "the module passed an unset name to the global function");
         return nullptr;
     }
     if (mode != 0)
@@ -142,8 +143,8 @@ int64_t Services::check_item(Host &h, host_item item, const char *operation) {
         return -1;
     }
     if (v > h.items_.size()) {
-        h.violation("item-unknown", "an item id 1.." + std::to_string(h.items_.size()),
-                    hex(item) + " in " + operation, "a handle of another kind, or an item id the host never gave out");
+        h.violation("item-unknown", "an item id 1.." + std::to_string(h.items_.size()), hex(item) + " in " + operation,
+                    "a handle of another kind, or an item id the host never gave out");
         return -1;
     }
     return static_cast<int64_t>(v);
@@ -170,13 +171,15 @@ bool Services::check_write(Host &h, uint32_t channel, double value, const char *
     }
     if (!h.selected_[static_cast<size_t>(ch.item)]) {
         h.violation("envelope-write-unselected-item", "a write into a selected item's channel",
-                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " + quote(ch.name.c_str()),
+                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " +
+                        quote(ch.name.c_str()),
                     "the module keyed from stale item records or another item's envelope");
         ok = false;
     }
     if (!ch.target) {
         h.violation("envelope-write-non-target-channel", "a write into a target channel of this tool",
-                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " + quote(ch.name.c_str()),
+                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " +
+                        quote(ch.name.c_str()),
                     "the channel name match picked the wrong channel, or the tool keys a channel it must not");
         ok = false;
     }
@@ -203,8 +206,7 @@ void HOST_CALL Services::item_param(host_item item, int32_t code, double time, d
         h->violation("item-param-code", "code 8 (world position) or 5 (rotation)", "code " + std::to_string(code),
                      "the module asks for a parameter the tools never read");
     if (!out)
-        h->violation("item-param-output-null", "an address of 3 doubles", "null",
-                     "the module passed no output array");
+        h->violation("item-param-output-null", "an address of 3 doubles", "null", "the module passed no output array");
     if (id > 0 && code_ok && out) {
         const ItemId i = static_cast<ItemId>(id);
         const Vec3 v = code == HOST_ITEM_PARAM_WORLD_POSITION ? h->position_at(i, time) : h->rotation_at(i, time);
@@ -224,8 +226,8 @@ host_group HOST_CALL Services::item_channel_group(host_item item) {
     const int64_t id = check_item(*h, item, "LW Item Info 6.channel_group");
     host_group g = id > 0 ? make_handle<host_group>(TAG_GROUP, static_cast<uint32_t>(id)) : nullptr;
     if (h->tracing())
-        h->trace_.add('.', format("module->host LW Item Info 6.channel_group item=%s -> %s", hex(item).c_str(),
-                                  hex(g).c_str()));
+        h->trace_.add(
+            '.', format("module->host LW Item Info 6.channel_group item=%s -> %s", hex(item).c_str(), hex(g).c_str()));
     return g;
 }
 
@@ -239,8 +241,8 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
     const int64_t g = handle_index(group, TAG_GROUP);
     host_channel answer = nullptr;
     if (g < 1 || static_cast<size_t>(g) > h->items_.size()) {
-        h->violation("group-unknown", "a group from item channel group query", hex(group) + " in Channel Info 2.next_channel",
-                     "a handle of another kind passed as a group");
+        h->violation("group-unknown", "a group from item channel group query",
+                     hex(group) + " in Channel Info 2.next_channel", "a handle of another kind passed as a group");
     } else {
         const Host::ItemRec &item = h->items_[static_cast<size_t>(g - 1)];
         size_t next = 0;
@@ -248,7 +250,8 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
         if (previous) {
             const int64_t c = handle_index(previous, TAG_CHANNEL);
             if (c < 0 || static_cast<size_t>(c) >= h->channels_.size()) {
-                h->violation("channel-unknown", "none or a channel of the group", hex(previous) + " as the previous channel",
+                h->violation("channel-unknown", "none or a channel of the group",
+                             hex(previous) + " as the previous channel",
                              "a handle of another kind passed as a channel");
                 ok = false;
             } else if (h->channels_[static_cast<size_t>(c)].item != static_cast<ItemId>(g)) {
@@ -264,8 +267,8 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
         if (ok && next < item.channels.size()) answer = make_handle<host_channel>(TAG_CHANNEL, item.channels[next]);
     }
     if (h->tracing())
-        h->trace_.add('.', format("module->host Channel Info 2.next_channel group=%s previous=%s -> %s", hex(group).c_str(),
-                                  hex(previous).c_str(), hex(answer).c_str()));
+        h->trace_.add('.', format("module->host Channel Info 2.next_channel group=%s previous=%s -> %s",
+                                  hex(group).c_str(), hex(previous).c_str(), hex(answer).c_str()));
     return answer;
 }
 
@@ -279,8 +282,7 @@ const char *HOST_CALL Services::channel_name(host_channel channel) {
     if (c < 0 || static_cast<size_t>(c) >= h->channels_.size())
         h->violation("channel-unknown", "a channel from next channel", hex(channel) + " in Channel Info 2.channel_name",
                      "a handle of another kind passed as a channel");
-    else
-        name = h->channels_[static_cast<size_t>(c)].name.c_str();
+    else name = h->channels_[static_cast<size_t>(c)].name.c_str();
     if (h->tracing())
         h->trace_.add('.', format("module->host Channel Info 2.channel_name channel=%s -> %s", hex(channel).c_str(),
                                   quote(name).c_str()));
@@ -295,10 +297,10 @@ host_envelope HOST_CALL Services::channel_envelope(host_channel channel) {
     const int64_t c = handle_index(channel, TAG_CHANNEL);
     host_envelope env = nullptr;
     if (c < 0 || static_cast<size_t>(c) >= h->channels_.size())
-        h->violation("channel-unknown", "a channel from next channel", hex(channel) + " in Channel Info 2.channel_envelope",
+        h->violation("channel-unknown", "a channel from next channel",
+                     hex(channel) + " in Channel Info 2.channel_envelope",
                      "a handle of another kind passed as a channel");
-    else
-        env = make_handle<host_envelope>(TAG_ENVELOPE, static_cast<uint32_t>(c));
+    else env = make_handle<host_envelope>(TAG_ENVELOPE, static_cast<uint32_t>(c));
     if (h->tracing())
         h->trace_.add('.', format("module->host Channel Info 2.channel_envelope channel=%s -> %s", hex(channel).c_str(),
                                   hex(env).c_str()));
@@ -371,7 +373,8 @@ int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32
     bool ok = e >= 0;
     if (k < 0 || static_cast<size_t>(k) >= h->keys_.size()) {
         h->violation("key-unknown", "a key from find key", hex(key) + " in Animation Envelopes.set_key_value",
-                     key ? "a handle of another kind passed as a key" : "set key value called although no key was found");
+                     key ? "a handle of another kind passed as a key"
+                         : "set key value called although no key was found");
         ok = false;
     } else if (e >= 0 && h->keys_[static_cast<size_t>(k)].channel != static_cast<uint32_t>(e)) {
         h->violation("key-foreign-envelope", "a key of the envelope it is set in",
@@ -395,8 +398,7 @@ int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32
         Host::KeyRec &rec = h->keys_[static_cast<size_t>(k)];
         if (rec.time != h->time_info_.time)
             h->violation("time-mismatch", "a key at the current time " + num(h->time_info_.time),
-                         "set key value on a key at " + num(rec.time),
-                         "the module set a key found at another time");
+                         "set key value on a key at " + num(rec.time), "the module set a key found at another time");
         rec.value = v;
         log_write(*h, static_cast<uint32_t>(e), rec.time, v, false);
     } else {
@@ -423,7 +425,8 @@ int32_t HOST_CALL Services::project(int32_t viewport, const double world[3], dou
                      "the module took the viewport index from somewhere other than the tool event or drawing record");
     } else if (!world || !x || !y || !z) {
         h->violation("viewport-argument-null", "a world point and three output addresses",
-                     std::string("a null ") + (!world ? "world point" : "output"), "the module passed an unset pointer");
+                     std::string("a null ") + (!world ? "world point" : "output"),
+                     "the module passed an unset pointer");
     } else if (sim::project(h->viewports_[static_cast<size_t>(viewport)], {world[0], world[1], world[2]}, &out)) {
         *x = out[0];
         *y = out[1];
@@ -446,11 +449,10 @@ double HOST_CALL Services::grid_size(int32_t viewport) {
     if (!h->has_viewport(viewport))
         h->violation("viewport-unknown", "a viewport index the host reported", std::to_string(viewport),
                      "the module took the viewport index from somewhere other than the tool event");
-    else
-        g = h->viewports_[static_cast<size_t>(viewport)].grid;
+    else g = h->viewports_[static_cast<size_t>(viewport)].grid;
     if (h->tracing())
-        h->trace_.add('.', format("module->host LW Viewport Info 5.grid_size viewport=%d -> %s", static_cast<int>(viewport),
-                                  num(g).c_str()));
+        h->trace_.add('.', format("module->host LW Viewport Info 5.grid_size viewport=%d -> %s",
+                                  static_cast<int>(viewport), num(g).c_str()));
     return g;
 }
 

@@ -131,8 +131,8 @@ public:
     // Also writes each line to `f` as it is recorded, flushed, so a crash keeps the tail. Null stops.
     void echo_to(std::FILE *f) { echo_ = f; }
     const std::vector<std::string> &lines() const { return lines_; }
-    std::string text() const;                 // every line, newline-terminated
-    std::string tail(size_t count) const;     // the last `count` lines
+    std::string text() const;             // every line, newline-terminated
+    std::string tail(size_t count) const; // the last `count` lines
     void clear() { lines_.clear(); }
     // Appends "+seconds <mark> <text>". Callers test enabled() first when formatting costs.
     void add(char mark, const std::string &text);
@@ -155,8 +155,8 @@ struct Viewport {
     double scale = 100.0;    // pixels per world unit
     double origin_x = 320.0; // window position of the world origin
     double origin_y = 240.0;
-    double grid = 1.0;       // grid size answered by the viewport service (0: none)
-    bool fail = false;       // project answers 0 and writes nothing
+    double grid = 1.0; // grid size answered by the viewport service (0: none)
+    bool fail = false; // project answers 0 and writes nothing
 };
 
 // The viewport's projection, as the viewport service computes it. Returns false (and leaves `out`
@@ -192,7 +192,7 @@ public:
 
     // Parsed descriptor.
     int32_t kind = 0;
-    std::vector<std::string> items; // choice item texts, or text control lines
+    std::vector<std::string> items;   // choice item texts, or text control lines
     int32_t field_a = 0, field_b = 0; // choice: vertical; pair kinds: first, second; list: count, width
     host_global_fn list_global = nullptr;
     int32_t list_item_type = 0;
@@ -203,7 +203,7 @@ public:
     int32_t int_value = 0;
     double float_value = 0.0;
     std::string text_value;
-    int32_t text_length = 0;     // the length handed over with the last text
+    int32_t text_length = 0;        // the length handed over with the last text
     bool text_unterminated = false; // the last text had no terminator within that length
 
     void *user_data = nullptr;
@@ -376,9 +376,9 @@ private:
         ItemId item;
         uint32_t position; // index within the item's channel list
         std::string name;
-        int occurrence; // how many earlier channels of the item have the same name
-        int base_slot;  // 0..5 for an exact position/rotation name, else -1
-        bool target;    // matches a write target by the span rule
+        int occurrence;             // how many earlier channels of the item have the same name
+        int base_slot;              // 0..5 for an exact position/rotation name, else -1
+        bool target;                // matches a write target by the span rule
         std::vector<uint32_t> keys; // indices into keys_, in creation order
     };
     struct KeyRec {
@@ -398,7 +398,7 @@ private:
     std::vector<KeyRec> keys_;
     std::vector<ItemId> selection_;
     std::vector<host_item> selection_list_; // null-terminated, what the interface record points at
-    std::vector<uint8_t> selected_;          // per item id (index 0 unused)
+    std::vector<uint8_t> selected_;         // per item id (index 0 unused)
     std::vector<std::string> write_targets_;
 
     host_interface_info_v7 interface_info_{};
@@ -463,8 +463,8 @@ public:
     // Any exported symbol (the loader's view), or null.
     void *symbol(const char *name) const;
 
-    void *startup();  // traced; returns what the module answers
-    void shutdown();  // traced
+    void *startup(); // traced; returns what the module answers
+    void shutdown(); // traced
     size_t startup_calls() const { return startup_calls_; }
 
 private:

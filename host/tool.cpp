@@ -70,9 +70,7 @@ void close_library(void *library) {
 #endif
 }
 
-bool all_null(const host_server_record &r) {
-    return !r.class_name && !r.server_name && !r.activate && !r.tags;
-}
+bool all_null(const host_server_record &r) { return !r.class_name && !r.server_name && !r.activate && !r.tags; }
 
 constexpr size_t k_server_limit = 64; // a table longer than this has lost its terminator
 
@@ -167,9 +165,9 @@ namespace {
 // Sentinels for the callback table: distinct, non-null, never called (the wrappers check first).
 unsigned char g_sentinels[13];
 
-const char *const k_slot_names[13] = {"release",       "draw",        "tool_text",  "change_query", "handle_count",
-                                      "handle_position", "drag_start", "handle_adjust", "mouse_down", "mouse_move",
-                                      "mouse_up",      "notify",      "slot 12"};
+const char *const k_slot_names[13] = {"release",         "draw",       "tool_text",     "change_query", "handle_count",
+                                      "handle_position", "drag_start", "handle_adjust", "mouse_down",   "mouse_move",
+                                      "mouse_up",        "notify",     "slot 12"};
 
 std::string event_text(const host_tool_event *e) {
     if (!e) return std::string();
@@ -184,7 +182,8 @@ void *Tool::sentinel(int s) { return s >= 0 && s < 13 ? &g_sentinels[s] : nullpt
 void *Tool::slot(int s) const {
     if (s < 0 || s >= 13) return nullptr;
     void *p;
-    std::memcpy(&p, reinterpret_cast<const unsigned char *>(&table_) + static_cast<size_t>(s) * sizeof(void *), sizeof p);
+    std::memcpy(&p, reinterpret_cast<const unsigned char *>(&table_) + static_cast<size_t>(s) * sizeof(void *),
+                sizeof p);
     return p;
 }
 
@@ -212,7 +211,8 @@ int32_t Tool::activate(int32_t version, void *server_data) {
         if (active_) throw std::logic_error("sim::Tool::activate: the tool is already active; use another Tool");
         if (!server_ || !server_->activate) {
             host_.violation("tool-server-missing", "a server record with an activation routine",
-                            server_ ? "a null activation routine" : "no such server", "the module's server table is wrong");
+                            server_ ? "a null activation routine" : "no such server",
+                            "the module's server table is wrong");
             return -1;
         }
         if (host_.tracing())
@@ -247,7 +247,8 @@ bool Tool::callable(int s, const char *name) {
     }
     void *p = slot(s);
     if (p == sentinel(s) || !p) {
-        host_.violation("tool-callback-unfilled", std::string("slot ") + std::to_string(s) + " (" + name + ") filled by activation",
+        host_.violation("tool-callback-unfilled",
+                        std::string("slot ") + std::to_string(s) + " (" + name + ") filled by activation",
                         p ? "the host's sentinel" : "null", "activation left the slot as the host gave it");
         return false;
     }
@@ -413,8 +414,8 @@ void HOST_CALL Services::draw_set_colour(void *display, const float rgba[4]) {
     for (size_t i = 0; i < 4; ++i) op.rgba[i] = rgba[i];
     d->ops.push_back(op);
     if (h->tracing())
-        h->trace_.add('.', format("module->host draw.set_colour (%s,%s,%s,%s)", num(rgba[0]).c_str(), num(rgba[1]).c_str(),
-                                  num(rgba[2]).c_str(), num(rgba[3]).c_str()));
+        h->trace_.add('.', format("module->host draw.set_colour (%s,%s,%s,%s)", num(rgba[0]).c_str(),
+                                  num(rgba[1]).c_str(), num(rgba[2]).c_str(), num(rgba[3]).c_str()));
 }
 
 void HOST_CALL Services::draw_line(void *display, const double from[3], const double to[3], int32_t coords) {

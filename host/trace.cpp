@@ -18,8 +18,7 @@ namespace sim {
 void Trace::add(char mark, const std::string &text) {
     if (!on_) return;
     HostScope scope;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char stamp[40];
     std::snprintf(stamp, sizeof stamp, "+%.6f %c ", seconds, mark);
     lines_.push_back(stamp + text);
@@ -71,7 +70,9 @@ std::string quote(const char *text) {
     return "\"" + std::string(text) + "\"";
 }
 
-std::string hex(const void *p) { return format("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p))); }
+std::string hex(const void *p) {
+    return format("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
+}
 
 std::string num(double v) {
     if (std::isnan(v)) return "nan";

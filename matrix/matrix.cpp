@@ -21,9 +21,7 @@ template <> struct Tolerance<float> { static constexpr double eps = 1e-6; };
 template <> struct Tolerance<double> { static constexpr double eps = 1e-15; };
 
 // |x| < eps for the family of T, with x widened to double first.
-template <typename T> bool below_tolerance(T x) {
-    return fabs(static_cast<double>(x)) < Tolerance<T>::eps;
-}
+template <typename T> bool below_tolerance(T x) { return fabs(static_cast<double>(x)) < Tolerance<T>::eps; }
 
 // ---- Filling and comparison -----------------------------------------------------------------
 
@@ -57,8 +55,7 @@ template <typename T> void vector_mul(const T *v, const T *m, T *out) {
 }
 
 template <typename T> void vector_transform(const T *v, const T *m, T *out) {
-    for (size_t c = 0; c < 3; ++c)
-        out[c] = v[0] * m[c] + v[1] * m[4 + c] + v[2] * m[8 + c] + m[12 + c];
+    for (size_t c = 0; c < 3; ++c) out[c] = v[0] * m[c] + v[1] * m[4 + c] + v[2] * m[8 + c] + m[12 + c];
     const T w = v[0] * m[3] + v[1] * m[7] + v[2] * m[11] + m[15];
     if (w != T(0))
         for (size_t c = 0; c < 3; ++c) out[c] /= w;
@@ -92,10 +89,8 @@ template <typename T, size_t N> struct Determinant {
         for (size_t j = 1; j < N; ++j) {
             minor_of<T, N>(m, 0, j, sub);
             const T term = m[j] * Determinant<T, N - 1>::of(sub);
-            if (j % 2 == 1)
-                sum -= term;
-            else
-                sum += term;
+            if (j % 2 == 1) sum -= term;
+            else sum += term;
         }
         return sum;
     }
@@ -122,32 +117,29 @@ template <typename T, size_t N> void invert(const T *src, T *dst) {
     scale<T, N>(dst, T(1) / d);
 }
 
-}  // namespace
+} // namespace
 
 // ---- Named operations -----------------------------------------------------------------------
 
-void matrix3f_set(Matrix3f *m, float m00, float m01, float m02, float m10, float m11, float m12,
-                  float m20, float m21, float m22) {
+void matrix3f_set(Matrix3f *m, float m00, float m01, float m02, float m10, float m11, float m12, float m20, float m21,
+                  float m22) {
     const float v[9] = {m00, m01, m02, m10, m11, m12, m20, m21, m22};
     memcpy(m->m, v, sizeof v);
 }
-void matrix4f_set(Matrix4f *m, float m00, float m01, float m02, float m03, float m10, float m11,
-                  float m12, float m13, float m20, float m21, float m22, float m23, float m30,
-                  float m31, float m32, float m33) {
-    const float v[16] = {m00, m01, m02, m03, m10, m11, m12, m13,
-                         m20, m21, m22, m23, m30, m31, m32, m33};
+void matrix4f_set(Matrix4f *m, float m00, float m01, float m02, float m03, float m10, float m11, float m12, float m13,
+                  float m20, float m21, float m22, float m23, float m30, float m31, float m32, float m33) {
+    const float v[16] = {m00, m01, m02, m03, m10, m11, m12, m13, m20, m21, m22, m23, m30, m31, m32, m33};
     memcpy(m->m, v, sizeof v);
 }
-void matrix3d_set(Matrix3d *m, double m00, double m01, double m02, double m10, double m11,
-                  double m12, double m20, double m21, double m22) {
+void matrix3d_set(Matrix3d *m, double m00, double m01, double m02, double m10, double m11, double m12, double m20,
+                  double m21, double m22) {
     const double v[9] = {m00, m01, m02, m10, m11, m12, m20, m21, m22};
     memcpy(m->m, v, sizeof v);
 }
-void matrix4d_set(Matrix4d *m, double m00, double m01, double m02, double m03, double m10,
-                  double m11, double m12, double m13, double m20, double m21, double m22,
-                  double m23, double m30, double m31, double m32, double m33) {
-    const double v[16] = {m00, m01, m02, m03, m10, m11, m12, m13,
-                          m20, m21, m22, m23, m30, m31, m32, m33};
+void matrix4d_set(Matrix4d *m, double m00, double m01, double m02, double m03, double m10, double m11, double m12,
+                  double m13, double m20, double m21, double m22, double m23, double m30, double m31, double m32,
+                  double m33) {
+    const double v[16] = {m00, m01, m02, m03, m10, m11, m12, m13, m20, m21, m22, m23, m30, m31, m32, m33};
     memcpy(m->m, v, sizeof v);
 }
 
@@ -180,18 +172,10 @@ void vector3d_transform_matrix4d(const Vector3d *v, const Matrix4d *m, Vector3d 
     vector_transform<double>(v->v, m->m, out->v);
 }
 
-void matrix3f_mul(const Matrix3f *a, const Matrix3f *b, Matrix3f *out) {
-    mul<float, 3>(a->m, b->m, out->m);
-}
-void matrix4f_mul(const Matrix4f *a, const Matrix4f *b, Matrix4f *out) {
-    mul<float, 4>(a->m, b->m, out->m);
-}
-void matrix3d_mul(const Matrix3d *a, const Matrix3d *b, Matrix3d *out) {
-    mul<double, 3>(a->m, b->m, out->m);
-}
-void matrix4d_mul(const Matrix4d *a, const Matrix4d *b, Matrix4d *out) {
-    mul<double, 4>(a->m, b->m, out->m);
-}
+void matrix3f_mul(const Matrix3f *a, const Matrix3f *b, Matrix3f *out) { mul<float, 3>(a->m, b->m, out->m); }
+void matrix4f_mul(const Matrix4f *a, const Matrix4f *b, Matrix4f *out) { mul<float, 4>(a->m, b->m, out->m); }
+void matrix3d_mul(const Matrix3d *a, const Matrix3d *b, Matrix3d *out) { mul<double, 3>(a->m, b->m, out->m); }
+void matrix4d_mul(const Matrix4d *a, const Matrix4d *b, Matrix4d *out) { mul<double, 4>(a->m, b->m, out->m); }
 
 void matrix3f_scale(Matrix3f *m, float s) { scale<float, 3>(m->m, s); }
 void matrix4f_scale(Matrix4f *m, float s) { scale<float, 4>(m->m, s); }

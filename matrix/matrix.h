@@ -17,12 +17,24 @@
 #ifndef MATRIX_MATRIX_H
 #define MATRIX_MATRIX_H
 
-typedef struct Matrix3f { float m[9]; } Matrix3f;    // 36 bytes
-typedef struct Matrix4f { float m[16]; } Matrix4f;   // 64 bytes
-typedef struct Matrix3d { double m[9]; } Matrix3d;   // 72 bytes
-typedef struct Matrix4d { double m[16]; } Matrix4d;  // 128 bytes
-typedef struct Vector3f { float v[3]; } Vector3f;    // x, y, z
-typedef struct Vector3d { double v[3]; } Vector3d;   // x, y, z
+typedef struct Matrix3f {
+    float m[9];
+} Matrix3f; // 36 bytes
+typedef struct Matrix4f {
+    float m[16];
+} Matrix4f; // 64 bytes
+typedef struct Matrix3d {
+    double m[9];
+} Matrix3d; // 72 bytes
+typedef struct Matrix4d {
+    double m[16];
+} Matrix4d; // 128 bytes
+typedef struct Vector3f {
+    float v[3];
+} Vector3f; // x, y, z
+typedef struct Vector3d {
+    double v[3];
+} Vector3d; // x, y, z
 
 static_assert(sizeof(Matrix3f) == 36 && sizeof(Matrix4f) == 64, "float matrices hold no padding");
 static_assert(sizeof(Matrix3d) == 72 && sizeof(Matrix4d) == 128, "double matrices hold no padding");
@@ -31,16 +43,15 @@ static_assert(sizeof(Vector3f) == 12 && sizeof(Vector3d) == 24, "vectors hold no
 // ---- Filling and copying -------------------------------------------------------------------------
 
 // Stores the values, given in row-major order (row 0 first).
-void matrix3f_set(Matrix3f *m, float m00, float m01, float m02, float m10, float m11, float m12,
-                  float m20, float m21, float m22);
-void matrix4f_set(Matrix4f *m, float m00, float m01, float m02, float m03, float m10, float m11,
-                  float m12, float m13, float m20, float m21, float m22, float m23, float m30,
-                  float m31, float m32, float m33);
-void matrix3d_set(Matrix3d *m, double m00, double m01, double m02, double m10, double m11,
-                  double m12, double m20, double m21, double m22);
-void matrix4d_set(Matrix4d *m, double m00, double m01, double m02, double m03, double m10,
-                  double m11, double m12, double m13, double m20, double m21, double m22,
-                  double m23, double m30, double m31, double m32, double m33);
+void matrix3f_set(Matrix3f *m, float m00, float m01, float m02, float m10, float m11, float m12, float m20, float m21,
+                  float m22);
+void matrix4f_set(Matrix4f *m, float m00, float m01, float m02, float m03, float m10, float m11, float m12, float m13,
+                  float m20, float m21, float m22, float m23, float m30, float m31, float m32, float m33);
+void matrix3d_set(Matrix3d *m, double m00, double m01, double m02, double m10, double m11, double m12, double m20,
+                  double m21, double m22);
+void matrix4d_set(Matrix4d *m, double m00, double m01, double m02, double m03, double m10, double m11, double m12,
+                  double m13, double m20, double m21, double m22, double m23, double m30, double m31, double m32,
+                  double m33);
 
 // Stores the identity.
 void matrix3f_identity(Matrix3f *m);
@@ -125,4 +136,4 @@ void vector3d_set_length(Vector3d *v, double length);
 // vector3d_set_length(v, 1.0).
 void vector3d_normalize(Vector3d *v);
 
-#endif  // MATRIX_MATRIX_H
+#endif // MATRIX_MATRIX_H

@@ -133,7 +133,8 @@ TEST(DragNudge, InfiniteFieldClampsUpAndStaysDown) {
 TEST(SpanMatch, OwnTargetOnly) {
     const char *names[6] = {"Position.X", "Position.Y", "Position.Z", "Rotation.H", "Rotation.P", "Rotation.B"};
     for (int i = 0; i < 6; ++i)
-        for (int j = 0; j < 6; ++j) EXPECT_EQ(frame_span_match(names[i], names[j]), i == j) << names[i] << " vs " << names[j];
+        for (int j = 0; j < 6; ++j)
+            EXPECT_EQ(frame_span_match(names[i], names[j]), i == j) << names[i] << " vs " << names[j];
 }
 
 TEST(SpanMatch, LeadingRunDecides) {

@@ -102,8 +102,8 @@ TEST(HostScene, KeyEvaluationExactThenEarlierThenEarliestThenBase) {
     EXPECT_EQ(host.value_at(a, "Position.X", 20.0), 2.0); // exact
     EXPECT_EQ(host.value_at(a, "Position.X", 15.0), 1.0); // latest before, not the earliest
     EXPECT_EQ(host.value_at(a, "Position.X", 99.0), 2.0);
-    EXPECT_EQ(host.value_at(a, "Position.X", 1.0), 0.5);  // before every key: the earliest
-    EXPECT_EQ(host.value_at(a, "Position.Y", 1.0), 8.0);  // no keys: the base value
+    EXPECT_EQ(host.value_at(a, "Position.X", 1.0), 0.5); // before every key: the earliest
+    EXPECT_EQ(host.value_at(a, "Position.Y", 1.0), 8.0); // no keys: the base value
     EXPECT_EQ(host.position_at(a, 15.0), (sim::Vec3{1.0, 8.0, 9.0}));
 }
 
@@ -143,11 +143,13 @@ TEST(HostScene, ChannelWalkFollowsTheItemsOwnListAndFlagsForeignChannels) {
     auto *ch = service<host_channel_info_v2>(host, HOST_SERVICE_CHANNEL);
     host_group ga = items->channel_group(sim::Host::item_handle(a));
     std::vector<std::string> names;
-    for (host_channel c = ch->next_channel(ga, nullptr); c; c = ch->next_channel(ga, c)) names.push_back(ch->channel_name(c));
+    for (host_channel c = ch->next_channel(ga, nullptr); c; c = ch->next_channel(ga, c))
+        names.push_back(ch->channel_name(c));
     EXPECT_EQ(names, (std::vector<std::string>{"Position.XTra", "Scale.X", "Position.XTra"}));
     host_group gb = items->channel_group(sim::Host::item_handle(b));
     names.clear();
-    for (host_channel c = ch->next_channel(gb, nullptr); c; c = ch->next_channel(gb, c)) names.push_back(ch->channel_name(c));
+    for (host_channel c = ch->next_channel(gb, nullptr); c; c = ch->next_channel(gb, c))
+        names.push_back(ch->channel_name(c));
     EXPECT_EQ(names, sim::Host::default_channels());
     EXPECT_TRUE(host.clean()) << host.report();
 

@@ -251,12 +251,12 @@ TEST_F(Kardel, EighteenControlsInOrder) {
         const char *type;
         const char *label;
     };
-    const Expect expected[18] = {
-        {"ChoiceControl", "Origin"}, {"ChoiceControl", "Method"}, {"TextControl", "Rotate"}, {"TextControl", "Origin"},
-        {"FloatControl", " H"},      {"FloatControl", " P"},      {"FloatControl", " B"},    {"DragButtonControl", ""},
-        {"DragButtonControl", ""},   {"DragButtonControl", ""},   {"FloatControl", " X"},    {"FloatControl", " Y"},
-        {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""}, {"DragButtonControl", ""},
-        {"ButtonControl", "Apply"},  {"LWListControl", ""}};
+    const Expect expected[18] = {{"ChoiceControl", "Origin"}, {"ChoiceControl", "Method"}, {"TextControl", "Rotate"},
+                                 {"TextControl", "Origin"},   {"FloatControl", " H"},      {"FloatControl", " P"},
+                                 {"FloatControl", " B"},      {"DragButtonControl", ""},   {"DragButtonControl", ""},
+                                 {"DragButtonControl", ""},   {"FloatControl", " X"},      {"FloatControl", " Y"},
+                                 {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""},
+                                 {"DragButtonControl", ""},   {"ButtonControl", "Apply"},  {"LWListControl", ""}};
     ASSERT_EQ(panel().controls.size(), 18u);
     for (size_t i = 0; i < 18; ++i) {
         const sim::Control &c = *panel().control(i);
@@ -304,7 +304,7 @@ TEST_F(Kardel, DragButtonRowsAndClamp) {
         int32_t dir;
         float to;
     };
-    const Row rows[] = {{90, 1, 90.9f}, {-90, 1, -89.1f}, {0, 1, 0.001f}, {0.005, 1, 0.005f + 0.001f},
+    const Row rows[] = {{90, 1, 90.9f},        {-90, 1, -89.1f},       {0, 1, 0.001f}, {0.005, 1, 0.005f + 0.001f},
                         {99999, 1, 100000.0f}, {100000, 1, 100000.0f}, {90, -1, 89.1f}};
     int32_t n = 0;
     drag(0, n); // arms the H button
@@ -412,9 +412,9 @@ TEST_F(Kardel, ItemListPicksTheCentre) {
 // ---- Channels and known faults ----
 
 TEST_F(Kardel, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0}, {},
-                                        {"Position.X", "Position.XTra", "Position.Y", "Position.Z", "Rotation.H",
-                                         "Rotation.P", "Rotation.B"});
+    const sim::ItemId a = host.add_item(
+        "A", {1, 0, 0}, {},
+        {"Position.X", "Position.XTra", "Position.Y", "Position.Z", "Rotation.H", "Rotation.P", "Rotation.B"});
     host.select({a});
     rotate_drag(kAlongY, 9000);
     EXPECT_EQ(host.key_count(a, "Position.X"), 0u);

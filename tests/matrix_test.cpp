@@ -113,7 +113,7 @@ TYPED_TEST(Matrix, IdentityCopyAndScaleCoverEveryElement) {
     F::identity(&a);
     expect_elements<F>(a, [](size_t r, size_t c) { return r == c ? 1 : 0; });
 
-    std::memset(&a, 0x7F, sizeof a);  // NaN bit patterns too must arrive unchanged
+    std::memset(&a, 0x7F, sizeof a); // NaN bit patterns too must arrive unchanged
     a.m[0] = typename F::T(0.1);
     F::copy(&b, &a);
     EXPECT_TRUE(same_bits<F>(a, b));
@@ -132,13 +132,12 @@ TYPED_TEST(Matrix, MulMatchesIntegerProductAndMayAliasItsOperands) {
     typename F::M ab;
     F::mul(&a, &b, &ab);
     expect_elements<F>(ab, [&](size_t i, size_t j) {
-        long long s = 0;  // a times b, not b times a
-        for (size_t k = 0; k < F::N; ++k)
-            s += static_cast<long long>(a.m[i * F::N + k] * b.m[k * F::N + j]);
+        long long s = 0; // a times b, not b times a
+        for (size_t k = 0; k < F::N; ++k) s += static_cast<long long>(a.m[i * F::N + k] * b.m[k * F::N + j]);
         return static_cast<double>(s);
     });
 
-    typename F::M x = a, y = b;  // inexact values, so every rounding has to match
+    typename F::M x = a, y = b; // inexact values, so every rounding has to match
     for (size_t i = 0; i < F::N * F::N; ++i) {
         x.m[i] = x.m[i] / T(7) + T(0.1);
         y.m[i] /= T(3);
@@ -158,7 +157,7 @@ TYPED_TEST(Matrix, MulRoundsInTheFamilysPrecision) {
     using F = TypeParam;
     // 0 + 1e8 + 1 - 1e8: in float 1e8 + 1 rounds back to 1e8 (the spacing there is 8), so the sum
     // is 0; in double, or in float arithmetic promoted to double, it is 1.
-    const typename F::M a = make<F>({1e8, 1, -1e8});  // row 0 times column 0 of b, all ones
+    const typename F::M a = make<F>({1e8, 1, -1e8}); // row 0 times column 0 of b, all ones
     const typename F::M b = make<F>(F::N == 3 ? List{1, 0, 0, 1, 0, 0, 1} : List{1, 0, 0, 0, 1, 0, 0, 0, 1});
     typename F::M out;
     F::mul(&a, &b, &out);
@@ -167,9 +166,9 @@ TYPED_TEST(Matrix, MulRoundsInTheFamilysPrecision) {
 
 TYPED_TEST(Matrix, DeterminantOfTriangularAndRowSwap) {
     using F = TypeParam;
-    const double want = F::N == 3 ? 24 : 120;  // 2 * 3 * 4 (* 5)
-    const typename F::M upper = make<F>(F::N == 3 ? List{2, 7, -1, 0, 3, 5, 0, 0, 4}
-                                                  : List{2, 7, -1, 6, 0, 3, 5, -2, 0, 0, 4, 9, 0, 0, 0, 5});
+    const double want = F::N == 3 ? 24 : 120; // 2 * 3 * 4 (* 5)
+    const typename F::M upper =
+        make<F>(F::N == 3 ? List{2, 7, -1, 0, 3, 5, 0, 0, 4} : List{2, 7, -1, 6, 0, 3, 5, -2, 0, 0, 4, 9, 0, 0, 0, 5});
     typename F::M lower;
     for (size_t r = 0; r < F::N; ++r)
         for (size_t c = 0; c < F::N; ++c) lower.m[r * F::N + c] = upper.m[c * F::N + r];
@@ -196,8 +195,8 @@ TYPED_TEST(Matrix, AdjugateTimesMatrixIsDeterminantTimesIdentity) {
 TYPED_TEST(Matrix, InvertLeavesDestinationUntouchedWhenSingular) {
     using F = TypeParam;
     // Float 1e-6f counts as singular only because its widened value (9.99999997e-7) is below 1e-6.
-    const typename F::M rank2 = make<F>(F::N == 3 ? List{1, 2, 3, 2, 4, 6, 5, 1, 7}
-                                                  : List{1, 2, 3, 4, 2, 4, 6, 8, 5, 1, 7, 2, 3, 9, 4, 6});
+    const typename F::M rank2 =
+        make<F>(F::N == 3 ? List{1, 2, 3, 2, 4, 6, 5, 1, 7} : List{1, 2, 3, 4, 2, 4, 6, 8, 5, 1, 7, 2, 3, 9, 4, 6});
     const typename F::M singular[] = {diagonal<F>(F::single ? 5e-7 : 5e-16),
                                       diagonal<F>(F::single ? double(1e-6f) : 0.0), rank2};
     typename F::M sentinel;
@@ -222,8 +221,7 @@ TYPED_TEST(Matrix, InvertIdentityDiagonalAndGeneral) {
     F::invert(&m, &inv);
     expect_elements<F>(inv, [](size_t r, size_t c) { return r == c ? 1 : 0; });
 
-    m = make<F>(F::N == 3 ? List{2, 0, 0, 0, 4, 0, 0, 0, 8}
-                          : List{2, 0, 0, 0, 0, 4, 0, 0, 0, 0, 8, 0, 0, 0, 0, 16});
+    m = make<F>(F::N == 3 ? List{2, 0, 0, 0, 4, 0, 0, 0, 8} : List{2, 0, 0, 0, 0, 4, 0, 0, 0, 0, 8, 0, 0, 0, 0, 16});
     F::invert(&m, &inv);
     const double want[] = {0.5, 0.25, 0.125, 0.0625};
     expect_elements<F>(inv, [&](size_t r, size_t c) { return r == c ? want[r] : 0; });
@@ -233,8 +231,10 @@ TYPED_TEST(Matrix, InvertIdentityDiagonalAndGeneral) {
     F::mul(&m, &inv, &left);
     F::mul(&inv, &m, &right);
     const double tol = F::single ? 1e-5 : 1e-13;
-    expect_elements<F>(left, [](size_t r, size_t c) { return r == c ? 1 : 0; }, tol);
-    expect_elements<F>(right, [](size_t r, size_t c) { return r == c ? 1 : 0; }, tol);
+    expect_elements<F>(
+        left, [](size_t r, size_t c) { return r == c ? 1 : 0; }, tol);
+    expect_elements<F>(
+        right, [](size_t r, size_t c) { return r == c ? 1 : 0; }, tol);
 }
 
 TYPED_TEST(Matrix, InvertScalesByOneReciprocal) {
@@ -276,8 +276,7 @@ TYPED_TEST_SUITE(VectorProduct, VectorFamilies, FamilyName);
 
 template <class V> void expect_vector(const V &v, double x, double y, double z) {
     EXPECT_TRUE(v.v[0] == x && v.v[1] == y && v.v[2] == z)
-        << "got (" << v.v[0] << ", " << v.v[1] << ", " << v.v[2] << "), want (" << x << ", " << y
-        << ", " << z << ")";
+        << "got (" << v.v[0] << ", " << v.v[1] << ", " << v.v[2] << "), want (" << x << ", " << y << ", " << z << ")";
 }
 
 TYPED_TEST(VectorProduct, RowVectorTimesMatrix) {
@@ -287,7 +286,7 @@ TYPED_TEST(VectorProduct, RowVectorTimesMatrix) {
     const typename F::M3 m = {{1, 2, 3, 4, 5, 6, 7, 8, 9}};
     const typename F::V v = {{1, 2, 3}};
     F::mul(&v, &m, &out);
-    expect_vector(out, 30, 36, 42);  // v * M; M * v would give (14, 32, 50)
+    expect_vector(out, 30, 36, 42); // v * M; M * v would give (14, 32, 50)
 
     // A quarter turn about Z in the tools' layout [c -s 0; s c 0; 0 0 1] takes x to -y.
     const typename F::M3 rz = {{0, -1, 0, 1, 0, 0, 0, 0, 1}};
@@ -308,16 +307,16 @@ TYPED_TEST(VectorProduct, TransformDividesByNonZeroWeightOnly) {
     typename F::M4 m = {{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 10, 20, 30, 2}};
     const typename F::V p = {{1, 2, 3}};
     typename F::V out;
-    F::transform(&p, &m, &out);  // column 3 (0, 0, 0, 2): (11, 22, 33) halved
+    F::transform(&p, &m, &out); // column 3 (0, 0, 0, 2): (11, 22, 33) halved
     expect_vector(out, 5.5, 11, 16.5);
-    m.m[15] = 0;  // column 3 all zero: w = 0, nothing divided
+    m.m[15] = 0; // column 3 all zero: w = 0, nothing divided
     F::transform(&p, &m, &out);
     expect_vector(out, 11, 22, 33);
-    m.m[3] = m.m[7] = m.m[11] = 1;  // w = x + y + z = 6
+    m.m[3] = m.m[7] = m.m[11] = 1; // w = x + y + z = 6
     F::transform(&p, &m, &out);
     expect_vector(out, T(11) / T(6), T(22) / T(6), T(33) / T(6));
     m.m[3] = m.m[7] = m.m[11] = 0;
-    m.m[15] = static_cast<T>(NAN);  // a NaN weight is not equal to 0, so it divides
+    m.m[15] = static_cast<T>(NAN); // a NaN weight is not equal to 0, so it divides
     F::transform(&p, &m, &out);
     EXPECT_TRUE(std::isnan(out.v[0]) && std::isnan(out.v[1]) && std::isnan(out.v[2]));
 }
@@ -336,4 +335,4 @@ TEST(VectorLength, NormalizeAndSetLength) {
     expect_vector(v, -6, 0, -8);
 }
 
-}  // namespace
+} // namespace

@@ -71,7 +71,9 @@ protected:
         EXPECT_TRUE(v.has_value()) << kPos[axis];
         return v.value_or(kNaN);
     }
-    sim::Vec3 shown_scale() { return {scale_field(0).float_value, scale_field(1).float_value, scale_field(2).float_value}; }
+    sim::Vec3 shown_scale() {
+        return {scale_field(0).float_value, scale_field(1).float_value, scale_field(2).float_value};
+    }
     sim::Vec3 shown_origin() {
         return {origin_field(0).float_value, origin_field(1).float_value, origin_field(2).float_value};
     }
@@ -118,8 +120,10 @@ TEST_F(Menlix, StretchScalesEachInPlaneOffsetByItsDragAmount) {
         int32_t viewport, dx, dy, flags;
         int h_axis, v_axis; // the axes the first and the second drag amount scale
     };
-    const Case cases[] = {{kAlongZ, 50, -20, 0, 0, 1},   {kAlongZ, 50, -20, kAlt, 0, 1}, // 6.0 and -1.0: mirrored
-                          {kAlongX, 50, -20, 0, 2, 1},   {kAlongY, 50, -20, 0, 0, 2},
+    const Case cases[] = {{kAlongZ, 50, -20, 0, 0, 1},
+                          {kAlongZ, 50, -20, kAlt, 0, 1}, // 6.0 and -1.0: mirrored
+                          {kAlongX, 50, -20, 0, 2, 1},
+                          {kAlongY, 50, -20, 0, 0, 2},
                           {kAlongZ, -150, 30, 0, 0, 1}}; // below -100 fine units: negative
     for (const Case &k : cases) {
         // Each drag starts from the positions as keyed by the one before.
@@ -381,12 +385,12 @@ TEST_F(Menlix, SeventeenControlsWithStartValues) {
         const char *type;
         const char *label;
     };
-    const Expect expected[17] = {
-        {"ChoiceControl", "Origin"}, {"ChoiceControl", "Method"}, {"TextControl", "Scale"},  {"TextControl", "Origin"},
-        {"FloatControl", " X"},      {"FloatControl", " Y"},      {"FloatControl", " Z"},    {"DragButtonControl", ""},
-        {"DragButtonControl", ""},   {"DragButtonControl", ""},   {"FloatControl", " X"},    {"FloatControl", " Y"},
-        {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""}, {"DragButtonControl", ""},
-        {"ButtonControl", "Apply"}};
+    const Expect expected[17] = {{"ChoiceControl", "Origin"}, {"ChoiceControl", "Method"}, {"TextControl", "Scale"},
+                                 {"TextControl", "Origin"},   {"FloatControl", " X"},      {"FloatControl", " Y"},
+                                 {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""},
+                                 {"DragButtonControl", ""},   {"FloatControl", " X"},      {"FloatControl", " Y"},
+                                 {"FloatControl", " Z"},      {"DragButtonControl", ""},   {"DragButtonControl", ""},
+                                 {"DragButtonControl", ""},   {"ButtonControl", "Apply"}};
     ASSERT_EQ(panel().controls.size(), 17u);
     for (size_t i = 0; i < 17; ++i) {
         const sim::Control &c = *panel().control(i);
@@ -455,10 +459,9 @@ TEST_F(Menlix, NudgeRowsAndClamp) {
         int32_t dir;
         float to;
     };
-    const Row rows[] = {{0, 1, 0.001f},          {0.005, 1, 0.006f},        {50, 1, 50.5f},
-                        {-50, 1, -49.5f},        {100000, 1, 100000.0f},    {-0.005, -1, -0.006f},
-                        {99999, 1, 100000.0f},   {-100000, -1, -100000.0f}, {1e30, 1, 100000.0f},
-                        {50, -1, 49.5f}};
+    const Row rows[] = {{0, 1, 0.001f},         {0.005, 1, 0.006f},    {50, 1, 50.5f},        {-50, 1, -49.5f},
+                        {100000, 1, 100000.0f}, {-0.005, -1, -0.006f}, {99999, 1, 100000.0f}, {-100000, -1, -100000.0f},
+                        {1e30, 1, 100000.0f},   {50, -1, 49.5f}};
     for (int column = 0; column < 2; ++column) {
         sim::Control &field = column == 0 ? scale_field(1) : origin_field(1);
         const int which = column == 0 ? 1 : 4;

@@ -77,9 +77,9 @@ TEST_P(ModuleFrame, ServicesLookedUpInTheFixedOrderWithModeZero) {
     module.startup();
     sim::Tool tool(host, module);
     ASSERT_EQ(tool.activate(), 0);
-    std::vector<std::string> expected = {"Info Messages 3", "LWPanelServices 2", "LW Command Interface",
-                                         "LW Viewport Info 5", "Product Info", "LW Interface Info 7",
-                                         "LW Item Info 6", "LW Time Info", "Channel Info 2",
+    std::vector<std::string> expected = {"Info Messages 3",    "LWPanelServices 2", "LW Command Interface",
+                                         "LW Viewport Info 5", "Product Info",      "LW Interface Info 7",
+                                         "LW Item Info 6",     "LW Time Info",      "Channel Info 2",
                                          "Animation Envelopes"};
     if (GetParam().instance_update) expected.push_back("Instance Update");
     EXPECT_EQ(host.lookup_names(), expected);

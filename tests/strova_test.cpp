@@ -212,8 +212,8 @@ TEST_F(Strova, KeyAtTheCurrentTimeIsReplacedOtherwiseOneIsCreated) {
 }
 
 TEST_F(Strova, SpanMatchTakesLongerNamesAndTheLastMatch) {
-    const sim::ItemId a = host.add_item("A", {}, {0.4, 0.0, 0.0},
-                                        {"Rotation.", "Rotation.Heading", "Rotation.P", "Rotation.B"});
+    const sim::ItemId a =
+        host.add_item("A", {}, {0.4, 0.0, 0.0}, {"Rotation.", "Rotation.Heading", "Rotation.P", "Rotation.B"});
     const sim::ItemId b = host.add_item("B", {}, {}, {"Rotation.H", "Rotation.P", "Rotation.H", "Rotation.B"});
     host.select({a, b});
     drag(kHeadingView, 25);
@@ -283,11 +283,11 @@ TEST_F(Strova, TenControlsInOrderWithNoStartValues) {
         const char *label;
     };
     const Expected expected[10] = {
-        {HOST_TYPE_FLOAT, 3, 0, 0, " H"},         {HOST_TYPE_FLOAT, 3, 0, 0, " P"},
-        {HOST_TYPE_FLOAT, 3, 0, 0, " B"},         {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""},
-        {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""},   {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""},
-        {HOST_TYPE_BUTTON, 2, 0, 0, "Apply"},     {HOST_TYPE_INFO, 1, 10, 0, "H"},
-        {HOST_TYPE_INFO, 1, 10, 0, "P"},          {HOST_TYPE_INFO, 1, 10, 0, "B"},
+        {HOST_TYPE_FLOAT, 3, 0, 0, " H"},       {HOST_TYPE_FLOAT, 3, 0, 0, " P"},
+        {HOST_TYPE_FLOAT, 3, 0, 0, " B"},       {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""},
+        {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""}, {HOST_TYPE_DRAG_BUTTON, 19, -1, 0, ""},
+        {HOST_TYPE_BUTTON, 2, 0, 0, "Apply"},   {HOST_TYPE_INFO, 1, 10, 0, "H"},
+        {HOST_TYPE_INFO, 1, 10, 0, "P"},        {HOST_TYPE_INFO, 1, 10, 0, "B"},
     };
     ASSERT_EQ(p.controls.size(), 10u);
     for (size_t i = 0; i < 10; ++i) {
@@ -365,9 +365,16 @@ TEST_F(Strova, NudgeRowsComputeInDoubleAndStoreSingle) {
         double after;
     };
     const Row rows[] = {
-        {50.0, true, 50.5},       {50.0, false, 49.5},       {-50.0, true, -49.5},     {-50.0, false, -50.5},
-        {0.0, true, 0.001f},      {0.0, false, -0.001f},     {0.005, true, 0.006f},    {0.005, false, 0.004f},
-        {99999.0, true, 100000.0}, {-99999.0, false, -100000.0},
+        {50.0, true, 50.5},
+        {50.0, false, 49.5},
+        {-50.0, true, -49.5},
+        {-50.0, false, -50.5},
+        {0.0, true, 0.001f},
+        {0.0, false, -0.001f},
+        {0.005, true, 0.006f},
+        {0.005, false, 0.004f},
+        {99999.0, true, 100000.0},
+        {-99999.0, false, -100000.0},
         // Single-precision arithmetic would give 0.0050000004 here.
         {0.004, true, 0.005f},
     };

@@ -73,10 +73,8 @@ void HOST_CALL probe_move(void *inst, const host_tool_event *e) {
             host_envelope env = g_channel->channel_envelope(ch);
             double value = e->dx;
             host_key key = g_envelopes->find_key(env, now);
-            if (key)
-                g_envelopes->set_key_value(env, key, HOST_KEY_VALUE, &value);
-            else
-                g_envelopes->create_key(env, now, value);
+            if (key) g_envelopes->set_key_value(env, key, HOST_KEY_VALUE, &value);
+            else g_envelopes->create_key(env, now, value);
         }
     }
     static_cast<probe_instance *>(inst)->changed = 1;

@@ -20,9 +20,18 @@ static void strova_init_instance(frame_instance *base) {
 static const char *HOST_CALL strova_tool_text(void *, const host_tool_event *) { return "Strova"; }
 
 static const host_tool_callbacks strova_callbacks = {
-    frame_release,      strova_draw,           strova_tool_text,  frame_change_query,
-    frame_handle_count, frame_handle_position, strova_drag_start, frame_handle_adjust,
-    strova_mouse_down,  strova_mouse_move,     strova_mouse_up,   frame_notify,
+    frame_release,
+    strova_draw,
+    strova_tool_text,
+    frame_change_query,
+    frame_handle_count,
+    frame_handle_position,
+    strova_drag_start,
+    frame_handle_adjust,
+    strova_mouse_down,
+    strova_mouse_move,
+    strova_mouse_up,
+    frame_notify,
     nullptr,
 };
 

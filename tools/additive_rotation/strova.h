@@ -14,10 +14,10 @@ enum { STROVA_H = 0, STROVA_P = 1, STROVA_B = 2 };
 
 // One selected item, as the last selection snapshot found it.
 struct strova_item {
-    double base[3];         // H, P, B in radians at the current time, when the snapshot was taken
-    host_item item;         // the selected item
-    double new_values[3];   // H, P, B in radians, computed by the last apply; scratch
-    host_envelope env[3];   // "Rotation.H", "Rotation.P", "Rotation.B"; none when the item lacks one
+    double base[3];       // H, P, B in radians at the current time, when the snapshot was taken
+    host_item item;       // the selected item
+    double new_values[3]; // H, P, B in radians, computed by the last apply; scratch
+    host_envelope env[3]; // "Rotation.H", "Rotation.P", "Rotation.B"; none when the item lacks one
 };
 
 // One activation of the tool; owned by the module, freed by the release callback.

@@ -95,8 +95,8 @@ void kardel_rotate_about_axis(kardel_instance *inst) {
     }
 }
 
-void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b,
-                         double x, double y, double z) {
+void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b, double x,
+                         double y, double z) {
     inst->origin = origin;
     inst->method = method;
     float *remembered = kardel_module.remembered;

@@ -21,9 +21,18 @@ static void kardel_init_instance(frame_instance *base) {
 static const char *HOST_CALL kardel_tool_text(void *, const host_tool_event *) { return "Zendro Kardel"; }
 
 static const host_tool_callbacks kardel_callbacks = {
-    frame_release,        kardel_draw,      kardel_tool_text,  frame_change_query,
-    frame_handle_count,   frame_handle_position, kardel_drag_start, frame_handle_adjust,
-    kardel_mouse_down,    kardel_mouse_move, kardel_mouse_up,  frame_notify,
+    frame_release,
+    kardel_draw,
+    kardel_tool_text,
+    frame_change_query,
+    frame_handle_count,
+    frame_handle_position,
+    kardel_drag_start,
+    frame_handle_adjust,
+    kardel_mouse_down,
+    kardel_mouse_move,
+    kardel_mouse_up,
+    frame_notify,
     nullptr,
 };
 

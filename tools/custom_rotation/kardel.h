@@ -15,10 +15,10 @@ enum { KARDEL_ORIGIN_CUSTOM = 0, KARDEL_ORIGIN_AVERAGE = 1 };
 
 // One selected item, as the last gather found it.
 struct kardel_item {
-    double position[3];          // world position at the current time, when gathered
-    host_item item;              // the selected item
-    double new_values[3];        // scratch: the values the current rotation keys
-    double rotation[3];          // H, P, B in radians, when gathered
+    double position[3];            // world position at the current time, when gathered
+    host_item item;                // the selected item
+    double new_values[3];          // scratch: the values the current rotation keys
+    double rotation[3];            // H, P, B in radians, when gathered
     host_envelope position_env[3]; // "Position.X", "Position.Y", "Position.Z"; none when missing
     host_envelope rotation_env[3]; // "Rotation.H", "Rotation.P", "Rotation.B"; none when missing
 };
@@ -58,8 +58,8 @@ inline kardel_item *kardel_items(kardel_instance *inst) { return static_cast<kar
 // computation.cpp
 void kardel_gather(kardel_instance *inst);
 void kardel_rotate_about_axis(kardel_instance *inst);
-void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b,
-                         double x, double y, double z);
+void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b, double x,
+                         double y, double z);
 // Shows the centre in the X, Y, Z fields, each rounded to single precision.
 void kardel_show_point(const double point[3]);
 

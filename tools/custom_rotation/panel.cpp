@@ -9,9 +9,7 @@ static const char *const kardel_no_lines[] = {nullptr};
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
 
-static void kardel_instance_update(kardel_instance *inst) {
-    frame_host.instance_update(HOST_CLASS_LAYOUT_TOOL, inst);
-}
+static void kardel_instance_update(kardel_instance *inst) { frame_host.instance_update(HOST_CLASS_LAYOUT_TOOL, inst); }
 
 // ---- Control event callbacks ----
 
@@ -159,7 +157,7 @@ host_panel kardel_build_panel(frame_instance *base) {
     height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
     ps->set(panel, HOST_PANEL_H, &height);
 
-    host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1], af[2],
+    host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
                                          cf[0],           cf[1],           cf[2], m.item_list};
     for (host_control *c : with_fields) {
         frame_set_user_data(c, inst);

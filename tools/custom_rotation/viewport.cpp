@@ -5,8 +5,8 @@
 
 #include "tools/custom_rotation/kardel.h"
 
-static const double KARDEL_PICK = 10.0;        // pixels around the projected pivot, strict
-static const double KARDEL_FINE_STEP = 0.01;   // degrees per unit of the first drag amount
+static const double KARDEL_PICK = 10.0;      // pixels around the projected pivot, strict
+static const double KARDEL_FINE_STEP = 0.01; // degrees per unit of the first drag amount
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
 

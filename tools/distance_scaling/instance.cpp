@@ -25,9 +25,18 @@ static void menlix_init_instance(frame_instance *base) {
 static const char *HOST_CALL menlix_tool_text(void *, const host_tool_event *) { return "Menlix"; }
 
 static const host_tool_callbacks menlix_callbacks = {
-    frame_release,      menlix_draw,       menlix_tool_text,  frame_change_query,
-    frame_handle_count, frame_handle_position, menlix_drag_start, frame_handle_adjust,
-    menlix_mouse_down,  menlix_mouse_move, menlix_mouse_up,   frame_notify,
+    frame_release,
+    menlix_draw,
+    menlix_tool_text,
+    frame_change_query,
+    frame_handle_count,
+    frame_handle_position,
+    menlix_drag_start,
+    frame_handle_adjust,
+    menlix_mouse_down,
+    menlix_mouse_move,
+    menlix_mouse_up,
+    frame_notify,
     nullptr,
 };
 

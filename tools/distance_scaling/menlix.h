@@ -15,25 +15,25 @@ enum { MENLIX_ORIGIN_CUSTOM = 0, MENLIX_ORIGIN_CENTRE = 1 };
 
 // One selected item, as the last gather found it.
 struct menlix_item {
-    double position[3];          // world position at the current time, when gathered
-    double direction[3];         // unit vector from the working origin; zero for an item on the origin
-    double distance;             // distance from the working origin, world units
-    host_item item;              // the selected item
-    double target[3];            // the position the last scaling keyed; starts as the gathered position
-    host_envelope envelope[3];   // "Position.X", "Position.Y", "Position.Z"; none when missing
+    double position[3];        // world position at the current time, when gathered
+    double direction[3];       // unit vector from the working origin; zero for an item on the origin
+    double distance;           // distance from the working origin, world units
+    host_item item;            // the selected item
+    double target[3];          // the position the last scaling keyed; starts as the gathered position
+    host_envelope envelope[3]; // "Position.X", "Position.Y", "Position.Z"; none when missing
 };
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct menlix_instance {
-    frame_instance base;       // global function, changed flag, item count and records, panel
-    int32_t view_axis;         // +-1 X, +-2 Y, +-3 Z: dominant axis of the last press; starts at 1
-    int32_t method;            // MENLIX_METHOD_*
-    int32_t origin_mode;       // MENLIX_ORIGIN_*
-    int32_t origin_picked;     // 1 from a press on the cross until the next press
-    double horizontal;         // factor from the first drag amount
-    double vertical;           // factor from the second drag amount
-    double working_origin[3];  // the origin of the last gather, world units
-    double custom_origin[3];   // the user's origin: shown in the Origin fields, drawn as the cross
+    frame_instance base;      // global function, changed flag, item count and records, panel
+    int32_t view_axis;        // +-1 X, +-2 Y, +-3 Z: dominant axis of the last press; starts at 1
+    int32_t method;           // MENLIX_METHOD_*
+    int32_t origin_mode;      // MENLIX_ORIGIN_*
+    int32_t origin_picked;    // 1 from a press on the cross until the next press
+    double horizontal;        // factor from the first drag amount
+    double vertical;          // factor from the second drag amount
+    double working_origin[3]; // the origin of the last gather, world units
+    double custom_origin[3];  // the user's origin: shown in the Origin fields, drawn as the cross
 };
 
 // Module-level state: shared by every instance of the loaded module.
@@ -44,8 +44,8 @@ struct menlix_module_state {
     host_control *method_choice;
     host_control *scale_heading;
     host_control *origin_heading;
-    host_control *scale_field[3];   // X, Y, Z
-    host_control *scale_button[3];  // X, Y, Z drag buttons
+    host_control *scale_field[3];  // X, Y, Z
+    host_control *scale_button[3]; // X, Y, Z drag buttons
     host_control *origin_field[3];
     host_control *origin_button[3];
     host_control *apply_button;

@@ -9,9 +9,7 @@ static const char *const menlix_no_lines[] = {nullptr};
 
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
-static void menlix_show(host_control *field, double value) {
-    frame_set_float(field, frame_single(value));
-}
+static void menlix_show(host_control *field, double value) { frame_set_float(field, frame_single(value)); }
 
 void menlix_show_factors(menlix_instance *inst) {
     menlix_module_state &m = menlix_module;
@@ -21,9 +19,21 @@ void menlix_show_factors(menlix_instance *inst) {
         // Viewing along X the fields read horizontal, vertical in Y, Z, although the keys put the
         // horizontal factor on Z and the vertical one on Y.
         switch (menlix_view_axis(inst)) {
-        case 1: shown[0] = 1.0; shown[1] = h; shown[2] = v; break;
-        case 2: shown[0] = h; shown[1] = 1.0; shown[2] = v; break;
-        default: shown[0] = h; shown[1] = v; shown[2] = 1.0; break;
+        case 1:
+            shown[0] = 1.0;
+            shown[1] = h;
+            shown[2] = v;
+            break;
+        case 2:
+            shown[0] = h;
+            shown[1] = 1.0;
+            shown[2] = v;
+            break;
+        default:
+            shown[0] = h;
+            shown[1] = v;
+            shown[2] = 1.0;
+            break;
         }
     }
     for (int c = 0; c < 3; ++c) menlix_show(m.scale_field[c], shown[c]);
@@ -151,8 +161,7 @@ host_panel menlix_build_panel(frame_instance *base) {
     height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
     ps->set(panel, HOST_PANEL_H, &height);
 
-    host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2],
-                                         of[0],           of[1],           of[2]};
+    host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
     for (host_control *c : with_values) {
         frame_set_user_data(c, inst);
         frame_set_event(c, menlix_value_changed);

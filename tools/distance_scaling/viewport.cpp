@@ -4,9 +4,9 @@
 // press.
 #include "tools/distance_scaling/menlix.h"
 
-static const double MENLIX_PICK = 10.0;        // pixels around the projected working origin, strict
-static const double MENLIX_FINE_STEP = 0.01;   // factor per unit of a drag amount
-static const double MENLIX_COARSE_STEP = 0.1;  // the same with the alternative flag
+static const double MENLIX_PICK = 10.0;       // pixels around the projected working origin, strict
+static const double MENLIX_FINE_STEP = 0.01;  // factor per unit of a drag amount
+static const double MENLIX_COARSE_STEP = 0.1; // the same with the alternative flag
 
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
