@@ -508,6 +508,16 @@ TEST_F(Kardel, ProjectionTheHostCannotMakeNeverGrabs) {
     EXPECT_TRUE(tool->draw(kAlongY).empty()) << "nothing is drawn at coordinates the host could not give";
 }
 
+TEST_F(Kardel, MissingControlStopsTheTestWithTypeLabelAndOccurrence) {
+    try {
+        ctl(HOST_TYPE_FLOAT, " H", 1);
+        ADD_FAILURE() << "a second H field was found";
+    } catch (const MissingControl &e) {
+        EXPECT_STREQ(e.what(),
+                     "panel \"Zendro Kardel\" has no FloatControl labelled \" H\" (occurrence 1 from 0; 18 controls)");
+    }
+}
+
 TEST_F(Kardel, SecondActivationShowsRememberedAnglesAndFreshState) {
     type(" H", 10.0);
     type(" P", 20.0);
