@@ -276,28 +276,6 @@ TEST_F(Kardel, EighteenControlsInOrder) {
     EXPECT_EQ(panel().width, 277);
 }
 
-TEST_F(Kardel, LayoutPlacesTwoColumnsAndKeepsApplyVisible) {
-    sim::Panel &p = panel();
-    const sim::Control &origin = *p.control(0), &method = *p.control(1), &rotate = *p.control(2);
-    const sim::Control &h = field(" H"), &pf = field(" P"), &b = field(" B");
-    const sim::Control &x = field(" X"), &y = field(" Y"), &z = field(" Z");
-    const sim::Control &hb = button(0), &apply = ctl(HOST_TYPE_BUTTON, "Apply");
-    const int32_t x0 = origin.x, r1 = rotate.y + rotate.h + 10, r2 = r1 + h.h - 2, r3 = r2 + pf.h - 2;
-    const int32_t x1 = x0 + 2 * hb.w + 70;
-    EXPECT_EQ((std::pair{h.x, h.y}), (std::pair{x0, r1}));
-    EXPECT_EQ((std::pair{hb.x, hb.y}), (std::pair{x0 + h.w, r1}));
-    EXPECT_EQ((std::pair{pf.x, pf.y}), (std::pair{x0, r2}));
-    EXPECT_EQ((std::pair{b.x, b.y}), (std::pair{x0, r3}));
-    EXPECT_EQ((std::pair{x.x, x.y}), (std::pair{x1, r1}));
-    EXPECT_EQ((std::pair{y.x, y.y}), (std::pair{x1, r2}));
-    EXPECT_EQ((std::pair{z.x, z.y}), (std::pair{x1, r3}));
-    EXPECT_EQ((std::pair{button(5).x, button(5).y}), (std::pair{x1 + z.w, r3}));
-    EXPECT_EQ((std::pair{apply.x, apply.y}), (std::pair{x1, r3 + z.h}));
-    EXPECT_EQ((std::pair{p.control(3)->x, p.control(3)->y}), (std::pair{x1, rotate.y}));
-    EXPECT_EQ((std::pair{p.control(17)->x, p.control(17)->y}), (std::pair{method.w + 10, method.y}));
-    EXPECT_GE(p.height, apply.y + apply.h) << "the Apply button must stay inside the panel";
-}
-
 TEST_F(Kardel, DragButtonRowsAndClamp) {
     struct Row {
         double from;

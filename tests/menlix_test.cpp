@@ -414,28 +414,6 @@ TEST_F(Menlix, SeventeenControlsWithStartValues) {
     EXPECT_STREQ(tool->tool_text(host.event_in(kAlongX, 1, 2, 3, 4, kAlt)), "Menlix");
 }
 
-TEST_F(Menlix, LayoutPlacesTwoColumnsAndKeepsApplyVisible) {
-    sim::Panel &p = panel();
-    const sim::Control &origin = *p.control(0), &heading = *p.control(2), &origin_heading = *p.control(3);
-    const sim::Control &apply = ctl(HOST_TYPE_BUTTON, "Apply");
-    const int32_t l0 = origin.x;
-    int32_t row[3];
-    row[0] = heading.y + heading.h + 10;
-    row[1] = row[0] + scale_field(0).h - 2;
-    row[2] = row[1] + scale_field(1).h - 2;
-    const int32_t l1 = l0 + 2 * button(0).w + 70;
-    EXPECT_EQ((std::pair{origin_heading.x, origin_heading.y}), (std::pair{l1, heading.y}));
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ((std::pair{scale_field(c).x, scale_field(c).y}), (std::pair{l0, row[c]})) << c;
-        EXPECT_EQ((std::pair{button(c).x, button(c).y}), (std::pair{l0 + scale_field(c).w, row[c]})) << c;
-        EXPECT_EQ((std::pair{origin_field(c).x, origin_field(c).y}), (std::pair{l1, row[c]})) << c;
-        EXPECT_EQ((std::pair{button(3 + c).x, button(3 + c).y}), (std::pair{l1 + origin_field(c).w, row[c]})) << c;
-    }
-    EXPECT_EQ((std::pair{apply.x, apply.y}), (std::pair{l1, row[2] + origin_field(2).h}));
-    EXPECT_EQ(p.height, apply.y + 2 * apply.h);
-    for (const auto &c : p.controls) EXPECT_LE(c->y + c->h, p.height) << c->index << " would be cut off";
-}
-
 TEST_F(Menlix, ScaleValuesAreRememberedAcrossActivations) {
     const sim::ItemId a = host.add_item("A", {1, 2, 3});
     host.select({a});

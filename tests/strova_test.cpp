@@ -307,25 +307,6 @@ TEST_F(Strova, TenControlsInOrderWithNoStartValues) {
     EXPECT_EQ(p.height, 120);
 }
 
-TEST_F(Strova, RowLayoutFromTheNeighboursGeometry) {
-    sim::Control *f[3] = {&field(H), &field(P), &field(B)};
-    sim::Control *d[3] = {&button(H), &button(P), &button(B)};
-    sim::Control *t[3] = {&info(H), &info(P), &info(B)};
-    sim::Control &apply = apply_button();
-    for (int r : {H, P, B}) {
-        EXPECT_EQ(d[r]->x, f[r]->w) << r;
-        EXPECT_EQ(d[r]->y, f[r]->y) << r;
-        EXPECT_EQ(t[r]->x, 4 * d[r]->w) << r; // four button widths, not the button's right edge
-        EXPECT_EQ(t[r]->y, f[r]->y) << r;
-    }
-    EXPECT_EQ(f[P]->x, f[H]->x);
-    EXPECT_EQ(f[P]->y, f[H]->h); // the heading field's height alone
-    EXPECT_EQ(f[B]->x, f[H]->x);
-    EXPECT_EQ(f[B]->y, f[P]->y + f[P]->h);
-    EXPECT_EQ(apply.y, f[B]->y + f[B]->h);
-    EXPECT_NE(f[P]->y, f[H]->y + f[H]->h) << "the simulator's stacking must tell the two rules apart";
-}
-
 // Control indices and attribute codes of every user-data and callback write, in call order.
 std::vector<std::pair<int, int>> hookup_order(const sim::Trace &trace) {
     static const std::regex line(R"(control\.set control=.*\(#(\d+)\) code=(14|16) )");
