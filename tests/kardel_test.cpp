@@ -7,7 +7,6 @@
 #include <limits>
 #include <set>
 
-#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 #include "tests/tool_test.h"
 
@@ -77,20 +76,6 @@ TEST_F(Kardel, AboutXTurnsYAndZAroundTheCentre) {
     EXPECT_EQ(written(), (ChannelSet{{a, "Position.Y"}, {a, "Position.Z"}}));
     EXPECT_NEAR(key(a, "Position.Y"), 0.0, 1e-12);
     EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12);
-}
-
-TEST_F(Kardel, ExistingKeyIsReplacedOtherwiseOneIsCreated) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0});
-    host.set_time(2.5);
-    host.add_key(a, "Position.X", 2.5, 1.0);
-    host.add_key(a, "Position.X", 0.0, 7.0);
-    host.select({a});
-    rotate_drag(kAlongY, 9000);
-    rotate_drag(kAlongY, 9000); // a second drag replaces its own keys
-    EXPECT_EQ(host.key_count(a, "Position.X"), 2u);
-    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
-    for (const sim::KeyWrite &w : host.writes()) EXPECT_EQ(w.time, 2.5);
-    EXPECT_EQ(host.key_at(a, "Position.X", 0.0), 7.0);
 }
 
 TEST_F(Kardel, RotateMethodTurnsTheAxisChannel) {
@@ -387,61 +372,7 @@ TEST_F(Kardel, ItemListPicksTheCentre) {
     EXPECT_EQ(field(" X").float_value, 3.0);
 }
 
-// ---- Channels and known faults ----
-
-TEST_F(Kardel, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
-    const sim::ItemId a = host.add_item(
-        "A", {1, 0, 0}, {},
-        {"Position.X", "Position.XTra", "Position.Y", "Position.Z", "Rotation.H", "Rotation.P", "Rotation.B"});
-    host.select({a});
-    rotate_drag(kAlongY, 9000);
-    EXPECT_EQ(host.key_count(a, "Position.X"), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.XTra"), 1u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 0u);
-}
-
-TEST_F(Kardel, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0}),
-                      b = host.add_item("B", {2, 0, 0}, {}, {"Position.X", "Position.Y", "Rotation.H"});
-    host.select({a, b});
-    rotate_drag(kAlongY, 9000);
-    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}, {b, "Position.X"}}));
-    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
-    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
-}
-
-TEST_F(Kardel, FailedTableResizeKeysNothing) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
-    std::vector<sim::ItemId> ids;
-    for (int i = 0; i < 6; ++i) ids.push_back(host.add_item("I", {1.0 + i, 0, 0}));
-    host.select({ids[0], ids[1]});
-    rotate_drag(kAlongY, 9000); // a table of two records, keyed
-    host.select(ids);
-    host.clear_writes();
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500); // the six-record table: at least 6 x 100 bytes
-        tool->mouse_down(host.event_in(kAlongY, 40, 40));
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    tool->mouse_move(host.event_in(kAlongY, 60, 40, 9000, 0));
-    type(" H", 30.0);
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500);
-        apply();
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
-    // Once memory is back the next press gathers the whole selection.
-    rotate_drag(kAlongY, 9000);
-    for (sim::ItemId id : ids) {
-        EXPECT_EQ(host.key_count(id, "Position.X"), 1u) << id;
-        EXPECT_EQ(host.key_count(id, "Position.Z"), 1u) << id;
-    }
-}
+// ---- Empty selection, bad input and later activations ----
 
 TEST_F(Kardel, EmptySelectionKeysNothingAndKeepsTheCentre) {
     type(" X", 2.0);

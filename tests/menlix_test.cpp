@@ -8,7 +8,6 @@
 #include <limits>
 #include <set>
 
-#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 #include "tests/tool_test.h"
 
@@ -204,22 +203,6 @@ TEST_F(Menlix, DragBackToThePressKeysTheGatheredPositions) {
     EXPECT_CLOSE(key(a, 2), 3.0);
     EXPECT_CLOSE(key(b, 0), 5.0);
     EXPECT_CLOSE(key(b, 2), 0.0);
-}
-
-TEST_F(Menlix, ExistingKeyIsReplacedOtherwiseOneIsCreated) {
-    const sim::ItemId a = host.add_item("A", {2, 0, 0});
-    host.add_key(a, "Position.X", kNow, 2.0);
-    host.add_key(a, "Position.X", kNow + 1, 2.0);
-    host.select({a});
-    scale_drag(kAlongZ, 100);
-    scale_drag(kAlongZ, 200); // the second drag replaces its own keys
-    EXPECT_EQ(host.key_count(a, "Position.X"), 2u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 1u);
-    EXPECT_EQ(host.key_at(a, "Position.X", kNow + 1), 2.0);
-    ASSERT_GE(host.writes().size(), 6u);
-    EXPECT_FALSE(host.writes()[0].created) << "X had a key at the current time";
-    EXPECT_TRUE(host.writes()[1].created);
-    EXPECT_FALSE(host.writes()[4].created) << "the first drag's Y key is replaced";
 }
 
 TEST_F(Menlix, DragStartGathersAndKeepsTheAxisOnATie) {
@@ -561,64 +544,7 @@ TEST_F(Menlix, NonFiniteFactorsKeyNothingOnTheirAxis) {
     EXPECT_CLOSE(key(b, 1), 2 + (8 - 2) * 3.0) << "from the Y the first Apply keyed";
 }
 
-// ---- Channels and known faults ----
-
-TEST_F(Menlix, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
-    const sim::ItemId a =
-        host.add_item("A", {1, 2, 3}, {}, {"Position.X", "Position.Xtra", "Position.Y", "Position.Z", "Position.Z"});
-    const sim::ItemId b = host.add_item("B", {0, 0, 0});
-    host.select({a, b});
-    scale_drag(kAlongZ, 100);
-    EXPECT_EQ(host.key_count(a, "Position.X"), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.Xtra"), 1u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 1u) << "\"Position.Y\" does not match X";
-    EXPECT_EQ(host.key_count(a, "Position.Z", 0), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.Z", 1), 1u);
-}
-
-TEST_F(Menlix, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0}), b = host.add_item("B", {2, 5, 0});
-    const sim::ItemId odd = host.add_item("Odd", {3, 1, 4}, {}, {"Position.X", "Position.Z", "Rotation.H"});
-    host.select({a, b});
-    scale_drag(kAlongZ, 100); // the second record holds B's envelopes
-    host.clear_writes();
-    host.select({a, odd});
-    scale_drag(kAlongZ, 100);
-    EXPECT_EQ(written(a), "XYZ");
-    EXPECT_EQ(written(odd), "XZ");
-    EXPECT_EQ(written(b), "");
-    EXPECT_EQ(host.key_count(b, "Position.Y"), 1u) << "B keeps only the key of the first drag";
-}
-
-TEST_F(Menlix, FailedTableResizeKeysNothing) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
-    std::vector<sim::ItemId> ids;
-    for (int i = 0; i < 6; ++i) ids.push_back(host.add_item("I", {1.0 * i, 2, 3}));
-    host.select({ids[0], ids[1]});
-    scale_drag(kAlongZ, 100); // a table of two records, keyed
-    host.select(ids);
-    host.clear_writes();
-    const host_tool_event press = host.event_in(kAlongZ, 3, 3);
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500); // the six-record table: at least 6 x 96 bytes
-        tool->mouse_down(press);
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    tool->mouse_move(host.event_in(kAlongZ, 3, 3, 50, 50));
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500);
-        apply();
-        sim::alloc_fail_none();
-    }
-    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
-    // Once memory is back the next press gathers the whole selection.
-    choose("Method", 2);
-    scale_drag(kAlongZ, 100);
-    for (sim::ItemId id : ids) EXPECT_EQ(written(id), "XYZ") << id;
-}
+// ---- Empty selection, degenerate and extreme input ----
 
 TEST_F(Menlix, EmptySelectionKeysNothingAndCentresOnZero) {
     const sim::ItemId a = host.add_item("A", {1, 2, 3});
@@ -637,14 +563,6 @@ TEST_F(Menlix, EmptySelectionKeysNothingAndCentresOnZero) {
     choose("Origin", 0);
     scale_drag(kAlongZ, 70, 20);
     apply();
-    EXPECT_TRUE(host.writes().empty());
-}
-
-TEST_F(Menlix, MoveBeforeAnyPressKeysNothing) {
-    const sim::ItemId a = host.add_item("A", {1, 2, 3});
-    host.select({a});
-    tool->mouse_move(host.event_in(kAlongZ, 3, 3, 50, 50));
-    tool->mouse_up(host.event_in(kAlongZ, 3, 3, 50, 50));
     EXPECT_TRUE(host.writes().empty());
 }
 
