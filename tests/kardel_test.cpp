@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 
@@ -16,6 +17,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kAlt = HOST_TOOL_FLAG_ALT;
 // Viewports of the simulator: 0 looks along X, 1 along Y, 2 along Z.
 constexpr int32_t kAlongX = 0, kAlongY = 1, kAlongZ = 2;
+constexpr double kDeg = 0.017453292519943295; // degrees to radians, as the tool multiplies
+const char *const kCentreLabel[3] = {" X", " Y", " Z"};
 
 using ChannelSet = std::set<std::pair<sim::ItemId, std::string>>;
 
@@ -205,6 +208,8 @@ TEST_F(Kardel, DragAngleShowsInTheAxisFieldButIsNotRemembered) {
     const sim::ItemId a = host.add_item("A", {1, 0, 0});
     host.select({a});
     type(" H", 30.0);
+    rotate_drag(kAlongY, 10);
+    EXPECT_EQ(field(" H").float_value, static_cast<double>(0.1f)) << "shown in single precision";
     rotate_drag(kAlongY, 250);
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
     tool->mouse_up(host.event_in(kAlongY, 60, 40, 250));
@@ -336,21 +341,26 @@ TEST_F(Kardel, ApplyWithZeroAnglesGathersButKeysNothing) {
 }
 
 TEST_F(Kardel, ApplyRotationsDoNotChainAndTheLaterWins) {
-    const sim::ItemId a = host.add_item("A", {1, 2, 3});
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}, {0.4, 0.5, 0.6});
     host.select({a});
     choose("Method", 1);
-    type(" H", 90.0);
-    type(" P", 90.0);
-    type(" B", 90.0);
+    type(" H", 10.0);
+    type(" P", 20.0);
+    type(" B", 30.0);
+    // A centre Apply reads from the fields itself, each rounded to single precision.
+    const double centre[3] = {0.1, 1.0 / 3, 1e-5};
+    for (int i = 0; i < 3; ++i) host.user_set_value(field(kCentreLabel[i]), centre[i]);
     apply();
-    // From the gathered (1, 2, 3): B about Z, then P about X, then H about Y.
-    EXPECT_NEAR(key(a, "Position.X"), 3.0, 1e-12);  // H: x' = x cos + z sin
-    EXPECT_NEAR(key(a, "Position.Y"), -3.0, 1e-12); // P: y' = y cos - z sin
-    EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12); // H: z' = -x sin + z cos
-    const double quarter = 90 * 0.017453292519943295;
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.H"), quarter);
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), quarter);
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.B"), quarter);
+    const double cx = static_cast<float>(centre[0]), cy = static_cast<float>(centre[1]),
+                 cz = static_cast<float>(centre[2]);
+    const double dx = 1 - cx, dy = 2 - cy, dz = 3 - cz, h = 10 * kDeg, p = 20 * kDeg;
+    // From the gathered point each time: B about Z, then P about X, then H about Y; the later wins.
+    EXPECT_NEAR(key(a, "Position.X"), cx + dx * std::cos(h) + dz * std::sin(h), 1e-14); // H
+    EXPECT_NEAR(key(a, "Position.Y"), cy + dy * std::cos(p) - dz * std::sin(p), 1e-14); // P
+    EXPECT_NEAR(key(a, "Position.Z"), cz - dx * std::sin(h) + dz * std::cos(h), 1e-14); // H
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.H"), 0.4 + 10 * kDeg);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), 0.5 + 20 * kDeg);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.B"), 0.6 + 30 * kDeg);
     EXPECT_EQ(host.key_count(a, "Position.X"), 1u);
 }
 
@@ -370,6 +380,57 @@ TEST_F(Kardel, ItemListPicksTheCentre) {
     host.user_pick_item(list, 0);
     host.fire(list);
     EXPECT_EQ(field(" X").float_value, 3.0);
+    // With origin "Average" the gather takes the centre to the selection's mean, A as the drag
+    // keyed it, and the fields still show the picked item's position.
+    choose("Origin", 1);
+    host.user_pick_item(list, b);
+    host.fire(list);
+    EXPECT_EQ(field(" X").float_value, 3.0);
+    EXPECT_EQ(field(" Z").float_value, 5.0);
+    sim::Vec3 mean;
+    ASSERT_TRUE(host.project(kAlongZ, host.position_at(a, host.time()), &mean));
+    EXPECT_EQ(tool->draw(kAlongZ)[1].from[0], mean[0]);
+}
+
+TEST_F(Kardel, WhatTheHostSeesOfEachPanelEventAndDrag) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}), b = host.add_item("B", {3, 4, 5});
+    host.select({a});
+    const std::set<size_t> none, centre{10, 11, 12}; // the X, Y, Z fields
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        size_t updates;           // "Instance Update" calls
+        bool keys;
+    };
+    const Row rows[] = {
+        {"Origin choice", [&] { choose("Origin", 1); }, none, 1, false},
+        {"Method choice", [&] { choose("Method", 1); }, none, 1, false},
+        {"H field", [&] { type(" H", 30.0); }, none, 1, false},
+        {"P field", [&] { type(" P", 20.0); }, none, 1, false},
+        {"B field", [&] { type(" B", 10.0); }, none, 1, false},
+        {"X field", [&] { type(" X", 0.5); }, none, 1, false},
+        {"Y field", [&] { type(" Y", 0.25); }, none, 1, false},
+        {"Z field", [&] { type(" Z", 2.0); }, none, 1, false},
+        {"item list", [&] { user_changes(ctl(HOST_TYPE_ITEM_LIST, ""), b); }, centre, 1, false},
+        {"H drag button's first event", [&] { drag(0, 0); }, none, 0, false},
+        {"H drag button step", [&] { drag(0, 1); }, {4}, 0, false},
+        {"X drag button's first event", [&] { drag(3, 5); }, none, 0, false},
+        {"X drag button step", [&] { drag(3, 6); }, {10}, 0, false},
+        {"Apply", [&] { apply(); }, centre, 1, true},
+        {"rotating drag about Y", [&] { rotate_drag(kAlongY, 250); }, {4, 10, 11, 12}, 0, true},
+    };
+    for (const Row &r : rows) {
+        const Seen seen = host_sees(r.act);
+        EXPECT_EQ(seen.written, r.written) << r.what;
+        EXPECT_EQ(seen.updates, r.updates) << r.what;
+        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+        EXPECT_EQ(seen.change, 3) << r.what;
+    }
+    for (const sim::Host::InstanceUpdate &u : host.instance_updates()) {
+        EXPECT_EQ(u.class_name, "LayoutTool");
+        EXPECT_EQ(u.instance, tool->instance());
+    }
 }
 
 // ---- Empty selection, bad input and later activations ----

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 
@@ -470,6 +471,72 @@ TEST_F(Menlix, NudgeOnANaNFieldChangesNothing) {
     EXPECT_EQ(scale_field(1).float_value, 1.0) << "the remembered value stays";
 }
 
+TEST_F(Menlix, ShownCentreAndTypedOriginAreSinglePrecision) {
+    const sim::ItemId a = host.add_item("A", {0, 0, 0}), b = host.add_item("B", {0.2, 2.0 / 3, 2e-5});
+    host.select({a, b});
+    tool->mouse_down(host.event_in(kAlongZ, 3, 3)); // "Center of Objs": the centre goes to the Origin fields
+    EXPECT_EQ(shown_origin(), (sim::Vec3{single(0.1), single(1.0 / 3), single(1e-5)}));
+    choose("Origin", 0);
+    type(origin_field(0), 0.1);
+    type(origin_field(1), 1.0 / 3);
+    EXPECT_EQ(origin_by_collapse(a), (sim::Vec3{single(0.1), single(1.0 / 3), 1e-5}));
+}
+
+TEST_F(Menlix, OriginDragKeepsTheDepthOfTheWorkingOrigin) {
+    const sim::ItemId a = host.add_item("A", {7, 7, 7});
+    host.select({a});
+    choose("Origin", 0);
+    type(origin_field(2), 1.0); // both origins at z 1
+    drag(5, 0);
+    drag(5, 1); // the cross alone to z 1.01
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y)); // picks the cross
+    tool->mouse_move(sim::make_event({2, -2, 5}, {0, 0, 1}, 0, 0, 0, kAlongZ));
+    EXPECT_EQ(origin_by_collapse(a), (sim::Vec3{2, -2, 1.0}));
+}
+
+TEST_F(Menlix, WhatTheHostSeesOfEachPanelEventAndDrag) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}), b = host.add_item("B", {-1, 0, 2});
+    host.select({a, b});
+    const std::set<size_t> none, shown{4, 5, 6, 10, 11, 12}; // the Scale and Origin fields
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        bool keys;
+    };
+    const Row rows[] = {
+        {"Origin choice", [&] { choose("Origin", 0); }, none, false},
+        {"Method choice", [&] { choose("Method", 1); }, none, false},
+        {"Scale X field", [&] { type(scale_field(0), 2.0); }, none, false},
+        {"Scale Y field", [&] { type(scale_field(1), 1.0); }, none, false},
+        {"Scale Z field", [&] { type(scale_field(2), 1.0); }, none, false},
+        {"Origin X field", [&] { type(origin_field(0), 0.5); }, none, false},
+        {"Origin Y field", [&] { type(origin_field(1), 0.25); }, none, false},
+        {"Origin Z field", [&] { type(origin_field(2), 0.0); }, none, false},
+        {"Scale Y drag button's first event", [&] { drag(1, 0); }, none, false},
+        {"Scale Y drag button step", [&] { drag(1, 1); }, {5}, false},
+        {"Origin Z drag button's first event", [&] { drag(5, 0); }, none, false},
+        {"Origin Z drag button step", [&] { drag(5, 1); }, {12}, false},
+        {"Apply", [&] { apply(); }, {1}, true}, // the Method choice back to "Stretch"
+        {"Apply about the centre of the selection",
+         [&] {
+             choose("Origin", 1);
+             apply();
+         },
+         {1, 10, 11, 12},
+         true},
+        {"scaling drag and release", [&] { scale_drag(kAlongZ, 30, -20); }, shown, true},
+        {"another release", [&] { tool->mouse_up(host.event_in(kAlongZ, 3, 3)); }, shown, false},
+    };
+    for (const Row &r : rows) {
+        const Seen seen = host_sees(r.act);
+        EXPECT_EQ(seen.written, r.written) << r.what;
+        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+        EXPECT_EQ(seen.change, 3) << r.what;
+    }
+}
+
 TEST_F(Menlix, TypingMovesBothOriginsNudgingOnlyTheCross) {
     const sim::ItemId a = host.add_item("A", {9, 9, 9});
     host.select({a});
@@ -511,19 +578,20 @@ TEST_F(Menlix, ApplyKeysOnlyAxesWhoseFactorIsNotOne) {
     EXPECT_EQ(written(b), "XY") << "and the next drag stretches";
 }
 
-TEST_F(Menlix, ApplyTakesTheOriginFieldsAtFullPrecision) {
+TEST_F(Menlix, ApplyTakesTheOriginFieldsAtFullPrecisionAndEachAxisItsOwnFactor) {
     const sim::ItemId a = host.add_item("A", {1, 1, 1});
     host.select({a});
     choose("Origin", 0);
+    const double factor[3] = {0.0, 0.5, 2.0}, origin[3] = {0.1, 0.2, 0.1 * 3};
     for (int c = 0; c < 3; ++c) {
-        host.user_set_value(scale_field(c), 0.0);
-        host.user_set_value(origin_field(c), 0.1 * (c + 1));
+        host.user_set_value(scale_field(c), factor[c]);
+        host.user_set_value(origin_field(c), origin[c]);
     }
     apply();
     // Factor 0 puts the item on the origin itself.
     EXPECT_EQ(key(a, 0), 0.1);
-    EXPECT_EQ(key(a, 1), 0.2);
-    EXPECT_EQ(key(a, 2), 0.1 * 3);
+    EXPECT_CLOSE(key(a, 1), origin[1] + (1 - origin[1]) * 0.5);
+    EXPECT_CLOSE(key(a, 2), origin[2] + (1 - origin[2]) * 2.0);
 }
 
 TEST_F(Menlix, NonFiniteFactorsKeyNothingOnTheirAxis) {
