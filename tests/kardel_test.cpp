@@ -419,6 +419,7 @@ TEST_F(Kardel, WhatTheHostSeesOfEachPanelEventAndDrag) {
         {"X drag button step", [&] { drag(3, 6); }, {10}, 0, false},
         {"Apply", [&] { apply(); }, centre, 1, true},
         {"rotating drag about Y", [&] { rotate_drag(kAlongY, 250); }, {4, 10, 11, 12}, 0, true},
+        {"release", [&] { tool->mouse_up(host.event_in(kAlongY, 60, 40, 250)); }, {4, 10, 11, 12}, 0, false},
     };
     for (const Row &r : rows) {
         const Seen seen = host_sees(r.act);
