@@ -289,20 +289,6 @@ TEST_F(Kardel, DragButtonRowsAndClamp) {
     EXPECT_EQ(field(" H").float_value, static_cast<double>(89.1f));
 }
 
-TEST_F(Kardel, SwitchingDragButtonsOnlyArmsTheNewOne) {
-    type(" X", 50.0);
-    type(" H", 50.0);
-    drag(0, 0);
-    drag(0, 1);
-    EXPECT_EQ(field(" H").float_value, 50.5);
-    const size_t updates = host.instance_updates().size();
-    drag(3, 7); // the X button's first event
-    EXPECT_EQ(field(" X").float_value, 50.0);
-    drag(3, 8);
-    EXPECT_EQ(field(" X").float_value, 50.5);
-    EXPECT_EQ(host.instance_updates().size(), updates) << "drag buttons send no Instance Update";
-}
-
 TEST_F(Kardel, TypedCentreMovesTheCrossButNotThePivot) {
     const sim::ItemId a = host.add_item("A", {1, 0, 0});
     host.select({a});

@@ -444,22 +444,6 @@ TEST_F(Menlix, NudgeRowsAndClamp) {
     EXPECT_EQ(scale_field(1).float_value, static_cast<double>(49.5f - 0.495f));
 }
 
-TEST_F(Menlix, FirstEventOfANewButtonOnlyArmsIt) {
-    type(scale_field(0), 50.0);
-    type(origin_field(2), 50.0);
-    drag(0, 0);
-    drag(0, 1);
-    EXPECT_EQ(scale_field(0).float_value, 50.5);
-    const size_t writes = origin_field(2).value_writes;
-    drag(5, 9); // the Origin Z button's first event
-    EXPECT_EQ(origin_field(2).float_value, 50.0);
-    EXPECT_EQ(origin_field(2).value_writes, writes);
-    drag(5, 10);
-    EXPECT_EQ(origin_field(2).float_value, 50.5);
-    drag(0, 2); // back on Scale X: armed again, nothing changes
-    EXPECT_EQ(scale_field(0).float_value, 50.5);
-}
-
 TEST_F(Menlix, NudgeOnANaNFieldChangesNothing) {
     drag(1, 0);
     host.user_set_value(scale_field(1), kNaN);

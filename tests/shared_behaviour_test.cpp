@@ -1,7 +1,7 @@
 // Behaviour the three tool modules share, run on each built module through the host simulator: the
-// panel as a user sees it, which channels a drag or Apply keys (span match, missing channels, keys
-// already at the current time), an item table that cannot grow, the first events of a session, and
-// a press after the marker was dragged.
+// panel as a user sees it and the arming of its drag buttons, which channels a drag or Apply keys
+// (span match, missing channels, keys already at the current time), an item table that cannot grow,
+// the first events of a session, and a press after the marker was dragged.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,6 +43,11 @@ struct ToolCase {
     // the last row is the Apply button, which stands in the column of `apply_column`.
     std::vector<std::vector<size_t>> rows;
     size_t apply_column;
+    // Two number fields (label, occurrence) and their drag buttons (occurrence among drag buttons).
+    struct Nudged {
+        const char *label;
+        int occurrence, button;
+    } nudged[2];
 };
 
 const ToolCase kCases[] = {
@@ -54,7 +59,8 @@ const ToolCase kCases[] = {
      {"Position.X", "Position.Z"},
      // Origin; Method, item list; the Rotate and Origin headings; H, P, B and X, Y, Z with their drag buttons.
      {{0}, {1, 17}, {2, 3}, {4, 7, 10, 13}, {5, 8, 11, 14}, {6, 9, 12, 15}, {16}},
-     12},
+     12,
+     {{" H", 0, 0}, {" X", 0, 3}}},
     {Kind::Strova,
      "strova",
      "zendro_strova",
@@ -63,7 +69,8 @@ const ToolCase kCases[] = {
      {"Rotation.H", "Rotation.P"},
      // H, P, B with their drag buttons and info fields.
      {{0, 3, 7}, {1, 4, 8}, {2, 5, 9}, {6}},
-     2},
+     2,
+     {{" H", 0, 0}, {" P", 0, 1}}},
     {Kind::Menlix,
      "menlix",
      "zendro_menlix",
@@ -72,7 +79,8 @@ const ToolCase kCases[] = {
      {"Position.Y"},
      // Origin; Method; the Scale and Origin headings; Scale and Origin X, Y, Z with their drag buttons.
      {{0}, {1}, {2, 3}, {4, 7, 10, 13}, {5, 8, 11, 14}, {6, 9, 12, 15}, {16}},
-     12},
+     12,
+     {{" X", 0, 0}, {" Z", 1, 5}}}, // Scale X, Origin Z
 };
 
 void PrintTo(const ToolCase &c, std::ostream *os) { *os << c.name; }
@@ -163,6 +171,27 @@ TEST_P(ToolPanel, EveryControlInsideUnobstructedAndInReadingOrder) {
         }
     }
     EXPECT_EQ(p.control(rows.back()[0])->x, p.control(tc().apply_column)->x) << "Apply under its column";
+}
+
+TEST_P(ToolPanel, FirstEventOfAnotherDragButtonOnlyArmsIt) {
+    const ToolCase::Nudged &a = tc().nudged[0], &b = tc().nudged[1];
+    sim::Control &field_a = ctl(HOST_TYPE_FLOAT, a.label, a.occurrence),
+                 &field_b = ctl(HOST_TYPE_FLOAT, b.label, b.occurrence);
+    sim::Control &button_a = ctl(HOST_TYPE_DRAG_BUTTON, "", a.button),
+                 &button_b = ctl(HOST_TYPE_DRAG_BUTTON, "", b.button);
+    user_changes(field_a, 50.0);
+    user_changes(field_b, 50.0);
+    user_changes(button_a, 0);
+    user_changes(button_a, 1);
+    EXPECT_EQ(field_a.float_value, 50.5);
+    const size_t writes = field_b.value_writes;
+    user_changes(button_b, 7); // the other button's first event
+    EXPECT_EQ(field_b.float_value, 50.0);
+    EXPECT_EQ(field_b.value_writes, writes);
+    user_changes(button_b, 8);
+    EXPECT_EQ(field_b.float_value, 50.5);
+    user_changes(button_a, 9); // back on the first one: armed again, nothing changes
+    EXPECT_EQ(field_a.float_value, 50.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, ToolPanel, ::testing::ValuesIn(kCases), case_name);
