@@ -2,6 +2,7 @@
 // The panel toolkit behind "LWPanelServices 2": panels, controls with their descriptors, geometry
 // and values, the control records' get and set routines, and the user's side (values, events,
 // closing, keys).
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -20,10 +21,10 @@ struct TypeInfo {
 
 // Type names, descriptor kinds and the sizes the toolkit gives each control.
 const TypeInfo k_types[] = {
-    {HOST_TYPE_CHOICE, ControlType::Choice, HOST_CTL_CHOICE, 150, 20},
+    {HOST_TYPE_CHOICE, ControlType::Choice, HOST_CTL_CHOICE, 140, 20},
     {HOST_TYPE_TEXT, ControlType::Text, HOST_CTL_TEXT, 80, 16},
-    {HOST_TYPE_FLOAT, ControlType::Float, HOST_CTL_FLOAT, 100, 20},
-    {HOST_TYPE_DRAG_BUTTON, ControlType::DragButton, HOST_CTL_DRAG_BUTTON, 16, 20},
+    {HOST_TYPE_FLOAT, ControlType::Float, HOST_CTL_FLOAT, 60, 20},
+    {HOST_TYPE_DRAG_BUTTON, ControlType::DragButton, HOST_CTL_DRAG_BUTTON, 20, 20},
     {HOST_TYPE_BUTTON, ControlType::Button, HOST_CTL_BUTTON, 60, 20},
     {HOST_TYPE_INFO, ControlType::Info, HOST_CTL_INFO, 80, 20},
     {HOST_TYPE_ITEM_LIST, ControlType::List, HOST_CTL_ITEM_LIST, 120, 20},
@@ -43,7 +44,8 @@ const TypeInfo &type_info(ControlType type) {
     return k_unknown_type;
 }
 
-constexpr int32_t k_margin = 5;
+constexpr int32_t k_gap = 5;         // between stacked controls
+constexpr int32_t k_shared_edge = 2; // depth of a strip two control boxes may share
 constexpr size_t k_list_limit = 256; // longest item or line list read from a descriptor
 
 const char *form_name(int32_t code) {
@@ -325,10 +327,10 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                                  "the trailing fields were left unset");
             }
         }
-        // Stacked down the left side, by the toolkit's own sizes.
-        c->x = k_margin;
-        c->y = k_margin;
-        for (const auto &prev : p->controls) c->y += type_info(prev->type).h + k_margin;
+        // Stacked down the left edge from the panel's corner, by the toolkit's own sizes.
+        c->x = 0;
+        c->y = 0;
+        for (const auto &prev : p->controls) c->y += type_info(prev->type).h + k_gap;
         c->w = t.w;
         c->h = t.h;
         answer = c->handle();
@@ -491,6 +493,48 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
         h->trace_.add('.',
                       format("module->host control.set control=%s code=%d value=%s",
                              c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
+}
+
+// ---- Layout ---------------------------------------------------------------------------------
+
+namespace {
+
+std::string box(const Control &c) {
+    return describe(c) + format(" at (%d, %d) %dx%d", static_cast<int>(c.x), static_cast<int>(c.y),
+                                static_cast<int>(c.w), static_cast<int>(c.h));
+}
+
+// Length of the overlap of [a, a + la) and [b, b + lb); 0 or less when they do not overlap.
+int64_t shared(int64_t a, int64_t la, int64_t b, int64_t lb) { return std::min(a + la, b + lb) - std::max(a, b); }
+
+} // namespace
+
+std::vector<std::string> layout_problems(const Panel &panel) {
+    std::vector<std::string> problems;
+    const std::string of = "panel " + quote(panel.title.c_str());
+    for (const auto &c : panel.controls) {
+        const int64_t right = int64_t{c->x} + c->w, bottom = int64_t{c->y} + c->h;
+        if (c->x < 0 || c->y < 0) problems.push_back(box(*c) + " starts left of or above the corner of " + of);
+        if (right > panel.width)
+            problems.push_back(box(*c) +
+                               format(" reaches x %lld, beyond the width %d of ", static_cast<long long>(right),
+                                      static_cast<int>(panel.width)) +
+                               of);
+        if (bottom > panel.height)
+            problems.push_back(box(*c) +
+                               format(" reaches y %lld, below the height %d of ", static_cast<long long>(bottom),
+                                      static_cast<int>(panel.height)) +
+                               of);
+    }
+    for (size_t i = 0; i < panel.controls.size(); ++i) {
+        const Control &a = *panel.controls[i];
+        for (size_t j = i + 1; j < panel.controls.size(); ++j) {
+            const Control &b = *panel.controls[j];
+            if (shared(a.x, a.w, b.x, b.w) > k_shared_edge && shared(a.y, a.h, b.y, b.h) > k_shared_edge)
+                problems.push_back(box(a) + " overlaps " + box(b));
+        }
+    }
+    return problems;
 }
 
 // ---- The user's side --------------------------------------------------------------------------

@@ -175,10 +175,13 @@ class Panel;
 // get control attribute, slot 2 set control attribute, slot 0 a trap.
 //
 // Sizes given by the toolkit when a control is added (width x height, pixels):
-//   Choice 150x20, Text 80x16, Float 100x20, DragButton 16x20, Button 60x20, Info 80x20,
+//   Choice 140x20, Text 80x16, Float 60x20, DragButton 20x20, Button 60x20, Info 80x20,
 //   List 120x20, unknown types 50x20.
-// New controls are stacked down the left side: x = 5, y = 5 below the previous control's bottom
-// (the first at y = 5), so layouts that read neighbours' geometry get distinct numbers.
+// New controls are stacked down the left edge: x = 0, the first at y = 0, each next one 5 below
+// the previous control's bottom, so layouts that read neighbours' geometry get distinct numbers.
+// These are what the tools' layouts take the host's toolkit to be (the first control in the
+// panel's corner, a number field and its drag button within four drag-button widths), so that a
+// problem layout_problems() finds is one of the layout and not of the simulator's numbers.
 class Control {
 public:
     host_control record;
@@ -236,6 +239,17 @@ public:
     // Value writes that reached any of its controls after the user closed it.
     size_t writes_while_user_closed() const;
 };
+
+// What a user relies on in a panel as it stands, one line per problem naming the controls and their
+// boxes; empty when the layout is sound:
+// - every control lies inside the panel: 0 <= x, 0 <= y, x + w <= width, y + h <= height (the
+//   panel's last width and height; 0 when never set);
+// - no two controls overlap.
+// A control's box is its rectangle (x, y, w, h) as the toolkit reports it; the label a real host
+// draws to the left of a control is not counted. Two boxes may share a strip up to 2 pixels deep,
+// as the number-field columns stack each row 2 pixels into the one above (frame on frame); a
+// deeper shared area, in both directions, is an overlap.
+std::vector<std::string> layout_problems(const Panel &panel);
 
 // ---- Host -------------------------------------------------------------------------------------
 

@@ -335,10 +335,37 @@ TEST_F(PanelFixture, NewControlsGetDistinctGeometry) {
     b->get(b, HOST_CTL_Y, &v);
     EXPECT_GT(v.value, ya);
     b->get(b, HOST_CTL_W, &v);
-    EXPECT_EQ(v.value, 16);
+    EXPECT_EQ(v.value, 20);
     v.value = 123;
     b->set(b, HOST_CTL_X, &v);
     EXPECT_EQ(host.find_control(b)->x, 123);
+    EXPECT_TRUE(host.clean()) << host.report();
+}
+
+TEST_F(PanelFixture, LayoutProblemsAreControlsOutsideThePanelAndOverlapsDeeperThanTwoPixels) {
+    const host_control_desc field = plain(HOST_CTL_FLOAT);
+    host_control *a = add(HOST_TYPE_FLOAT, field, " A"), *b = add(HOST_TYPE_FLOAT, field, " B");
+    auto place = [](host_control *c, int32_t x, int32_t y) {
+        host_value_int v = {HOST_VALUE_INT, x};
+        c->set(c, HOST_CTL_X, &v);
+        v.value = y;
+        c->set(c, HOST_CTL_Y, &v);
+    };
+    int32_t width = 120, height = 38;
+    ps->set(panel, HOST_PANEL_W, &width);
+    ps->set(panel, HOST_PANEL_H, &height);
+    place(a, 0, 0);
+    place(b, 58, 18); // 60x20 fields sharing a 2-pixel strip each way
+    const sim::Panel &p = *host.last_panel();
+    EXPECT_EQ(sim::layout_problems(p), std::vector<std::string>{});
+    place(b, 57, 17);
+    EXPECT_EQ(sim::layout_problems(p), std::vector<std::string>{"FloatControl \" A\" (#0) at (0, 0) 60x20 overlaps "
+                                                                "FloatControl \" B\" (#1) at (57, 17) 60x20"});
+    place(b, 70, 19);
+    EXPECT_EQ(sim::layout_problems(p),
+              (std::vector<std::string>{
+                  "FloatControl \" B\" (#1) at (70, 19) 60x20 reaches x 130, beyond the width 120 of panel \"Test\"",
+                  "FloatControl \" B\" (#1) at (70, 19) 60x20 reaches y 39, below the height 38 of panel \"Test\""}));
     EXPECT_TRUE(host.clean()) << host.report();
 }
 

@@ -4,10 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 
-#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 #include "tests/tool_test.h"
 
@@ -17,6 +17,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kAlt = HOST_TOOL_FLAG_ALT;
 // Viewports of the simulator: 0 looks along X, 1 along Y, 2 along Z.
 constexpr int32_t kAlongX = 0, kAlongY = 1, kAlongZ = 2;
+constexpr double kDeg = 0.017453292519943295; // degrees to radians, as the tool multiplies
+const char *const kCentreLabel[3] = {" X", " Y", " Z"};
 
 using ChannelSet = std::set<std::pair<sim::ItemId, std::string>>;
 
@@ -77,20 +79,6 @@ TEST_F(Kardel, AboutXTurnsYAndZAroundTheCentre) {
     EXPECT_EQ(written(), (ChannelSet{{a, "Position.Y"}, {a, "Position.Z"}}));
     EXPECT_NEAR(key(a, "Position.Y"), 0.0, 1e-12);
     EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12);
-}
-
-TEST_F(Kardel, ExistingKeyIsReplacedOtherwiseOneIsCreated) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0});
-    host.set_time(2.5);
-    host.add_key(a, "Position.X", 2.5, 1.0);
-    host.add_key(a, "Position.X", 0.0, 7.0);
-    host.select({a});
-    rotate_drag(kAlongY, 9000);
-    rotate_drag(kAlongY, 9000); // a second drag replaces its own keys
-    EXPECT_EQ(host.key_count(a, "Position.X"), 2u);
-    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
-    for (const sim::KeyWrite &w : host.writes()) EXPECT_EQ(w.time, 2.5);
-    EXPECT_EQ(host.key_at(a, "Position.X", 0.0), 7.0);
 }
 
 TEST_F(Kardel, RotateMethodTurnsTheAxisChannel) {
@@ -220,6 +208,8 @@ TEST_F(Kardel, DragAngleShowsInTheAxisFieldButIsNotRemembered) {
     const sim::ItemId a = host.add_item("A", {1, 0, 0});
     host.select({a});
     type(" H", 30.0);
+    rotate_drag(kAlongY, 10);
+    EXPECT_EQ(field(" H").float_value, static_cast<double>(0.1f)) << "shown in single precision";
     rotate_drag(kAlongY, 250);
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
     tool->mouse_up(host.event_in(kAlongY, 60, 40, 250));
@@ -276,28 +266,6 @@ TEST_F(Kardel, EighteenControlsInOrder) {
     EXPECT_EQ(panel().width, 277);
 }
 
-TEST_F(Kardel, LayoutPlacesTwoColumnsAndKeepsApplyVisible) {
-    sim::Panel &p = panel();
-    const sim::Control &origin = *p.control(0), &method = *p.control(1), &rotate = *p.control(2);
-    const sim::Control &h = field(" H"), &pf = field(" P"), &b = field(" B");
-    const sim::Control &x = field(" X"), &y = field(" Y"), &z = field(" Z");
-    const sim::Control &hb = button(0), &apply = ctl(HOST_TYPE_BUTTON, "Apply");
-    const int32_t x0 = origin.x, r1 = rotate.y + rotate.h + 10, r2 = r1 + h.h - 2, r3 = r2 + pf.h - 2;
-    const int32_t x1 = x0 + 2 * hb.w + 70;
-    EXPECT_EQ((std::pair{h.x, h.y}), (std::pair{x0, r1}));
-    EXPECT_EQ((std::pair{hb.x, hb.y}), (std::pair{x0 + h.w, r1}));
-    EXPECT_EQ((std::pair{pf.x, pf.y}), (std::pair{x0, r2}));
-    EXPECT_EQ((std::pair{b.x, b.y}), (std::pair{x0, r3}));
-    EXPECT_EQ((std::pair{x.x, x.y}), (std::pair{x1, r1}));
-    EXPECT_EQ((std::pair{y.x, y.y}), (std::pair{x1, r2}));
-    EXPECT_EQ((std::pair{z.x, z.y}), (std::pair{x1, r3}));
-    EXPECT_EQ((std::pair{button(5).x, button(5).y}), (std::pair{x1 + z.w, r3}));
-    EXPECT_EQ((std::pair{apply.x, apply.y}), (std::pair{x1, r3 + z.h}));
-    EXPECT_EQ((std::pair{p.control(3)->x, p.control(3)->y}), (std::pair{x1, rotate.y}));
-    EXPECT_EQ((std::pair{p.control(17)->x, p.control(17)->y}), (std::pair{method.w + 10, method.y}));
-    EXPECT_GE(p.height, apply.y + apply.h) << "the Apply button must stay inside the panel";
-}
-
 TEST_F(Kardel, DragButtonRowsAndClamp) {
     struct Row {
         double from;
@@ -319,20 +287,6 @@ TEST_F(Kardel, DragButtonRowsAndClamp) {
     sim::Tool second(host, module);
     ASSERT_EQ(second.activate(), 0);
     EXPECT_EQ(field(" H").float_value, static_cast<double>(89.1f));
-}
-
-TEST_F(Kardel, SwitchingDragButtonsOnlyArmsTheNewOne) {
-    type(" X", 50.0);
-    type(" H", 50.0);
-    drag(0, 0);
-    drag(0, 1);
-    EXPECT_EQ(field(" H").float_value, 50.5);
-    const size_t updates = host.instance_updates().size();
-    drag(3, 7); // the X button's first event
-    EXPECT_EQ(field(" X").float_value, 50.0);
-    drag(3, 8);
-    EXPECT_EQ(field(" X").float_value, 50.5);
-    EXPECT_EQ(host.instance_updates().size(), updates) << "drag buttons send no Instance Update";
 }
 
 TEST_F(Kardel, TypedCentreMovesTheCrossButNotThePivot) {
@@ -373,21 +327,26 @@ TEST_F(Kardel, ApplyWithZeroAnglesGathersButKeysNothing) {
 }
 
 TEST_F(Kardel, ApplyRotationsDoNotChainAndTheLaterWins) {
-    const sim::ItemId a = host.add_item("A", {1, 2, 3});
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}, {0.4, 0.5, 0.6});
     host.select({a});
     choose("Method", 1);
-    type(" H", 90.0);
-    type(" P", 90.0);
-    type(" B", 90.0);
+    type(" H", 10.0);
+    type(" P", 20.0);
+    type(" B", 30.0);
+    // A centre Apply reads from the fields itself, each rounded to single precision.
+    const double centre[3] = {0.1, 1.0 / 3, 1e-5};
+    for (int i = 0; i < 3; ++i) host.user_set_value(field(kCentreLabel[i]), centre[i]);
     apply();
-    // From the gathered (1, 2, 3): B about Z, then P about X, then H about Y.
-    EXPECT_NEAR(key(a, "Position.X"), 3.0, 1e-12);  // H: x' = x cos + z sin
-    EXPECT_NEAR(key(a, "Position.Y"), -3.0, 1e-12); // P: y' = y cos - z sin
-    EXPECT_NEAR(key(a, "Position.Z"), -1.0, 1e-12); // H: z' = -x sin + z cos
-    const double quarter = 90 * 0.017453292519943295;
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.H"), quarter);
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), quarter);
-    EXPECT_DOUBLE_EQ(key(a, "Rotation.B"), quarter);
+    const double cx = static_cast<float>(centre[0]), cy = static_cast<float>(centre[1]),
+                 cz = static_cast<float>(centre[2]);
+    const double dx = 1 - cx, dy = 2 - cy, dz = 3 - cz, h = 10 * kDeg, p = 20 * kDeg;
+    // From the gathered point each time: B about Z, then P about X, then H about Y; the later wins.
+    EXPECT_NEAR(key(a, "Position.X"), cx + dx * std::cos(h) + dz * std::sin(h), 1e-14); // H
+    EXPECT_NEAR(key(a, "Position.Y"), cy + dy * std::cos(p) - dz * std::sin(p), 1e-14); // P
+    EXPECT_NEAR(key(a, "Position.Z"), cz - dx * std::sin(h) + dz * std::cos(h), 1e-14); // H
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.H"), 0.4 + 10 * kDeg);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.P"), 0.5 + 20 * kDeg);
+    EXPECT_DOUBLE_EQ(key(a, "Rotation.B"), 0.6 + 30 * kDeg);
     EXPECT_EQ(host.key_count(a, "Position.X"), 1u);
 }
 
@@ -407,63 +366,61 @@ TEST_F(Kardel, ItemListPicksTheCentre) {
     host.user_pick_item(list, 0);
     host.fire(list);
     EXPECT_EQ(field(" X").float_value, 3.0);
+    // With origin "Average" the gather takes the centre to the selection's mean, A as the drag
+    // keyed it, and the fields still show the picked item's position.
+    choose("Origin", 1);
+    host.user_pick_item(list, b);
+    host.fire(list);
+    EXPECT_EQ(field(" X").float_value, 3.0);
+    EXPECT_EQ(field(" Z").float_value, 5.0);
+    sim::Vec3 mean;
+    ASSERT_TRUE(host.project(kAlongZ, host.position_at(a, host.time()), &mean));
+    EXPECT_EQ(tool->draw(kAlongZ)[1].from[0], mean[0]);
 }
 
-// ---- Channels and known faults ----
-
-TEST_F(Kardel, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
-    const sim::ItemId a = host.add_item(
-        "A", {1, 0, 0}, {},
-        {"Position.X", "Position.XTra", "Position.Y", "Position.Z", "Rotation.H", "Rotation.P", "Rotation.B"});
+TEST_F(Kardel, WhatTheHostSeesOfEachPanelEventAndDrag) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}), b = host.add_item("B", {3, 4, 5});
     host.select({a});
-    rotate_drag(kAlongY, 9000);
-    EXPECT_EQ(host.key_count(a, "Position.X"), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.XTra"), 1u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 0u);
+    const std::set<size_t> none, centre{10, 11, 12}; // the X, Y, Z fields
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        size_t updates;           // "Instance Update" calls
+        bool keys;
+    };
+    const Row rows[] = {
+        {"Origin choice", [&] { choose("Origin", 1); }, none, 1, false},
+        {"Method choice", [&] { choose("Method", 1); }, none, 1, false},
+        {"H field", [&] { type(" H", 30.0); }, none, 1, false},
+        {"P field", [&] { type(" P", 20.0); }, none, 1, false},
+        {"B field", [&] { type(" B", 10.0); }, none, 1, false},
+        {"X field", [&] { type(" X", 0.5); }, none, 1, false},
+        {"Y field", [&] { type(" Y", 0.25); }, none, 1, false},
+        {"Z field", [&] { type(" Z", 2.0); }, none, 1, false},
+        {"item list", [&] { user_changes(ctl(HOST_TYPE_ITEM_LIST, ""), b); }, centre, 1, false},
+        {"H drag button's first event", [&] { drag(0, 0); }, none, 0, false},
+        {"H drag button step", [&] { drag(0, 1); }, {4}, 0, false},
+        {"X drag button's first event", [&] { drag(3, 5); }, none, 0, false},
+        {"X drag button step", [&] { drag(3, 6); }, {10}, 0, false},
+        {"Apply", [&] { apply(); }, centre, 1, true},
+        {"rotating drag about Y", [&] { rotate_drag(kAlongY, 250); }, {4, 10, 11, 12}, 0, true},
+        {"release", [&] { tool->mouse_up(host.event_in(kAlongY, 60, 40, 250)); }, {4, 10, 11, 12}, 0, false},
+    };
+    for (const Row &r : rows) {
+        const Seen seen = host_sees(r.act);
+        EXPECT_EQ(seen.written, r.written) << r.what;
+        EXPECT_EQ(seen.updates, r.updates) << r.what;
+        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+        EXPECT_EQ(seen.change, 3) << r.what;
+    }
+    for (const sim::Host::InstanceUpdate &u : host.instance_updates()) {
+        EXPECT_EQ(u.class_name, "LayoutTool");
+        EXPECT_EQ(u.instance, tool->instance());
+    }
 }
 
-TEST_F(Kardel, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0}),
-                      b = host.add_item("B", {2, 0, 0}, {}, {"Position.X", "Position.Y", "Rotation.H"});
-    host.select({a, b});
-    rotate_drag(kAlongY, 9000);
-    EXPECT_EQ(written(), (ChannelSet{{a, "Position.X"}, {a, "Position.Z"}, {b, "Position.X"}}));
-    EXPECT_DOUBLE_EQ(key(a, "Position.Z"), -1.0);
-    EXPECT_EQ(host.key_count(a, "Position.Z"), 1u);
-}
-
-TEST_F(Kardel, FailedTableResizeKeysNothing) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
-    std::vector<sim::ItemId> ids;
-    for (int i = 0; i < 6; ++i) ids.push_back(host.add_item("I", {1.0 + i, 0, 0}));
-    host.select({ids[0], ids[1]});
-    rotate_drag(kAlongY, 9000); // a table of two records, keyed
-    host.select(ids);
-    host.clear_writes();
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500); // the six-record table: at least 6 x 100 bytes
-        tool->mouse_down(host.event_in(kAlongY, 40, 40));
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    tool->mouse_move(host.event_in(kAlongY, 60, 40, 9000, 0));
-    type(" H", 30.0);
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500);
-        apply();
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
-    // Once memory is back the next press gathers the whole selection.
-    rotate_drag(kAlongY, 9000);
-    for (sim::ItemId id : ids) {
-        EXPECT_EQ(host.key_count(id, "Position.X"), 1u) << id;
-        EXPECT_EQ(host.key_count(id, "Position.Z"), 1u) << id;
-    }
-}
+// ---- Empty selection, bad input and later activations ----
 
 TEST_F(Kardel, EmptySelectionKeysNothingAndKeepsTheCentre) {
     type(" X", 2.0);
@@ -506,6 +463,16 @@ TEST_F(Kardel, ProjectionTheHostCannotMakeNeverGrabs) {
     rotate_drag(kAlongY, 9000);
     EXPECT_FALSE(written().empty()) << "the press rotated instead of grabbing stale coordinates";
     EXPECT_TRUE(tool->draw(kAlongY).empty()) << "nothing is drawn at coordinates the host could not give";
+}
+
+TEST_F(Kardel, MissingControlStopsTheTestWithTypeLabelAndOccurrence) {
+    try {
+        ctl(HOST_TYPE_FLOAT, " H", 1);
+        ADD_FAILURE() << "a second H field was found";
+    } catch (const MissingControl &e) {
+        EXPECT_STREQ(e.what(),
+                     "panel \"Zendro Kardel\" has no FloatControl labelled \" H\" (occurrence 1 from 0; 18 controls)");
+    }
 }
 
 TEST_F(Kardel, SecondActivationShowsRememberedAnglesAndFreshState) {

@@ -5,10 +5,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 
-#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 #include "tests/tool_test.h"
 
@@ -206,22 +206,6 @@ TEST_F(Menlix, DragBackToThePressKeysTheGatheredPositions) {
     EXPECT_CLOSE(key(b, 2), 0.0);
 }
 
-TEST_F(Menlix, ExistingKeyIsReplacedOtherwiseOneIsCreated) {
-    const sim::ItemId a = host.add_item("A", {2, 0, 0});
-    host.add_key(a, "Position.X", kNow, 2.0);
-    host.add_key(a, "Position.X", kNow + 1, 2.0);
-    host.select({a});
-    scale_drag(kAlongZ, 100);
-    scale_drag(kAlongZ, 200); // the second drag replaces its own keys
-    EXPECT_EQ(host.key_count(a, "Position.X"), 2u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 1u);
-    EXPECT_EQ(host.key_at(a, "Position.X", kNow + 1), 2.0);
-    ASSERT_GE(host.writes().size(), 6u);
-    EXPECT_FALSE(host.writes()[0].created) << "X had a key at the current time";
-    EXPECT_TRUE(host.writes()[1].created);
-    EXPECT_FALSE(host.writes()[4].created) << "the first drag's Y key is replaced";
-}
-
 TEST_F(Menlix, DragStartGathersAndKeepsTheAxisOnATie) {
     const sim::ItemId a = host.add_item("A", {1, 1, 1}), b = host.add_item("B", {-1, 0, 2});
     host.select({a, b});
@@ -414,28 +398,6 @@ TEST_F(Menlix, SeventeenControlsWithStartValues) {
     EXPECT_STREQ(tool->tool_text(host.event_in(kAlongX, 1, 2, 3, 4, kAlt)), "Menlix");
 }
 
-TEST_F(Menlix, LayoutPlacesTwoColumnsAndKeepsApplyVisible) {
-    sim::Panel &p = panel();
-    const sim::Control &origin = *p.control(0), &heading = *p.control(2), &origin_heading = *p.control(3);
-    const sim::Control &apply = ctl(HOST_TYPE_BUTTON, "Apply");
-    const int32_t l0 = origin.x;
-    int32_t row[3];
-    row[0] = heading.y + heading.h + 10;
-    row[1] = row[0] + scale_field(0).h - 2;
-    row[2] = row[1] + scale_field(1).h - 2;
-    const int32_t l1 = l0 + 2 * button(0).w + 70;
-    EXPECT_EQ((std::pair{origin_heading.x, origin_heading.y}), (std::pair{l1, heading.y}));
-    for (int c = 0; c < 3; ++c) {
-        EXPECT_EQ((std::pair{scale_field(c).x, scale_field(c).y}), (std::pair{l0, row[c]})) << c;
-        EXPECT_EQ((std::pair{button(c).x, button(c).y}), (std::pair{l0 + scale_field(c).w, row[c]})) << c;
-        EXPECT_EQ((std::pair{origin_field(c).x, origin_field(c).y}), (std::pair{l1, row[c]})) << c;
-        EXPECT_EQ((std::pair{button(3 + c).x, button(3 + c).y}), (std::pair{l1 + origin_field(c).w, row[c]})) << c;
-    }
-    EXPECT_EQ((std::pair{apply.x, apply.y}), (std::pair{l1, row[2] + origin_field(2).h}));
-    EXPECT_EQ(p.height, apply.y + 2 * apply.h);
-    for (const auto &c : p.controls) EXPECT_LE(c->y + c->h, p.height) << c->index << " would be cut off";
-}
-
 TEST_F(Menlix, ScaleValuesAreRememberedAcrossActivations) {
     const sim::ItemId a = host.add_item("A", {1, 2, 3});
     host.select({a});
@@ -482,22 +444,6 @@ TEST_F(Menlix, NudgeRowsAndClamp) {
     EXPECT_EQ(scale_field(1).float_value, static_cast<double>(49.5f - 0.495f));
 }
 
-TEST_F(Menlix, FirstEventOfANewButtonOnlyArmsIt) {
-    type(scale_field(0), 50.0);
-    type(origin_field(2), 50.0);
-    drag(0, 0);
-    drag(0, 1);
-    EXPECT_EQ(scale_field(0).float_value, 50.5);
-    const size_t writes = origin_field(2).value_writes;
-    drag(5, 9); // the Origin Z button's first event
-    EXPECT_EQ(origin_field(2).float_value, 50.0);
-    EXPECT_EQ(origin_field(2).value_writes, writes);
-    drag(5, 10);
-    EXPECT_EQ(origin_field(2).float_value, 50.5);
-    drag(0, 2); // back on Scale X: armed again, nothing changes
-    EXPECT_EQ(scale_field(0).float_value, 50.5);
-}
-
 TEST_F(Menlix, NudgeOnANaNFieldChangesNothing) {
     drag(1, 0);
     host.user_set_value(scale_field(1), kNaN);
@@ -507,6 +453,72 @@ TEST_F(Menlix, NudgeOnANaNFieldChangesNothing) {
     EXPECT_EQ(scale_field(1).value_writes, writes);
     activate();
     EXPECT_EQ(scale_field(1).float_value, 1.0) << "the remembered value stays";
+}
+
+TEST_F(Menlix, ShownCentreAndTypedOriginAreSinglePrecision) {
+    const sim::ItemId a = host.add_item("A", {0, 0, 0}), b = host.add_item("B", {0.2, 2.0 / 3, 2e-5});
+    host.select({a, b});
+    tool->mouse_down(host.event_in(kAlongZ, 3, 3)); // "Center of Objs": the centre goes to the Origin fields
+    EXPECT_EQ(shown_origin(), (sim::Vec3{single(0.1), single(1.0 / 3), single(1e-5)}));
+    choose("Origin", 0);
+    type(origin_field(0), 0.1);
+    type(origin_field(1), 1.0 / 3);
+    EXPECT_EQ(origin_by_collapse(a), (sim::Vec3{single(0.1), single(1.0 / 3), 1e-5}));
+}
+
+TEST_F(Menlix, OriginDragKeepsTheDepthOfTheWorkingOrigin) {
+    const sim::ItemId a = host.add_item("A", {7, 7, 7});
+    host.select({a});
+    choose("Origin", 0);
+    type(origin_field(2), 1.0); // both origins at z 1
+    drag(5, 0);
+    drag(5, 1); // the cross alone to z 1.01
+    const sim::Viewport &vp = host.viewport(kAlongZ);
+    tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y)); // picks the cross
+    tool->mouse_move(sim::make_event({2, -2, 5}, {0, 0, 1}, 0, 0, 0, kAlongZ));
+    EXPECT_EQ(origin_by_collapse(a), (sim::Vec3{2, -2, 1.0}));
+}
+
+TEST_F(Menlix, WhatTheHostSeesOfEachPanelEventAndDrag) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}), b = host.add_item("B", {-1, 0, 2});
+    host.select({a, b});
+    const std::set<size_t> none, shown{4, 5, 6, 10, 11, 12}; // the Scale and Origin fields
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        bool keys;
+    };
+    const Row rows[] = {
+        {"Origin choice", [&] { choose("Origin", 0); }, none, false},
+        {"Method choice", [&] { choose("Method", 1); }, none, false},
+        {"Scale X field", [&] { type(scale_field(0), 2.0); }, none, false},
+        {"Scale Y field", [&] { type(scale_field(1), 1.0); }, none, false},
+        {"Scale Z field", [&] { type(scale_field(2), 1.0); }, none, false},
+        {"Origin X field", [&] { type(origin_field(0), 0.5); }, none, false},
+        {"Origin Y field", [&] { type(origin_field(1), 0.25); }, none, false},
+        {"Origin Z field", [&] { type(origin_field(2), 0.0); }, none, false},
+        {"Scale Y drag button's first event", [&] { drag(1, 0); }, none, false},
+        {"Scale Y drag button step", [&] { drag(1, 1); }, {5}, false},
+        {"Origin Z drag button's first event", [&] { drag(5, 0); }, none, false},
+        {"Origin Z drag button step", [&] { drag(5, 1); }, {12}, false},
+        {"Apply", [&] { apply(); }, {1}, true}, // the Method choice back to "Stretch"
+        {"Apply about the centre of the selection",
+         [&] {
+             choose("Origin", 1);
+             apply();
+         },
+         {1, 10, 11, 12},
+         true},
+        {"scaling drag and release", [&] { scale_drag(kAlongZ, 30, -20); }, shown, true},
+        {"another release", [&] { tool->mouse_up(host.event_in(kAlongZ, 3, 3)); }, shown, false},
+    };
+    for (const Row &r : rows) {
+        const Seen seen = host_sees(r.act);
+        EXPECT_EQ(seen.written, r.written) << r.what;
+        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+        EXPECT_EQ(seen.change, 3) << r.what;
+    }
 }
 
 TEST_F(Menlix, TypingMovesBothOriginsNudgingOnlyTheCross) {
@@ -550,19 +562,20 @@ TEST_F(Menlix, ApplyKeysOnlyAxesWhoseFactorIsNotOne) {
     EXPECT_EQ(written(b), "XY") << "and the next drag stretches";
 }
 
-TEST_F(Menlix, ApplyTakesTheOriginFieldsAtFullPrecision) {
+TEST_F(Menlix, ApplyTakesTheOriginFieldsAtFullPrecisionAndEachAxisItsOwnFactor) {
     const sim::ItemId a = host.add_item("A", {1, 1, 1});
     host.select({a});
     choose("Origin", 0);
+    const double factor[3] = {0.0, 0.5, 2.0}, origin[3] = {0.1, 0.2, 0.1 * 3};
     for (int c = 0; c < 3; ++c) {
-        host.user_set_value(scale_field(c), 0.0);
-        host.user_set_value(origin_field(c), 0.1 * (c + 1));
+        host.user_set_value(scale_field(c), factor[c]);
+        host.user_set_value(origin_field(c), origin[c]);
     }
     apply();
     // Factor 0 puts the item on the origin itself.
     EXPECT_EQ(key(a, 0), 0.1);
-    EXPECT_EQ(key(a, 1), 0.2);
-    EXPECT_EQ(key(a, 2), 0.1 * 3);
+    EXPECT_CLOSE(key(a, 1), origin[1] + (1 - origin[1]) * 0.5);
+    EXPECT_CLOSE(key(a, 2), origin[2] + (1 - origin[2]) * 2.0);
 }
 
 TEST_F(Menlix, NonFiniteFactorsKeyNothingOnTheirAxis) {
@@ -583,64 +596,7 @@ TEST_F(Menlix, NonFiniteFactorsKeyNothingOnTheirAxis) {
     EXPECT_CLOSE(key(b, 1), 2 + (8 - 2) * 3.0) << "from the Y the first Apply keyed";
 }
 
-// ---- Channels and known faults ----
-
-TEST_F(Menlix, SpanMatchFindsLongerNamesAndTheLastMatchWins) {
-    const sim::ItemId a =
-        host.add_item("A", {1, 2, 3}, {}, {"Position.X", "Position.Xtra", "Position.Y", "Position.Z", "Position.Z"});
-    const sim::ItemId b = host.add_item("B", {0, 0, 0});
-    host.select({a, b});
-    scale_drag(kAlongZ, 100);
-    EXPECT_EQ(host.key_count(a, "Position.X"), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.Xtra"), 1u);
-    EXPECT_EQ(host.key_count(a, "Position.Y"), 1u) << "\"Position.Y\" does not match X";
-    EXPECT_EQ(host.key_count(a, "Position.Z", 0), 0u);
-    EXPECT_EQ(host.key_count(a, "Position.Z", 1), 1u);
-}
-
-TEST_F(Menlix, MissingChannelIsSkippedWithoutTouchingAnotherItem) {
-    const sim::ItemId a = host.add_item("A", {1, 0, 0}), b = host.add_item("B", {2, 5, 0});
-    const sim::ItemId odd = host.add_item("Odd", {3, 1, 4}, {}, {"Position.X", "Position.Z", "Rotation.H"});
-    host.select({a, b});
-    scale_drag(kAlongZ, 100); // the second record holds B's envelopes
-    host.clear_writes();
-    host.select({a, odd});
-    scale_drag(kAlongZ, 100);
-    EXPECT_EQ(written(a), "XYZ");
-    EXPECT_EQ(written(odd), "XZ");
-    EXPECT_EQ(written(b), "");
-    EXPECT_EQ(host.key_count(b, "Position.Y"), 1u) << "B keeps only the key of the first drag";
-}
-
-TEST_F(Menlix, FailedTableResizeKeysNothing) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
-    std::vector<sim::ItemId> ids;
-    for (int i = 0; i < 6; ++i) ids.push_back(host.add_item("I", {1.0 * i, 2, 3}));
-    host.select({ids[0], ids[1]});
-    scale_drag(kAlongZ, 100); // a table of two records, keyed
-    host.select(ids);
-    host.clear_writes();
-    const host_tool_event press = host.event_in(kAlongZ, 3, 3);
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500); // the six-record table: at least 6 x 96 bytes
-        tool->mouse_down(press);
-        sim::alloc_fail_none();
-        EXPECT_GE(scope.delta().failed_calls, 1u);
-    }
-    tool->mouse_move(host.event_in(kAlongZ, 3, 3, 50, 50));
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1, 500);
-        apply();
-        sim::alloc_fail_none();
-    }
-    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
-    // Once memory is back the next press gathers the whole selection.
-    choose("Method", 2);
-    scale_drag(kAlongZ, 100);
-    for (sim::ItemId id : ids) EXPECT_EQ(written(id), "XYZ") << id;
-}
+// ---- Empty selection, degenerate and extreme input ----
 
 TEST_F(Menlix, EmptySelectionKeysNothingAndCentresOnZero) {
     const sim::ItemId a = host.add_item("A", {1, 2, 3});
@@ -659,14 +615,6 @@ TEST_F(Menlix, EmptySelectionKeysNothingAndCentresOnZero) {
     choose("Origin", 0);
     scale_drag(kAlongZ, 70, 20);
     apply();
-    EXPECT_TRUE(host.writes().empty());
-}
-
-TEST_F(Menlix, MoveBeforeAnyPressKeysNothing) {
-    const sim::ItemId a = host.add_item("A", {1, 2, 3});
-    host.select({a});
-    tool->mouse_move(host.event_in(kAlongZ, 3, 3, 50, 50));
-    tool->mouse_up(host.event_in(kAlongZ, 3, 3, 50, 50));
     EXPECT_TRUE(host.writes().empty());
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <regex>
 #include <set>
@@ -169,13 +170,8 @@ TEST_F(Strova, TieDrivesPitchAtMouseDownAndKeepsTheChannelAtDragStart) {
     EXPECT_EQ(written(), (ChannelSet{{a, "Rotation.B"}}));
 }
 
-TEST_F(Strova, MoveOrDragStartBeforeAnyPressWritesNothing) {
-    const sim::ItemId a = host.add_item("A");
-    host.select({a});
-    tool->mouse_move(event(kHeadingView, 25));
-    EXPECT_EQ(tool->drag_start(event(kTie)), 1); // a tie: no channel picked yet
-    tool->mouse_move(event(kTie, 25));
-    EXPECT_TRUE(host.writes().empty());
+TEST_F(Strova, MoveBeforeAnyPressShowsZeroInEveryInfoField) {
+    tool->mouse_move(event(kHeadingView, 25)); // no channel picked yet: no last drag angle changes
     for (int c : {H, P, B}) EXPECT_EQ(info(c).text_value, "0.000000");
 }
 
@@ -193,74 +189,7 @@ TEST_F(Strova, InfoFieldsAllRewrittenButOnlyTheDrivenOneChanges) {
     }
 }
 
-// ---- Keys and channels ----
-
-TEST_F(Strova, KeyAtTheCurrentTimeIsReplacedOtherwiseOneIsCreated) {
-    const sim::ItemId a = host.add_item("A"), b = host.add_item("B", {}, {0.5, 0.0, 0.0});
-    host.add_key(a, "Rotation.H", 0.0, 9.0);
-    host.add_key(a, "Rotation.H", 2.0, 0.3);
-    host.select({a, b});
-    drag(kHeadingView, 25);
-    ASSERT_EQ(host.writes().size(), 2u);
-    EXPECT_FALSE(host.writes()[0].created);
-    EXPECT_TRUE(host.writes()[1].created);
-    EXPECT_EQ(host.key_count(a, "Rotation.H"), 2u);
-    EXPECT_EQ(key(a, "Rotation.H"), 0.3 + 25 * 0.1 * kDeg);
-    EXPECT_EQ(host.key_at(a, "Rotation.H", 0.0), 9.0);
-    EXPECT_EQ(host.key_count(b, "Rotation.H"), 1u);
-    EXPECT_EQ(key(b, "Rotation.H"), 0.5 + 25 * 0.1 * kDeg);
-}
-
-TEST_F(Strova, SpanMatchTakesLongerNamesAndTheLastMatch) {
-    const sim::ItemId a =
-        host.add_item("A", {}, {0.4, 0.0, 0.0}, {"Rotation.", "Rotation.Heading", "Rotation.P", "Rotation.B"});
-    const sim::ItemId b = host.add_item("B", {}, {}, {"Rotation.H", "Rotation.P", "Rotation.H", "Rotation.B"});
-    host.select({a, b});
-    drag(kHeadingView, 25);
-    EXPECT_EQ(host.key_count(a, "Rotation."), 0u);
-    EXPECT_EQ(key(a, "Rotation.Heading"), 0.4 + 25 * 0.1 * kDeg);
-    EXPECT_EQ(host.key_count(b, "Rotation.H", 0), 0u);
-    EXPECT_EQ(host.key_count(b, "Rotation.H", 1), 1u);
-    EXPECT_EQ(host.writes().size(), 2u);
-}
-
-TEST_F(Strova, MissingChannelGetsNoKeyAndNoOtherItemIsTouched) {
-    const sim::ItemId full = host.add_item("Full", {}, {0.1, 0.2, 0.3});
-    const sim::ItemId bare = host.add_item("Bare", {}, {}, {"Position.X", "Rotation.P", "Rotation.B"});
-    // The first snapshot puts Full's envelopes in the table's first record; the second puts Bare
-    // there, whose heading must not be taken from what the record held before.
-    host.select({full});
-    drag(kHeadingView, 10);
-    host.select({bare, full});
-    host.clear_writes();
-    drag(kHeadingView, 25);
-    EXPECT_EQ(written(), (ChannelSet{{full, "Rotation.H"}}));
-    EXPECT_EQ(host.writes().size(), 1u);
-    EXPECT_EQ(key(full, "Rotation.H"), 0.1 + 10 * 0.1 * kDeg + 25 * 0.1 * kDeg);
-    host.clear_writes();
-    drag(kPitchView, 25);
-    EXPECT_EQ(written(), (ChannelSet{{bare, "Rotation.P"}, {full, "Rotation.P"}}));
-}
-
-TEST_F(Strova, UnusableTableResizeKeysNothing) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
-    const sim::ItemId a = host.add_item("A"), b = host.add_item("B"), c = host.add_item("C");
-    host.select({a});
-    drag(kHeadingView, 10);
-    host.select({a, b, c});
-    host.clear_writes();
-    {
-        sim::AllocScope scope;
-        sim::alloc_fail_next(1);
-        tool->mouse_down(event(kHeadingView));
-        EXPECT_EQ(scope.delta().failed_calls, 1u) << "the snapshot asked for a larger table";
-    }
-    tool->mouse_move(event(kHeadingView, 25));
-    EXPECT_TRUE(host.writes().empty()) << "nothing is keyed from records the table does not hold";
-    EXPECT_EQ(info(H).text_value, "2.500000");
-    drag(kHeadingView, 25);
-    EXPECT_EQ(written(), (ChannelSet{{a, "Rotation.H"}, {b, "Rotation.H"}, {c, "Rotation.H"}}));
-}
+// ---- Allocation ----
 
 TEST_F(Strova, MovesAllocateNothing) {
     if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
@@ -305,25 +234,6 @@ TEST_F(Strova, TenControlsInOrderWithNoStartValues) {
     }
     EXPECT_EQ(p.width, 200);
     EXPECT_EQ(p.height, 120);
-}
-
-TEST_F(Strova, RowLayoutFromTheNeighboursGeometry) {
-    sim::Control *f[3] = {&field(H), &field(P), &field(B)};
-    sim::Control *d[3] = {&button(H), &button(P), &button(B)};
-    sim::Control *t[3] = {&info(H), &info(P), &info(B)};
-    sim::Control &apply = apply_button();
-    for (int r : {H, P, B}) {
-        EXPECT_EQ(d[r]->x, f[r]->w) << r;
-        EXPECT_EQ(d[r]->y, f[r]->y) << r;
-        EXPECT_EQ(t[r]->x, 4 * d[r]->w) << r; // four button widths, not the button's right edge
-        EXPECT_EQ(t[r]->y, f[r]->y) << r;
-    }
-    EXPECT_EQ(f[P]->x, f[H]->x);
-    EXPECT_EQ(f[P]->y, f[H]->h); // the heading field's height alone
-    EXPECT_EQ(f[B]->x, f[H]->x);
-    EXPECT_EQ(f[B]->y, f[P]->y + f[P]->h);
-    EXPECT_EQ(apply.y, f[B]->y + f[B]->h);
-    EXPECT_NE(f[P]->y, f[H]->y + f[H]->h) << "the simulator's stacking must tell the two rules apart";
 }
 
 // Control indices and attribute codes of every user-data and callback write, in call order.
@@ -399,22 +309,13 @@ TEST_F(Strova, NudgeKeepsStepping) {
     }
 }
 
-TEST_F(Strova, FirstEventOfAnotherButtonOrAnInfoFieldOnlyArms) {
-    host.user_set_value(field(H), 50.0);
+TEST_F(Strova, InfoFieldTakesTheDragMemoryAndStepsNothing) {
     host.user_set_value(field(P), 50.0);
-    drag_button(H, 0);
-    drag_button(H, 1);
-    ASSERT_EQ(field(H).float_value, 50.5);
-    drag_button(P, 2);
-    EXPECT_EQ(field(P).float_value, 50.0);
-    EXPECT_EQ(field(P).value_writes, 0u);
-    drag_button(P, 3);
-    EXPECT_EQ(field(P).float_value, 50.5);
-
+    arm(P, 0);
     host.fire(info(P)); // takes the memory
     host.fire(info(P)); // and has no field to step
-    drag_button(P, 4);  // so this only arms again
-    EXPECT_EQ(field(P).float_value, 50.5);
+    drag_button(P, 1);  // so this only arms again
+    EXPECT_EQ(field(P).float_value, 50.0);
     for (int c : {H, P, B}) EXPECT_EQ(info(c).value_writes, 0u);
     EXPECT_EQ(field(B).value_writes, 0u);
 }
@@ -435,6 +336,37 @@ TEST_F(Strova, ApplyAddsTheTypedAnglesInSinglePrecisionEachTime) {
     EXPECT_EQ(host.key_count(a, "Rotation.H"), 1u);
     EXPECT_EQ(host.writes().size(), 8u);
     for (int c : {H, P, B}) EXPECT_EQ(info(c).value_writes, 0u) << "Apply leaves the info fields alone";
+}
+
+TEST_F(Strova, WhatTheHostSeesOfEachPanelEventAndDrag) {
+    const sim::ItemId a = host.add_item("A", {}, {0.1, 0.2, 0.3});
+    host.select({a});
+    const std::set<size_t> none;
+    struct Row {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        bool keys;
+    };
+    const Row rows[] = {
+        {"H field", [&] { type(H, 10.0); }, none, false},
+        {"P field", [&] { type(P, -5.0); }, none, false},
+        {"B field", [&] { type(B, 0.5); }, none, false},
+        {"H drag button's first event", [&] { drag_button(H, 0); }, none, false},
+        {"H drag button step", [&] { drag_button(H, 1); }, {0}, false},
+        {"info field", [&] { host.fire(info(P)); }, none, false},
+        {"P drag button's first event", [&] { drag_button(P, 0); }, none, false},
+        {"P drag button step", [&] { drag_button(P, 1); }, {1}, false},
+        {"Apply", [&] { apply(); }, none, true},
+        {"drag", [&] { drag(kHeadingView, 25); }, {7, 8, 9}, true}, // every info field
+        {"mouse-up", [&] { tool->mouse_up(event(kHeadingView, 25)); }, none, false},
+    };
+    for (const Row &r : rows) {
+        const Seen seen = host_sees(r.act);
+        EXPECT_EQ(seen.written, r.written) << r.what;
+        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+        EXPECT_EQ(seen.change, 3) << r.what;
+    }
 }
 
 TEST_F(Strova, ApplyWithZeroAnglesWritesNothing) {

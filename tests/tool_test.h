@@ -7,8 +7,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "host/simulator.h"
+
+// Thrown when a test asks for a control or panel the module did not make: the test stops there and
+// GoogleTest reports it as a failure with this message, instead of the test dereferencing null.
+struct MissingControl : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 class ToolTest : public ::testing::Test {
 protected:
@@ -36,11 +46,20 @@ protected:
         EXPECT_TRUE(host.clean()) << host.report();
     }
 
-    sim::Panel &panel() { return *host.last_panel(); }
-    // The occurrence-th control of the type with the label, in creation order.
+    // The panel of the latest activation.
+    sim::Panel &panel() {
+        sim::Panel *p = host.last_panel();
+        if (!p) throw MissingControl("the module created no panel");
+        return *p;
+    }
+    // The occurrence-th control (from 0) of the type with the label, in creation order.
     sim::Control &ctl(const char *type, const char *label, int occurrence = 0) {
         sim::Control *c = panel().find(type, label, occurrence);
-        EXPECT_NE(c, nullptr) << type << " " << label << " " << occurrence;
+        if (!c) {
+            throw MissingControl("panel \"" + panel().title + "\" has no " + type + " labelled \"" + label +
+                                 "\" (occurrence " + std::to_string(occurrence) + " from 0; " +
+                                 std::to_string(panel().controls.size()) + " controls)");
+        }
         return *c;
     }
     // As a user: change the control's value, then its callback runs.
@@ -50,6 +69,28 @@ protected:
     }
     void choose(const char *label, int32_t value) { user_changes(ctl(HOST_TYPE_CHOICE, label), value); }
     void apply() { host.fire(ctl(HOST_TYPE_BUTTON, "Apply")); }
+
+    // What the host saw of one action: the controls whose value the module wrote (creation indices),
+    // the "Instance Update" calls, the keys written, and the change query's answer afterwards.
+    struct Seen {
+        std::set<size_t> written;
+        size_t updates = 0;
+        size_t keys = 0;
+        int32_t change = 0;
+    };
+    template <typename Action> Seen host_sees(Action action) {
+        std::vector<size_t> before;
+        for (const auto &c : panel().controls) before.push_back(c->value_writes);
+        const size_t updates = host.instance_updates().size(), keys = host.writes().size();
+        action();
+        Seen seen;
+        for (size_t i = 0; i < before.size(); ++i)
+            if (panel().controls[i]->value_writes != before[i]) seen.written.insert(i);
+        seen.updates = host.instance_updates().size() - updates;
+        seen.keys = host.writes().size() - keys;
+        seen.change = tool->change_query();
+        return seen;
+    }
 };
 
 #endif // TESTS_TOOL_TEST_H
