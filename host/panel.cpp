@@ -121,7 +121,6 @@ Control *Services::check_control(Host &h, host_control *control, const char *ope
 // ---- "LWPanelServices 2" ----------------------------------------------------------------------
 
 host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "create");
@@ -144,7 +143,6 @@ host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
 }
 
 void HOST_CALL Services::panel_destroy(host_panel panel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "destroy");
@@ -157,7 +155,6 @@ void HOST_CALL Services::panel_destroy(host_panel panel) {
 }
 
 int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0;
     allowed(*h, HOST_SERVICE_PANEL, "open");
@@ -175,7 +172,6 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
 }
 
 int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return -1;
     allowed(*h, HOST_SERVICE_PANEL, "poll");
@@ -190,7 +186,6 @@ int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
 }
 
 void HOST_CALL Services::panel_close(host_panel panel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "close");
@@ -207,7 +202,6 @@ void HOST_CALL Services::panel_close(host_panel panel) {
 }
 
 void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "set");
@@ -247,7 +241,6 @@ void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) 
 
 host_control *HOST_CALL Services::add_control(host_panel panel, const char *type_name, host_control_desc *desc,
                                               const char *label) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "add_control");
@@ -379,7 +372,6 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
 } // namespace
 
 void HOST_CALL Services::control_get(host_control *control, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "control get");
@@ -424,7 +416,6 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
 }
 
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "control set");
@@ -496,7 +487,6 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
 // ---- The user's side --------------------------------------------------------------------------
 
 void Host::user_set_value(Control &c, int32_t value) {
-    HostScope scope;
     if (c.type == ControlType::Float) {
         user_set_value(c, static_cast<double>(value));
         return;
@@ -508,7 +498,6 @@ void Host::user_set_value(Control &c, int32_t value) {
 }
 
 void Host::user_set_value(Control &c, double value) {
-    HostScope scope;
     if (c.type != ControlType::Float)
         throw std::logic_error("sim::Host::user_set_value: " + c.type_name + " takes no floating value");
     c.float_value = value;
@@ -516,7 +505,6 @@ void Host::user_set_value(Control &c, double value) {
 }
 
 void Host::user_set_value(Control &c, const std::string &text) {
-    HostScope scope;
     if (c.type != ControlType::Info)
         throw std::logic_error("sim::Host::user_set_value: " + c.type_name + " takes no text");
     c.text_value = text;
@@ -524,20 +512,16 @@ void Host::user_set_value(Control &c, const std::string &text) {
 }
 
 bool Host::fire(Control &c) {
-    {
-        HostScope scope;
-        if (!c.alive) throw std::logic_error("sim::Host::fire: the control's panel was destroyed");
-        if (!c.panel->open) throw std::logic_error("sim::Host::fire: the control's panel is not open");
-        if (!c.event) return false;
-        if (tracing()) trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
-    }
+    if (!c.alive) throw std::logic_error("sim::Host::fire: the control's panel was destroyed");
+    if (!c.panel->open) throw std::logic_error("sim::Host::fire: the control's panel is not open");
+    if (!c.event) return false;
+    if (tracing()) trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
     c.event(c.handle(), c.user_data);
     if (tracing()) trace_.add('E', "host->module control event " + describe(c));
     return true;
 }
 
 void Host::user_close(Panel &p) {
-    HostScope scope;
     if (p.destroyed || !p.open) throw std::logic_error("sim::Host::user_close: the panel is not open");
     p.open = false;
     p.closed_by_user = true;
@@ -545,18 +529,15 @@ void Host::user_close(Panel &p) {
 }
 
 uint16_t Host::press_key(Panel &p, uint16_t key) {
-    {
-        HostScope scope;
-        if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
-        if (!p.key_callback) {
-            violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
-                      "activation did not set attribute 13");
-            return 0;
-        }
-        if (tracing())
-            trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
-                                   static_cast<unsigned>(key)));
+    if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
+    if (!p.key_callback) {
+        violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
+                  "activation did not set attribute 13");
+        return 0;
     }
+    if (tracing())
+        trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
+                               static_cast<unsigned>(key)));
     const uint16_t answer = p.key_callback(p.handle, nullptr, key);
     if (tracing()) trace_.add('E', format("host->module panel key -> %u", static_cast<unsigned>(answer)));
     return answer;
