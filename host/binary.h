@@ -12,7 +12,8 @@
 // Exports: ELF, the defined global and weak symbols of the dynamic symbol table whose visibility
 // lets another object bind to them (default or protected); PE, the names of the export directory.
 // Imports: ELF, the DT_NEEDED entries of the dynamic section; PE, the DLL names of the import
-// directory. Both lists keep the file's order.
+// directory. Both lists keep the file's order; an ELF symbol defined in several versions is
+// listed once per version, and version names themselves are listed, as nm -D shows them.
 //
 // Bad input gives an error, never a read outside the bytes given. Errors start with an id:
 //   binary-unknown-format  neither an ELF nor a PE file (a text file, random bytes)
