@@ -258,6 +258,14 @@ public:
         const char *name = pe_machine(info_->machine);
         info_->machine_name = name ? name : "machine " + hex_number(info_->machine);
         const uint64_t section_count = r_.u16(pe + 6);
+        const uint64_t symbols = r_.u32(pe + 12), symbol_count = r_.u32(pe + 16);
+        if (symbols != 0) { // the COFF symbol table, then its string table, which starts with its size
+            if (!r_.need(symbols, symbol_count, 18, "the symbol table") ||
+                !r_.need(symbols + symbol_count * 18, 1, 4, "the symbol names' size"))
+                return false;
+            const uint64_t names = symbols + symbol_count * 18;
+            if (!r_.need(names, 1, r_.u32(names), "the symbol names")) return false;
+        }
         const uint64_t optional_size = r_.u16(pe + 20);
         info_->shared_library = (r_.u16(pe + 22) & 0x2000) != 0;
         const uint64_t opt = pe + 24;

@@ -90,17 +90,23 @@ TEST(BinaryInspector, FilesThatAreNoModuleGiveTheReason) {
 
 TEST(BinaryInspector, TruncatedDamagedAndRandomBytesGiveAnErrorNotACrash) {
     const std::vector<unsigned char> module = file_bytes(sim::module_path("zendro_kardel"));
-    ASSERT_GT(module.size(), 1024u);
+    ASSERT_GT(module.size(), 4096u);
     ASSERT_EQ(verdict(module), "ok");
-    for (size_t cut : {size_t{4}, size_t{16}, size_t{63}, size_t{200}, module.size() / 2}) {
+    for (size_t cut : {size_t{4}, size_t{16}, size_t{63}, size_t{200}, module.size() / 2, module.size() - 1}) {
         const std::string v = verdict(std::vector<unsigned char>(module.begin(), module.begin() + cut));
         EXPECT_TRUE(v == "binary-truncated" || v == "binary-outside-file") << cut << ": " << v;
     }
     std::mt19937 random(20240611);
     for (int round = 0; round < 1000; ++round) {
-        // A damaged copy: a few bytes of the module changed anywhere.
+        // A damaged copy: a few bytes changed in the headers, at the end (an ELF file's section
+        // headers) or anywhere.
         std::vector<unsigned char> damaged = module;
-        for (int i = 0; i < 6; ++i) damaged[random() % damaged.size()] = static_cast<unsigned char>(random());
+        const size_t n = damaged.size();
+        for (int i = 0; i < 4; ++i) {
+            const size_t span[3] = {1024, 2048, n};
+            const size_t offset = random() % span[round % 3];
+            damaged[round % 3 == 1 ? n - 1 - offset : offset] = static_cast<unsigned char>(random());
+        }
         const std::string v = verdict(damaged);
         EXPECT_TRUE(v == "ok" || v.rfind("binary-", 0) == 0) << v;
         // Random bytes behind each format's magic, and with none.
