@@ -286,6 +286,9 @@ bool redirect_allocations(void *library, std::string *why) {
     if (!find_entries(library, &found, why)) return false;
     Redirected r;
     for (Patch &p : found) {
+        bool seen = false; // a slot listed by two relocations is rewritten, and restored, once
+        for (const Patch &done : r.patches) seen = seen || done.slot == p.slot;
+        if (seen) continue;
         p.original = *p.slot;
         if (!write_slot(p.slot, p.hook, p.protection, why)) {
             for (const Patch &done : r.patches) write_slot(done.slot, done.original, done.protection, why);
