@@ -20,9 +20,10 @@
 //
 // Ownership: every block the module obtains is recorded by address and size until it frees it.
 // A free or realloc of an address the module does not hold (never allocated through the hooks, or
-// already freed) is a "memory-free-unknown" violation of the current Host, and is not passed to
-// the C runtime: a foreign or freed block is never freed (again). Such a realloc answers null,
-// so the module keeps its pointer. free(null) is a no-op and no violation.
+// already freed) is a "memory-free-unknown" violation of the current Host (with no Host it is
+// only counted), and is not passed to the C runtime: a foreign or freed block is never freed
+// (again). Such a realloc answers null, so the module keeps its pointer. free(null) is a no-op
+// and no violation.
 //
 // Nothing here is thread-safe; the host calls the module from one thread.
 #ifndef HOST_ALLOC_HOOKS_H
