@@ -81,10 +81,10 @@ void unknown_block(const char *operation, void *p) {
     const bool freed = g_freed.count(p) != 0;
     h->violation("memory-free-unknown", std::string("a ") + operation + " of a block the module allocated and holds",
                  std::string(operation) + "(" + hex(p) + "), " +
-                     (freed ? "a block the module already freed" : "an address the module never allocated"),
+                     (freed ? "a block the module already freed" : "an address the module never allocated") +
+                     "; not passed to the C runtime",
                  freed ? "a double free, or a pointer kept after free or after a successful realloc"
-                       : "a pointer the host or another library owns, or one that is not a block's start; the "
-                         "block was not passed to the C runtime");
+                       : "a pointer the host or another library owns, or one that is not a block's start");
 }
 
 } // namespace
