@@ -1,150 +1,172 @@
 // SPDX-License-Identifier: MIT
-// The allocation hooks: malloc, realloc, calloc and free of the test executable, forwarding to the
-// C library's own entry points, with counters and failure injection.
+// The allocation hooks a module's malloc, calloc, realloc and free imports are pointed at (see
+// imports.cpp): counters, the table of blocks the module holds, and failure injection. They
+// forward to the C runtime as the simulator itself calls it; the table's own allocations are the
+// simulator's and pass no hook.
 #include "host/alloc_hooks.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-#define ZENDRO_HOOKS_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define ZENDRO_HOOKS_SANITIZED 1
-#endif
+#include "host/internal.h"
 
-#if defined(__linux__) && defined(__GLIBC__) && !defined(ZENDRO_HOOKS_SANITIZED)
-#define ZENDRO_HOOKS_ON 1
-#else
-#define ZENDRO_HOOKS_ON 0
-#endif
+namespace sim {
 
 namespace {
-// Plain words: the hooks run before any constructor and inside the C library.
-uint64_t g_malloc, g_realloc, g_calloc, g_free, g_failed;
-unsigned g_fail_next;
+
+AllocCounts g_counts;
+
+// Failure injection: qualifying allocations still to let through, then still to fail.
+unsigned g_pass, g_fail;
 bool g_fail_all;
 size_t g_fail_min;
-} // namespace
 
-#if ZENDRO_HOOKS_ON
+// What the module holds: address -> size. Addresses it freed stay in g_freed (until the runtime
+// hands them out again) so that a second free is told apart from a foreign pointer.
+std::unordered_map<void *, size_t> g_live;
+std::unordered_set<void *> g_freed;
+size_t g_live_bytes;
 
-// Set by the simulator while its own code runs; absent (null address) when the simulator is not
-// linked in.
-extern "C" __attribute__((weak)) int zendro_sim_host_depth;
+std::string g_redirect_failure;
 
-extern "C" {
-void *__libc_malloc(size_t size);
-void *__libc_realloc(void *p, size_t size);
-void *__libc_calloc(size_t n, size_t size);
-void __libc_free(void *p);
-}
-
-namespace {
-bool host_side() { return &zendro_sim_host_depth && zendro_sim_host_depth > 0; }
-
-// True when this allocation of `size` bytes is to fail.
 bool should_fail(size_t size) {
     if (size < g_fail_min) return false;
     if (g_fail_all) return true;
-    if (g_fail_next > 0) {
-        --g_fail_next;
+    if (g_pass > 0) {
+        --g_pass;
+        return false;
+    }
+    if (g_fail > 0) {
+        --g_fail;
         return true;
     }
     return false;
 }
+
+void *refuse() {
+    ++g_counts.failed_calls;
+    errno = ENOMEM;
+    return nullptr;
+}
+
+void hold(void *p, size_t size) {
+    g_freed.erase(p);
+    auto it = g_live.find(p);
+    if (it != g_live.end()) {
+        // Only when the block came back through a path the hooks did not see (the module freed it
+        // after its entries were restored, during unloading): the table follows the runtime.
+        g_live_bytes -= it->second;
+        it->second = size;
+    } else {
+        g_live.emplace(p, size);
+    }
+    g_live_bytes += size;
+}
+
+void release(void *p) {
+    auto it = g_live.find(p);
+    g_live_bytes -= it->second;
+    g_live.erase(it);
+    g_freed.insert(p);
+}
+
+// A free or realloc of `p`, which the module does not hold.
+void unknown_block(const char *operation, void *p) {
+    ++g_counts.unknown_frees;
+    Host *h = Host::current();
+    if (!h) return;
+    const bool freed = g_freed.count(p) != 0;
+    h->violation("memory-free-unknown", std::string("a ") + operation + " of a block the module allocated and holds",
+                 std::string(operation) + "(" + hex(p) + "), " +
+                     (freed ? "a block the module already freed" : "an address the module never allocated") +
+                     "; not passed to the C runtime",
+                 freed ? "a double free, or a pointer kept after free or after a successful realloc"
+                       : "a pointer the host or another library owns, or one that is not a block's start");
+}
+
 } // namespace
 
-extern "C" {
+void *hook_malloc(size_t size) {
+    ++g_counts.malloc_calls;
+    if (should_fail(size)) return refuse();
+    void *p = std::malloc(size);
+    if (p) hold(p, size);
+    return p;
+}
 
-__attribute__((visibility("default"))) void *malloc(size_t size) noexcept {
-    if (!host_side()) {
-        ++g_malloc;
-        if (should_fail(size)) {
-            ++g_failed;
-            errno = ENOMEM;
-            return nullptr;
-        }
+void *hook_calloc(size_t n, size_t size) {
+    ++g_counts.calloc_calls;
+    // The product, when it does not overflow; an overflowing request fails in the C runtime.
+    const size_t total = size != 0 && n > static_cast<size_t>(-1) / size ? static_cast<size_t>(-1) : n * size;
+    if (should_fail(total)) return refuse();
+    void *p = std::calloc(n, size);
+    if (p) hold(p, total);
+    return p;
+}
+
+void *hook_realloc(void *p, size_t size) {
+    ++g_counts.realloc_calls;
+    if (p && !g_live.count(p)) {
+        unknown_block("realloc", p);
+        errno = ENOMEM;
+        return nullptr;
     }
-    return __libc_malloc(size);
+    if ((!p || size != 0) && should_fail(size)) return refuse();
+    void *q = std::realloc(p, size);
+    if (!q && (size != 0 || !p)) return nullptr; // the runtime refused: the old block stays held
+    if (p) release(p);
+    // A realloc to 0 bytes that answered null freed the block; a non-null answer is a new block.
+    if (q) hold(q, size);
+    return q;
 }
 
-__attribute__((visibility("default"))) void *realloc(void *p, size_t size) noexcept {
-    if (!host_side()) {
-        ++g_realloc;
-        if (should_fail(size)) {
-            ++g_failed;
-            errno = ENOMEM;
-            return nullptr;
-        }
+void hook_free(void *p) {
+    if (!p) return;
+    ++g_counts.free_calls;
+    if (!g_live.count(p)) {
+        unknown_block("free", p);
+        return;
     }
-    return __libc_realloc(p, size);
+    release(p);
+    std::free(p);
 }
 
-__attribute__((visibility("default"))) void *calloc(size_t n, size_t size) noexcept {
-    if (!host_side()) {
-        ++g_calloc;
-        // The product, when it does not overflow; an overflowing request fails in the C library.
-        const size_t total = size != 0 && n > static_cast<size_t>(-1) / size ? static_cast<size_t>(-1) : n * size;
-        if (should_fail(total)) {
-            ++g_failed;
-            errno = ENOMEM;
-            return nullptr;
-        }
-    }
-    return __libc_calloc(n, size);
+void note_redirect_failure(const std::string &why) {
+    if (g_redirect_failure.empty()) g_redirect_failure = why;
 }
 
-__attribute__((visibility("default"))) void free(void *p) noexcept {
-    if (p && !host_side()) ++g_free;
-    __libc_free(p);
-}
+bool alloc_hooks_available() { return g_redirect_failure.empty(); }
 
-} // extern "C"
+const char *alloc_hooks_unavailable_reason() { return g_redirect_failure.c_str(); }
 
-#endif
+AllocCounts alloc_counts() { return g_counts; }
 
-namespace sim {
+void alloc_reset_counts() { g_counts = AllocCounts(); }
 
-bool alloc_hooks_available() { return ZENDRO_HOOKS_ON != 0; }
+size_t alloc_live_blocks() { return g_live.size(); }
 
-const char *alloc_hooks_unavailable_reason() {
-#if ZENDRO_HOOKS_ON
-    return "";
-#elif defined(ZENDRO_HOOKS_SANITIZED)
-    return "allocation hooks are off under the address sanitizer, which owns malloc";
-#else
-    return "allocation hooks need Linux with glibc";
-#endif
-}
+size_t alloc_live_bytes() { return g_live_bytes; }
 
-AllocCounts alloc_counts() {
-    AllocCounts c;
-    c.malloc_calls = g_malloc;
-    c.realloc_calls = g_realloc;
-    c.calloc_calls = g_calloc;
-    c.free_calls = g_free;
-    c.failed_calls = g_failed;
-    return c;
-}
-
-void alloc_reset_counts() { g_malloc = g_realloc = g_calloc = g_free = g_failed = 0; }
-
-void alloc_fail_next(unsigned count, size_t min_size) {
-    g_fail_next = count;
+void alloc_fail_after(unsigned pass, unsigned count, size_t min_size) {
+    g_pass = pass;
+    g_fail = count;
     g_fail_all = false;
     g_fail_min = min_size;
 }
 
+void alloc_fail_next(unsigned count, size_t min_size) { alloc_fail_after(0, count, min_size); }
+
 void alloc_fail_all(size_t min_size) {
-    g_fail_next = 0;
+    g_pass = g_fail = 0;
     g_fail_all = true;
     g_fail_min = min_size;
 }
 
 void alloc_fail_none() {
-    g_fail_next = 0;
+    g_pass = g_fail = 0;
     g_fail_all = false;
     g_fail_min = 0;
 }
@@ -157,6 +179,7 @@ AllocCounts AllocScope::delta() const {
     d.calloc_calls = now.calloc_calls - start_.calloc_calls;
     d.free_calls = now.free_calls - start_.free_calls;
     d.failed_calls = now.failed_calls - start_.failed_calls;
+    d.unknown_frees = now.unknown_frees - start_.unknown_frees;
     return d;
 }
 

@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: MIT
-// Pieces shared by the simulator's own source files: the scope that marks host-side work for the
-// allocation hooks, handle tags, trap tables and text formatting for the trace.
+// Pieces shared by the simulator's own source files: handle tags, trap tables, text formatting for
+// the trace, and the allocation hooks a loaded module's imports are pointed at.
 #ifndef HOST_INTERNAL_H
 #define HOST_INTERNAL_H
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "host/simulator.h"
 
-// Depth of host-side work under way. The allocation hooks neither count nor fail allocations made
-// while it is above 0, so counts and injected failures concern the module alone.
-extern "C" int zendro_sim_host_depth;
-
 namespace sim {
-
-struct HostScope {
-    HostScope() { ++zendro_sim_host_depth; }
-    ~HostScope() { --zendro_sim_host_depth; }
-    HostScope(const HostScope &) = delete;
-    HostScope &operator=(const HostScope &) = delete;
-};
 
 // ---- Handles ----------------------------------------------------------------------------------
 // Tagged indices: tag in bits 28-31, index in bits 0-27. Items are untagged ids.
@@ -76,6 +66,21 @@ std::string quote(const char *text); // "text", or null
 std::string hex(const void *p);
 std::string num(double v); // shortest round-trip form
 std::string vec(const double v[3]);
+
+// ---- Allocation hooks (alloc_hooks.cpp, imports.cpp) ------------------------------------------
+// What a module's malloc, calloc, realloc and free imports are pointed at.
+void *hook_malloc(size_t size);
+void *hook_calloc(size_t n, size_t size);
+void *hook_realloc(void *p, size_t size);
+void hook_free(void *p);
+// Points the loaded library's imports of the four at the hooks, before anything in it is called.
+// Returns false with the reason when it cannot; the module then calls the C runtime directly.
+bool redirect_allocations(void *library, std::string *why);
+// Puts back what redirect_allocations changed, once the last load of the library is undone; called
+// just before the library is unloaded.
+void restore_allocations(void *library);
+// Keeps the first redirection failure for alloc_hooks_unavailable_reason().
+void note_redirect_failure(const std::string &why);
 
 // ---- Service routines -------------------------------------------------------------------------
 // Every routine handed to a module. They answer for Host::current().

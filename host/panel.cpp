@@ -123,7 +123,6 @@ Control *Services::check_control(Host &h, host_control *control, const char *ope
 // ---- "LWPanelServices 2" ----------------------------------------------------------------------
 
 host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "create");
@@ -146,7 +145,6 @@ host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
 }
 
 void HOST_CALL Services::panel_destroy(host_panel panel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "destroy");
@@ -159,7 +157,6 @@ void HOST_CALL Services::panel_destroy(host_panel panel) {
 }
 
 int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0;
     allowed(*h, HOST_SERVICE_PANEL, "open");
@@ -177,7 +174,6 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
 }
 
 int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return -1;
     allowed(*h, HOST_SERVICE_PANEL, "poll");
@@ -192,7 +188,6 @@ int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
 }
 
 void HOST_CALL Services::panel_close(host_panel panel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "close");
@@ -209,7 +204,6 @@ void HOST_CALL Services::panel_close(host_panel panel) {
 }
 
 void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "set");
@@ -249,7 +243,6 @@ void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) 
 
 host_control *HOST_CALL Services::add_control(host_panel panel, const char *type_name, host_control_desc *desc,
                                               const char *label) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "add_control");
@@ -381,7 +374,6 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
 } // namespace
 
 void HOST_CALL Services::control_get(host_control *control, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "control get");
@@ -426,7 +418,6 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
 }
 
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "control set");
@@ -540,7 +531,6 @@ std::vector<std::string> layout_problems(const Panel &panel) {
 // ---- The user's side --------------------------------------------------------------------------
 
 void Host::user_set_value(Control &c, int32_t value) {
-    HostScope scope;
     if (c.type == ControlType::Float) {
         user_set_value(c, static_cast<double>(value));
         return;
@@ -552,7 +542,6 @@ void Host::user_set_value(Control &c, int32_t value) {
 }
 
 void Host::user_set_value(Control &c, double value) {
-    HostScope scope;
     if (c.type != ControlType::Float)
         throw std::logic_error("sim::Host::user_set_value: " + c.type_name + " takes no floating value");
     c.float_value = value;
@@ -560,7 +549,6 @@ void Host::user_set_value(Control &c, double value) {
 }
 
 void Host::user_set_value(Control &c, const std::string &text) {
-    HostScope scope;
     if (c.type != ControlType::Info)
         throw std::logic_error("sim::Host::user_set_value: " + c.type_name + " takes no text");
     c.text_value = text;
@@ -568,20 +556,16 @@ void Host::user_set_value(Control &c, const std::string &text) {
 }
 
 bool Host::fire(Control &c) {
-    {
-        HostScope scope;
-        if (!c.alive) throw std::logic_error("sim::Host::fire: the control's panel was destroyed");
-        if (!c.panel->open) throw std::logic_error("sim::Host::fire: the control's panel is not open");
-        if (!c.event) return false;
-        if (tracing()) trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
-    }
+    if (!c.alive) throw std::logic_error("sim::Host::fire: the control's panel was destroyed");
+    if (!c.panel->open) throw std::logic_error("sim::Host::fire: the control's panel is not open");
+    if (!c.event) return false;
+    if (tracing()) trace_.add('B', "host->module control event " + describe(c) + " user_data=" + hex(c.user_data));
     c.event(c.handle(), c.user_data);
     if (tracing()) trace_.add('E', "host->module control event " + describe(c));
     return true;
 }
 
 void Host::user_close(Panel &p) {
-    HostScope scope;
     if (p.destroyed || !p.open) throw std::logic_error("sim::Host::user_close: the panel is not open");
     p.open = false;
     p.closed_by_user = true;
@@ -589,18 +573,15 @@ void Host::user_close(Panel &p) {
 }
 
 uint16_t Host::press_key(Panel &p, uint16_t key) {
-    {
-        HostScope scope;
-        if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
-        if (!p.key_callback) {
-            violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
-                      "activation did not set attribute 13");
-            return 0;
-        }
-        if (tracing())
-            trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
-                                   static_cast<unsigned>(key)));
+    if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
+    if (!p.key_callback) {
+        violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
+                  "activation did not set attribute 13");
+        return 0;
     }
+    if (tracing())
+        trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
+                               static_cast<unsigned>(key)));
     const uint16_t answer = p.key_callback(p.handle, nullptr, key);
     if (tracing()) trace_.add('E', format("host->module panel key -> %u", static_cast<unsigned>(answer)));
     return answer;

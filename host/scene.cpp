@@ -24,7 +24,6 @@ bool span_match(const std::string &name, const std::string &target) {
 Host::Host() {
     if (g_current) throw std::logic_error("sim::Host: another host exists; the services serve one host at a time");
     g_current = this;
-    HostScope scope;
     write_targets_ = default_channels();
     selection_list_.push_back(nullptr);
     selected_.push_back(0);
@@ -60,7 +59,6 @@ ItemId Host::add_item(const std::string &name, const Vec3 &position, const Vec3 
 
 ItemId Host::add_item(const std::string &name, const Vec3 &position, const Vec3 &rotation,
                       const std::vector<std::string> &channels) {
-    HostScope scope;
     if (items_.size() + 1 >= HANDLE_INDEX_MASK) throw std::logic_error("sim::Host: too many items");
     ItemRec rec;
     rec.name = name;
@@ -108,7 +106,6 @@ uint32_t Host::channel_index(ItemId item, const std::string &channel, int occurr
 }
 
 void Host::select(const std::vector<ItemId> &ids) {
-    HostScope scope;
     for (ItemId id : ids) item_rec(id); // throws on an unknown id
     selection_ = ids;
     rebuild_selection();
@@ -139,7 +136,6 @@ void Host::refresh_targets() {
 }
 
 void Host::add_key(ItemId item, const std::string &channel, double time, double value, int occurrence) {
-    HostScope scope;
     const uint32_t c = channel_index(item, channel, occurrence);
     for (uint32_t k : channels_[c].keys)
         if (keys_[k].time == time) {
@@ -152,7 +148,6 @@ void Host::add_key(ItemId item, const std::string &channel, double time, double 
 }
 
 std::vector<Key> Host::keys(ItemId item, const std::string &channel, int occurrence) const {
-    HostScope scope;
     std::vector<Key> out;
     for (uint32_t k : channels_[channel_index(item, channel, occurrence)].keys)
         out.push_back({keys_[k].time, keys_[k].value});
@@ -298,7 +293,6 @@ host_tool_event make_event(const Vec3 &point, const Vec3 &axis, int32_t dx, int3
 // ---- Violations -------------------------------------------------------------------------------
 
 void Host::violation(const std::string &id, const std::string &message) {
-    HostScope scope;
     violations_.push_back({id, message});
     if (trace_.enabled()) trace_.add('x', id + ": " + message);
 }
@@ -318,7 +312,6 @@ size_t Host::violation_count(const std::string &id) const {
 }
 
 std::string Host::report(size_t trace_lines) const {
-    HostScope scope;
     std::string out;
     if (violations_.empty()) {
         out = "no violations\n";

@@ -64,7 +64,6 @@ void *Host::service(const std::string &name) {
 // ---- Global function and bare functions -------------------------------------------------------
 
 void *HOST_CALL Services::global(const char *name, int32_t mode) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     if (!name) {
@@ -93,7 +92,6 @@ void *HOST_CALL Services::global(const char *name, int32_t mode) {
 }
 
 int32_t HOST_CALL Services::instance_update(const char *class_name, void *instance) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0;
     allowed(*h, HOST_SERVICE_INSTANCE_UPDATE, "call");
@@ -195,7 +193,6 @@ void Services::log_write(Host &h, uint32_t channel, double time, double value, b
 // ---- "LW Item Info 6" -------------------------------------------------------------------------
 
 void HOST_CALL Services::item_param(host_item item, int32_t code, double time, double out[3]) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_ITEM, "param");
@@ -219,7 +216,6 @@ void HOST_CALL Services::item_param(host_item item, int32_t code, double time, d
 }
 
 host_group HOST_CALL Services::item_channel_group(host_item item) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_ITEM, "channel_group");
@@ -234,7 +230,6 @@ host_group HOST_CALL Services::item_channel_group(host_item item) {
 // ---- "Channel Info 2" -------------------------------------------------------------------------
 
 host_channel HOST_CALL Services::next_channel(host_group group, host_channel previous) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_CHANNEL, "next_channel");
@@ -273,7 +268,6 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
 }
 
 const char *HOST_CALL Services::channel_name(host_channel channel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_CHANNEL, "channel_name");
@@ -290,7 +284,6 @@ const char *HOST_CALL Services::channel_name(host_channel channel) {
 }
 
 host_envelope HOST_CALL Services::channel_envelope(host_channel channel) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_CHANNEL, "channel_envelope");
@@ -313,7 +306,6 @@ host_envelope HOST_CALL Services::channel_envelope(host_channel channel) {
 // recorded as a violation and made at the time given.
 
 host_key HOST_CALL Services::find_key(host_envelope env, double time) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     ++h->find_key_calls_;
@@ -331,7 +323,6 @@ host_key HOST_CALL Services::find_key(host_envelope env, double time) {
 }
 
 host_key HOST_CALL Services::create_key(host_envelope env, double time, double value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return nullptr;
     ++h->create_key_calls_;
@@ -363,7 +354,6 @@ host_key HOST_CALL Services::create_key(host_envelope env, double time, double v
 }
 
 int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32_t attr, void *value) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0;
     ++h->set_key_calls_;
@@ -414,7 +404,6 @@ int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32
 // ---- "LW Viewport Info 5" ---------------------------------------------------------------------
 
 int32_t HOST_CALL Services::project(int32_t viewport, const double world[3], double *x, double *y, double *z) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0;
     allowed(*h, HOST_SERVICE_VIEWPORT, "project");
@@ -441,7 +430,6 @@ int32_t HOST_CALL Services::project(int32_t viewport, const double world[3], dou
 }
 
 double HOST_CALL Services::grid_size(int32_t viewport) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return 0.0;
     allowed(*h, HOST_SERVICE_VIEWPORT, "grid_size");

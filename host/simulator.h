@@ -454,7 +454,9 @@ std::string module_path(const std::string &name);
 
 // A loaded module, as the host loads it: dlopen(RTLD_NOW | RTLD_LOCAL) or LoadLibraryA, then the
 // descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface version
-// 0x300. Unloads on destruction (calling shutdown first when startup ran and shutdown did not).
+// 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the
+// allocation hooks (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when
+// startup ran and shutdown did not).
 class Module {
 public:
     explicit Module(const std::string &path);
@@ -489,6 +491,7 @@ private:
     bool terminated_ = false;
     size_t startup_calls_ = 0;
     bool started_ = false;
+    bool hooked_ = false; // its allocation imports point at the hooks (host/alloc_hooks.h)
 };
 
 // ---- Tool sessions ----------------------------------------------------------------------------

@@ -82,13 +82,15 @@ void trace_line(char mark, const std::string &text) {
 } // namespace
 
 Module::Module(const std::string &path) : path_(path) {
-    HostScope scope;
     std::string why;
     library_ = open_library(path, &why);
     if (!library_) {
         error_ = "module-load: cannot load " + path + ": " + why;
         return;
     }
+    // Before anything of the module runs: its allocations go through the hooks from here on.
+    hooked_ = redirect_allocations(library_, &why);
+    if (!hooked_) note_redirect_failure("allocation hooks not installed for " + path + ": " + why);
     descriptor_ = static_cast<const host_module_descriptor *>(find_symbol(library_, HOST_MODULE_DESCRIPTOR_SYMBOL));
     if (!descriptor_) {
         error_ = "module-descriptor-missing: " + path + " exports no " HOST_MODULE_DESCRIPTOR_SYMBOL;
@@ -122,6 +124,7 @@ Module::Module(const std::string &path) : path_(path) {
 Module::~Module() {
     if (!library_) return;
     if (started_ && descriptor_ && descriptor_->shutdown) shutdown();
+    if (hooked_) restore_allocations(library_);
     close_library(library_);
 }
 
@@ -206,21 +209,16 @@ Tool::~Tool() {
 }
 
 int32_t Tool::activate(int32_t version, void *server_data) {
-    {
-        HostScope scope;
-        if (active_) throw std::logic_error("sim::Tool::activate: the tool is already active; use another Tool");
-        if (!server_ || !server_->activate) {
-            host_.violation("tool-server-missing", "a server record with an activation routine",
-                            server_ ? "a null activation routine" : "no such server",
-                            "the module's server table is wrong");
-            return -1;
-        }
-        if (host_.tracing())
-            host_.trace_.add('B', format("host->module activate %s version=%d", quote(server_->server_name).c_str(),
-                                         static_cast<int>(version)));
+    if (active_) throw std::logic_error("sim::Tool::activate: the tool is already active; use another Tool");
+    if (!server_ || !server_->activate) {
+        host_.violation("tool-server-missing", "a server record with an activation routine",
+                        server_ ? "a null activation routine" : "no such server", "the module's server table is wrong");
+        return -1;
     }
+    if (host_.tracing())
+        host_.trace_.add('B', format("host->module activate %s version=%d", quote(server_->server_name).c_str(),
+                                     static_cast<int>(version)));
     result_ = server_->activate(version, host_.global_function(), &local_, server_data);
-    HostScope scope;
     if (host_.tracing())
         host_.trace_.add('E', format("host->module activate -> %d instance=%s", static_cast<int>(result_),
                                      hex(local_.instance).c_str()));
@@ -233,7 +231,6 @@ int32_t Tool::activate(int32_t version, void *server_data) {
 }
 
 bool Tool::callable(int s, const char *name) {
-    HostScope scope;
     if (released_) {
         host_.violation("tool-instance-released", std::string("no ") + name + " after release",
                         std::string(name) + " on released instance " + hex(local_.instance),
@@ -257,7 +254,6 @@ bool Tool::callable(int s, const char *name) {
 
 void Tool::begin(const char *name, const host_tool_event *e, const char *label, int32_t value) {
     if (!host_.tracing()) return;
-    HostScope scope;
     std::string text = std::string("host->module ") + name;
     const std::string ev = event_text(e);
     if (!ev.empty()) text += " " + ev;
@@ -267,19 +263,16 @@ void Tool::begin(const char *name, const host_tool_event *e, const char *label, 
 
 void Tool::end(const char *name) {
     if (!host_.tracing()) return;
-    HostScope scope;
     host_.trace_.add('E', std::string("host->module ") + name);
 }
 
 void Tool::end_int(const char *name, int32_t result, const char *unit) {
     if (!host_.tracing()) return;
-    HostScope scope;
     host_.trace_.add('E', std::string("host->module ") + name + " -> " + std::to_string(result) + unit);
 }
 
 void Tool::end_text(const char *name, const char *text) {
     if (!host_.tracing()) return;
-    HostScope scope;
     host_.trace_.add('E', std::string("host->module ") + name + " -> " + quote(text));
 }
 
@@ -288,7 +281,6 @@ void Tool::release() {
     begin("release", nullptr);
     table_.release(local_.instance);
     end("release");
-    HostScope scope;
     released_ = true;
     active_ = false;
     host_.instances_[local_.instance] = false;
@@ -297,20 +289,16 @@ void Tool::release() {
 std::vector<DrawOp> Tool::draw(int32_t viewport) {
     if (!callable(1, k_slot_names[1])) return {};
     Drawing d;
-    {
-        HostScope scope;
-        std::memset(&d.record, 0, sizeof d.record);
-        fill_with_traps(d.record, TRAP_DRAW);
-        d.record.viewport = viewport;
-        d.record.reserved4 = 0;
-        d.record.display = &d;
-        d.record.set_colour = Services::draw_set_colour;
-        d.record.draw_line = Services::draw_line;
-        host_.drawing_ = &d;
-        begin("draw", nullptr, "viewport", viewport);
-    }
+    std::memset(&d.record, 0, sizeof d.record);
+    fill_with_traps(d.record, TRAP_DRAW);
+    d.record.viewport = viewport;
+    d.record.reserved4 = 0;
+    d.record.display = &d;
+    d.record.set_colour = Services::draw_set_colour;
+    d.record.draw_line = Services::draw_line;
+    host_.drawing_ = &d;
+    begin("draw", nullptr, "viewport", viewport);
     table_.draw(local_.instance, &d.record);
-    HostScope scope;
     host_.drawing_ = nullptr;
     end_int("draw", static_cast<int32_t>(d.ops.size()), " op(s)");
     return d.ops;
@@ -396,7 +384,6 @@ void Tool::notify(int32_t code) {
 // ---- Drawing record routines ------------------------------------------------------------------
 
 void HOST_CALL Services::draw_set_colour(void *display, const float rgba[4]) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     Drawing *d = static_cast<Drawing *>(h->drawing_);
@@ -419,7 +406,6 @@ void HOST_CALL Services::draw_set_colour(void *display, const float rgba[4]) {
 }
 
 void HOST_CALL Services::draw_line(void *display, const double from[3], const double to[3], int32_t coords) {
-    HostScope scope;
     Host *h = Host::current();
     if (!h) return;
     Drawing *d = static_cast<Drawing *>(h->drawing_);

@@ -7,17 +7,12 @@
 
 #include "host/internal.h"
 
-extern "C" {
-int zendro_sim_host_depth = 0;
-}
-
 namespace sim {
 
 // ---- Trace ------------------------------------------------------------------------------------
 
 void Trace::add(char mark, const std::string &text) {
     if (!on_) return;
-    HostScope scope;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     char stamp[40];
     std::snprintf(stamp, sizeof stamp, "+%.6f %c ", seconds, mark);
@@ -111,7 +106,6 @@ const char *trap_service_name(TrapService service) {
 namespace {
 
 void trap_hit(int service, int slot) {
-    HostScope scope;
     Host *host = Host::current();
     const char *name = trap_service_name(static_cast<TrapService>(service));
     if (!host) {

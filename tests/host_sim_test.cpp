@@ -590,14 +590,14 @@ TEST_F(ProbeFixture, PanelCreateFailureGivesActivationResult2) {
 // ---- Allocation hooks -------------------------------------------------------------------------
 
 TEST_F(ProbeFixture, AllocationHooksCountAndFailTheModulesAllocations) {
-    if (!sim::alloc_hooks_available()) GTEST_SKIP() << sim::alloc_hooks_unavailable_reason();
+    ASSERT_TRUE(sim::alloc_hooks_available()) << sim::alloc_hooks_unavailable_reason();
     sim::Tool tool(host, module);
     ASSERT_EQ(tool.activate(), 0);
     const host_tool_event e = sim::make_event({0, 0, 0}, {0, 0, 1}, 64);
     sim::AllocCounts moved;
     {
         sim::AllocScope scope;
-        tool.mouse_move(e); // one block allocated and freed by the module; the host's own are not counted
+        tool.mouse_move(e); // one block allocated and freed by the module; the host's own pass no hook
         moved = scope.delta();
     }
     EXPECT_EQ(moved.malloc_calls, 1u);
@@ -616,6 +616,59 @@ TEST_F(ProbeFixture, AllocationHooksCountAndFailTheModulesAllocations) {
     EXPECT_EQ(result, 1);
     EXPECT_EQ(activation.failed_calls, 1u);
     EXPECT_EQ(activation.allocations(), 1u); // the compiler may turn malloc + memset into calloc
+}
+
+TEST_F(ProbeFixture, HeldBlocksFollowTheModulesCallsAndTheFailurePlan) {
+    sim::Tool tool(host, module);
+    ASSERT_EQ(tool.activate(), 0);
+    const size_t blocks = sim::alloc_live_blocks(), bytes = sim::alloc_live_bytes(); // the instance
+    sim::AllocScope scope;
+    tool.notify(3); // malloc(40)
+    EXPECT_EQ(sim::alloc_live_blocks(), blocks + 1);
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes + 40);
+    sim::alloc_fail_after(1, 1, 100); // the 40-byte requests below do not qualify
+    tool.notify(6);                   // realloc to 4000: let through
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes + 4000);
+    tool.notify(6); // refused: the module keeps its block
+    EXPECT_EQ(scope.delta().failed_calls, 1u);
+    EXPECT_EQ(sim::alloc_live_blocks(), blocks + 1);
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes + 4000);
+    tool.notify(6); // the plan is spent
+    tool.notify(4); // free
+    EXPECT_EQ(sim::alloc_live_blocks(), blocks);
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes);
+    tool.notify(8); // calloc(5, 8)
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes + 40);
+    tool.notify(7); // realloc to 0: held or freed, as the C runtime answers
+    tool.notify(4); // frees what that answered (free(null) when it freed the block)
+    EXPECT_EQ(sim::alloc_live_blocks(), blocks);
+    EXPECT_EQ(sim::alloc_live_bytes(), bytes);
+    const sim::AllocCounts d = scope.delta();
+    EXPECT_EQ(d.malloc_calls, 1u);
+    EXPECT_EQ(d.calloc_calls, 1u);
+    EXPECT_EQ(d.realloc_calls, 4u);
+    EXPECT_EQ(d.failed_calls, 1u);
+    EXPECT_EQ(d.unknown_frees, 0u);
+    EXPECT_TRUE(host.clean()) << host.report();
+}
+
+// Passed on, any of these would abort the process or corrupt the heap.
+TEST_F(ProbeFixture, FreeOfABlockTheModuleDoesNotHoldIsReportedAndNotPassedOn) {
+    sim::Tool tool(host, module);
+    ASSERT_EQ(tool.activate(), 0);
+    const size_t blocks = sim::alloc_live_blocks();
+    sim::AllocScope scope;
+    tool.notify(3);
+    tool.notify(4);
+    tool.notify(4); // the same block again
+    ASSERT_EQ(host.violation_count("memory-free-unknown"), 1u);
+    EXPECT_NE(host.first_violation()->message.find("already freed"), std::string::npos) << host.report();
+    tool.notify(6); // realloc of the freed block: answered null
+    tool.notify(5); // a static object's address
+    ASSERT_EQ(host.violation_count("memory-free-unknown"), 3u);
+    EXPECT_NE(host.violations().back().message.find("never allocated"), std::string::npos) << host.report();
+    EXPECT_EQ(sim::alloc_live_blocks(), blocks);
+    EXPECT_EQ(scope.delta().unknown_frees, 3u);
 }
 
 } // namespace

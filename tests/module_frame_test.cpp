@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "host/alloc_hooks.h"
 #include "host/simulator.h"
 
 namespace {
@@ -181,6 +182,65 @@ TEST_P(ModuleFrame, ToolTextIgnoresTheEvent) {
     const char *b = tool.tool_text(sim::make_event({5, 5, 5}, {0, 0, 1}, 99, -3, 8, 2));
     ASSERT_NE(a, nullptr);
     EXPECT_STREQ(a, b);
+}
+
+// Every block the module allocates is its own to free: at release, and at a refused activation,
+// for which the host calls no release.
+TEST_P(ModuleFrame, EveryBlockIsFreedAtReleaseAndAtARefusedActivation) {
+    module.startup();
+    std::vector<sim::ItemId> items;
+    for (int i = 0; i < 6; ++i) items.push_back(host.add_item("I", {1.0 + i, 2, 3}));
+    const host_tool_event press = host.event_in(2, 5, 5); // far from any centre or origin handle
+    {
+        SCOPED_TRACE("a session: presses on two, then six items");
+        const size_t before = sim::alloc_live_blocks();
+        sim::Tool tool(host, module);
+        ASSERT_EQ(tool.activate(), 0);
+        EXPECT_GT(sim::alloc_live_blocks(), before);
+        host.select({items[0], items[1]});
+        tool.mouse_down(press);
+        host.select(items);
+        tool.mouse_down(press);
+        tool.release();
+        EXPECT_EQ(sim::alloc_live_blocks(), before);
+    }
+    {
+        SCOPED_TRACE("a refused item-table resize");
+        const size_t before = sim::alloc_live_blocks();
+        sim::Tool tool(host, module);
+        ASSERT_EQ(tool.activate(), 0);
+        host.select({items[0]});
+        tool.mouse_down(press);
+        const size_t held = sim::alloc_live_blocks(), bytes = sim::alloc_live_bytes();
+        host.select(items);
+        sim::AllocScope scope;
+        sim::alloc_fail_next(1);
+        tool.mouse_down(press);
+        EXPECT_EQ(scope.delta().failed_calls, 1u) << "the press asked for a larger table";
+        EXPECT_EQ(sim::alloc_live_blocks(), held) << "the module keeps its old table";
+        EXPECT_EQ(sim::alloc_live_bytes(), bytes);
+        tool.release();
+        EXPECT_EQ(sim::alloc_live_blocks(), before);
+    }
+    {
+        SCOPED_TRACE("activation answers 2: the panel is refused");
+        const size_t before = sim::alloc_live_blocks();
+        host.fail_panel_create();
+        sim::Tool tool(host, module);
+        EXPECT_EQ(tool.activate(), 2);
+        host.fail_panel_create(false);
+        EXPECT_EQ(sim::alloc_live_blocks(), before);
+    }
+    {
+        SCOPED_TRACE("activation answers 1: its first allocation is refused");
+        const size_t before = sim::alloc_live_blocks();
+        sim::AllocScope scope;
+        sim::alloc_fail_next(1);
+        sim::Tool tool(host, module);
+        EXPECT_EQ(tool.activate(), 1);
+        EXPECT_EQ(scope.delta().failed_calls, 1u);
+        EXPECT_EQ(sim::alloc_live_blocks(), before);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleFrame, ::testing::ValuesIn(kModules),

@@ -11,7 +11,11 @@
 //                selected item to dx at the current time
 //   draw         sets white and draws one line from (1,2,0.01) to (3,4,0.01) in code 3; in
 //                viewport 7 it also calls the drawing record's first unnamed routine
-//   notify       code 2 calls "Instance Update"
+//   notify       code 2 calls "Instance Update"; codes 3 to 8 work one held block, for the
+//                allocation hook tests: 3 held = malloc(40), 4 free(held) (held kept, so a second 4
+//                frees it twice), 5 free of a static object's address (never allocated),
+//                6 held = realloc(held, 4000) when that succeeds, 7 held = realloc(held, 0),
+//                8 held = calloc(5, 8)
 //   tool_text    "Probe"
 #include <stdlib.h>
 #include <string.h>
@@ -35,6 +39,10 @@ host_envelopes *g_envelopes;
 host_instance_update_fn g_update;
 // Where mouse_move parks its block, so the compiler cannot drop the allocation.
 void *volatile g_block;
+// The block notify works on, and an object no allocator handed out.
+void *volatile g_held;
+char g_not_a_block[16];
+void *volatile g_foreign = g_not_a_block;
 
 uint16_t HOST_CALL probe_key(host_panel, void *, uint16_t key) { return key; }
 
@@ -83,7 +91,20 @@ void HOST_CALL probe_move(void *inst, const host_tool_event *e) {
 void HOST_CALL probe_up(void *, const host_tool_event *) {}
 
 void HOST_CALL probe_notify(void *inst, int32_t code) {
-    if (code == 2) g_update(HOST_CLASS_LAYOUT_TOOL, inst);
+    switch (code) {
+    case 2: g_update(HOST_CLASS_LAYOUT_TOOL, inst); break;
+    case 3: g_held = malloc(40); break;
+    case 4: free(g_held); break;
+    case 5: free(g_foreign); break;
+    case 6: {
+        void *grown = realloc(g_held, 4000);
+        if (grown) g_held = grown;
+        break;
+    }
+    case 7: g_held = realloc(g_held, 0); break;
+    case 8: g_held = calloc(5, 8); break;
+    default: break;
+    }
 }
 
 int32_t HOST_CALL probe_activate(int32_t, host_global_fn global, void *local_record, void *) {
