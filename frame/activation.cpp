@@ -12,7 +12,7 @@ int32_t frame_settings_marker;
 static const int32_t FRAME_MARKER_SET = 333;
 static const int32_t FRAME_INITIAL_ITEMS = 2;
 
-// Binds every service by name with mode 0, in the order the host expects to be asked.
+// Binds every service by name with mode 0, always in this order; nothing else is asked for.
 static void frame_bind_services(host_global_fn global, int with_instance_update) {
     frame_host.info_messages = global(HOST_SERVICE_INFO_MESSAGES, 0);
     frame_host.panel = static_cast<host_panel_services_v2 *>(global(HOST_SERVICE_PANEL, 0));

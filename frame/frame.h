@@ -9,7 +9,7 @@
 
 // ---- Bound services -------------------------------------------------------------------------
 
-// The host's services, bound by every activation in the host's fixed order. Module-level: shared
+// The host's services, bound by every activation, always in the same order. Module-level: shared
 // by every instance of the loaded module, valid until the next activation rebinds them.
 struct frame_services {
     void *info_messages;                     // "Info Messages 3": bound, never used

@@ -9,8 +9,8 @@
 //   Slots are pointer-sized positions in a record, counted from 0; an unnamed slot is declared as
 //   `host_slot` and MUST NOT be called by a module.
 //
-// Rationale: records are plain C structs without #pragma pack. Where the interface puts a double
-// at the same offset in every build (the floating value record, the tool event), the layout is made
+// Rationale: records are plain C structs without #pragma pack. Where the host reads a double at
+// the same offset in every build (the floating value record, the tool event), the layout is made
 // explicit with named padding, because the 32-bit Linux ABI aligns a double to 4 inside a struct
 // while Windows aligns it to 8.
 #ifndef FRAME_HOST_INTERFACE_H
@@ -41,13 +41,15 @@
 #define HOST_PTR64 0
 #endif
 
-// Pins: field offset and record size as the interface tables give them (x86-64, 32-bit x86).
+// Pins: a field's byte offset and a record's size in the x86-64 and in the 32-bit x86 build. A
+// record laid out otherwise than the host reads it fails the build on the target that is wrong.
 #define HOST_PICK(o64, o32) (HOST_PTR64 ? (size_t)(o64) : (size_t)(o32))
 #define HOST_PIN(T, f, o64, o32) \
-    static_assert(offsetof(T, f) == HOST_PICK(o64, o32), #T "." #f " offset differs from the interface")
-#define HOST_SIZE(T, s64, s32) static_assert(sizeof(T) == HOST_PICK(s64, s32), #T " size differs from the interface")
+    static_assert(offsetof(T, f) == HOST_PICK(o64, o32), #T "." #f " offset differs from the host's layout")
+#define HOST_SIZE(T, s64, s32) \
+    static_assert(sizeof(T) == HOST_PICK(s64, s32), #T " size differs from the host's layout")
 
-// A slot the interface does not name. The host fills it with something a module must not call.
+// A slot no module uses. The host fills it with something a module must not call.
 typedef void(HOST_CALL *host_slot)(void);
 
 // ---- Handles ----------------------------------------------------------------------------------

@@ -65,7 +65,7 @@ TEST(DragNudge, DoublePrecisionRows) {
     EXPECT_EQ(n.up(100000.0), 100000.0f);
 }
 
-TEST(DragNudge, PrecisionsDifferWhereTheSpecifiedRoundingDiffers) {
+TEST(DragNudge, SingleAndDoubleStepOneThirdToDifferentFloats) {
     // 1/3 steps differently when the step is formed in float rather than in double.
     Nudge single(FRAME_NUDGE_SINGLE), twice(FRAME_NUDGE_DOUBLE);
     const double v = 1.0 / 3.0;

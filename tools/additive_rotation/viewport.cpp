@@ -9,7 +9,8 @@
 static const double STROVA_FINE_STEP = 0.1; // degrees per unit of the first drag amount
 // "%f" of the largest double needs 309 digits before the point; room for any double, sign and NUL.
 static const size_t STROVA_TEXT_ROOM = 512;
-// The length handed to the host with each info text, as its info controls are described.
+// The length field of every info text: 10, the number the info fields are created with (panel.cpp),
+// not the length of the text, which ends with its NUL.
 static const int32_t STROVA_INFO_LENGTH = 10;
 
 static strova_instance *strova_cast(void *inst) { return static_cast<strova_instance *>(inst); }
