@@ -111,7 +111,7 @@ extern "C" void HOST_CALL frame_release(void *instance) {
 }
 
 extern "C" int32_t HOST_CALL frame_change_query(void *instance) {
-    return static_cast<frame_instance *>(instance)->changed ? 3 : 0;
+    return static_cast<frame_instance *>(instance)->changed ? HOST_CHANGE_QUERY_CHANGED : HOST_CHANGE_QUERY_UNCHANGED;
 }
 
 extern "C" int32_t HOST_CALL frame_handle_count(void *, const host_tool_event *) { return 0; }

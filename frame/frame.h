@@ -76,7 +76,7 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t version, host_global_fn glob
 extern "C" void HOST_CALL frame_release(void *inst);
 
 // The common simple callbacks.
-extern "C" int32_t HOST_CALL frame_change_query(void *inst);                           // 3 when changed
+extern "C" int32_t HOST_CALL frame_change_query(void *inst);                           // HOST_CHANGE_QUERY_*
 extern "C" int32_t HOST_CALL frame_handle_count(void *inst, const host_tool_event *e); // 0
 extern "C" int32_t HOST_CALL frame_handle_position(void *inst, const host_tool_event *e, int32_t index,
                                                    double pos[3]); // index + 1

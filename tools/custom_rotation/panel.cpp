@@ -101,7 +101,7 @@ host_panel kardel_build_panel(frame_instance *base) {
     heading.text = {HOST_CTL_TEXT, kardel_no_lines};
     plain.plain = {HOST_CTL_FLOAT};
     drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-    list.item_list = {HOST_CTL_ITEM_LIST, base->global, 5, nullptr, 0, 0};
+    list.item_list = {HOST_CTL_ITEM_LIST, base->global, HOST_ITEM_LIST_ITEM_TYPE, nullptr, 0, 0};
 
     m.origin_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_origin, "Origin");
     m.method_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_method, "Method");
