@@ -130,6 +130,7 @@ extern "C" void HOST_CALL frame_notify(void *instance, int32_t code) {
 }
 
 int32_t frame_resize_items(frame_instance *inst, int32_t count, size_t item_size) {
+    inst->item_count = 0;
     if (count <= 0) {
         // realloc to zero bytes may free the block and return null: free it explicitly instead.
         free(inst->items);
@@ -142,5 +143,6 @@ int32_t frame_resize_items(frame_instance *inst, int32_t count, size_t item_size
     if (!grown) return 0; // the old table stays with the instance; nothing is keyed from it
     inst->items = grown;
     inst->item_capacity = count;
+    inst->item_count = count;
     return count;
 }

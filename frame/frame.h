@@ -83,9 +83,10 @@ extern "C" int32_t HOST_CALL frame_handle_position(void *inst, const host_tool_e
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *inst, const host_tool_event *e, int32_t index);
 extern "C" void HOST_CALL frame_notify(void *inst, int32_t code); // code 1 marks a change
 
-// Resizes the instance's item table to `count` records of `item_size` bytes. Returns the number of
-// records the table now holds for use: `count`, or 0 when the table cannot be resized (the old
-// table is kept, never lost). A count of 0 frees the table.
+// Resizes the instance's item table to `count` records of `item_size` bytes and sets the item count
+// to the number of records a gather may fill and key from: `count`, or 0 when the table cannot be
+// resized (the old table is kept, never lost, and holds nothing to key from). A count of 0 frees
+// the table. Returns that usable count.
 int32_t frame_resize_items(frame_instance *inst, int32_t count, size_t item_size);
 
 // The initialisation marker of the remembered settings: 333 once the defaults were given.

@@ -11,13 +11,8 @@ void strova_snapshot(strova_instance *inst) {
     int32_t n = 0;
     while (selected[n]) ++n;
 
-    // A table that cannot be resized holds nothing to key from: behave as for an empty selection.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(strova_item));
-    if (held < n || n == 0) {
-        inst->base.item_count = 0;
-        return;
-    }
-    inst->base.item_count = n;
+    // A table that cannot be resized counts as an empty selection.
+    if (frame_resize_items(&inst->base, n, sizeof(strova_item)) == 0) return;
 
     strova_item *records = strova_items(inst);
     for (int32_t i = 0; i < n; ++i) {

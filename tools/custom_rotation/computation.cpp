@@ -21,13 +21,8 @@ void kardel_gather(kardel_instance *inst) {
     double sum[3];
     const int32_t n = frame_selection_sum(sum);
 
-    // A table that cannot be resized holds nothing to key from: behave as for an empty selection.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(kardel_item));
-    if (held < n || n == 0) {
-        inst->base.item_count = 0;
-        return;
-    }
-    inst->base.item_count = n;
+    // A table that cannot be resized counts as an empty selection: centre and fields stay.
+    if (frame_resize_items(&inst->base, n, sizeof(kardel_item)) == 0) return;
     if (inst->origin == KARDEL_ORIGIN_AVERAGE) {
         for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = sum[i] / n;
     } else {

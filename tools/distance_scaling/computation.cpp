@@ -18,10 +18,9 @@ void menlix_gather(menlix_instance *inst) {
     double sum[3];
     const int32_t n = frame_selection_sum(sum);
 
-    // A table that cannot be resized holds no records to key from: the count becomes 0, the old
-    // table stays with the instance.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(menlix_item));
-    inst->base.item_count = held < n ? 0 : n;
+    // A table that cannot be resized holds no records to key from; the origin is settled all the
+    // same, from the whole selection.
+    const int32_t count = frame_resize_items(&inst->base, n, sizeof(menlix_item));
 
     double centre[3] = {0.0, 0.0, 0.0};
     if (n >= 1) {
@@ -42,7 +41,6 @@ void menlix_gather(menlix_instance *inst) {
     // direction, its envelopes found by name (cleared first, so a missing channel keys nothing).
     const host_item *selected = frame_selection();
     menlix_item *records = menlix_items(inst);
-    const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         menlix_item *rec = &records[i];
         rec->item = selected[i];
