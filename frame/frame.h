@@ -40,11 +40,12 @@ enum frame_service_mask : unsigned {
 // activation, freed by the release callback (or by activation itself when it fails).
 struct frame_instance {
     host_global_fn global; // the host's service look-up, as handed to activation
-    int32_t changed;       // 1 once anything changed; the change query then answers 3
+    int32_t changed;       // 1 once anything changed; the change query then answers HOST_CHANGE_QUERY_CHANGED
     int32_t item_count;    // records the last gather filled; never more than item_capacity
     void *items;           // item table, owned by the instance (malloc/realloc/free); may be null
     int32_t item_capacity; // records the item table can hold
-    host_panel panel;      // the tool's panel, from its creation to the release callback
+    host_panel panel;      // the tool's panel, from its creation to the release callback; never none
+                           // once activation succeeded (a panel that cannot be made fails it)
 };
 
 // What a tool tells the frame about itself. Each module defines exactly one, `frame_tool_definition`.

@@ -38,12 +38,10 @@ extern "C" void HOST_CALL strova_mouse_move(void *instance, const host_tool_even
     const int channel = strova_axis_channel(inst->axis);
     if (channel >= 0) inst->last_drag[channel] = inst->drag_angle;
 
-    if (inst->base.panel) {
-        for (int c = 0; c < 3; ++c) {
-            char text[STROVA_TEXT_ROOM];
-            snprintf(text, sizeof text, "%f", inst->last_drag[c] * FRAME_RAD_TO_DEG);
-            frame_set_text(strova_module.info_field[c], text, STROVA_INFO_LENGTH);
-        }
+    for (int c = 0; c < 3; ++c) {
+        char text[STROVA_TEXT_ROOM];
+        snprintf(text, sizeof text, "%f", inst->last_drag[c] * FRAME_RAD_TO_DEG);
+        frame_set_text(strova_module.info_field[c], text, STROVA_INFO_LENGTH);
     }
     strova_apply_drag_angle(inst);
     inst->base.changed = 1;

@@ -28,11 +28,7 @@ void menlix_gather(menlix_instance *inst) {
     }
     if (inst->origin_mode == MENLIX_ORIGIN_CENTRE) {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = centre[c];
-        if (inst->base.panel) {
-            for (int c = 0; c < 3; ++c) {
-                frame_set_float(menlix_module.origin_field[c], frame_single(centre[c]));
-            }
-        }
+        for (int c = 0; c < 3; ++c) frame_set_float(menlix_module.origin_field[c], frame_single(centre[c]));
     } else {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c];
     }

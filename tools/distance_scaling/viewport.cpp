@@ -54,12 +54,11 @@ extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_even
     const double step = alt ? MENLIX_COARSE_STEP : MENLIX_FINE_STEP;
     inst->horizontal = 1.0 + static_cast<double>(e->dx) * step;
     inst->vertical = 1.0 + static_cast<double>(e->dy) * step;
-    if (inst->base.panel) menlix_show_factors(inst);
+    menlix_show_factors(inst);
     menlix_write_keys(inst);
     inst->base.changed = 1;
 }
 
 extern "C" void HOST_CALL menlix_mouse_up(void *instance, const host_tool_event *) {
-    menlix_instance *inst = menlix_cast(instance);
-    if (inst->base.panel) menlix_show_factors(inst);
+    menlix_show_factors(menlix_cast(instance));
 }
