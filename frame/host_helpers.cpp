@@ -143,6 +143,60 @@ void frame_place(host_control *control, int32_t x, int32_t y) {
     frame_set_int(control, HOST_CTL_Y, y);
 }
 
+void frame_panel_size(host_panel panel, int32_t width, int32_t height) {
+    frame_host.panel->set(panel, HOST_PANEL_W, &width);
+    frame_host.panel->set(panel, HOST_PANEL_H, &height);
+}
+
+void frame_panel_fit(host_panel panel, host_control *bottom) {
+    const int32_t y = frame_get_int(bottom, HOST_CTL_Y);
+    const int32_t h = frame_get_int(bottom, HOST_CTL_H);
+    int32_t height = y + h + h; // its bottom edge, then a margin as tall as the control itself
+    frame_host.panel->set(panel, HOST_PANEL_H, &height);
+}
+
+// ---- Two-column panel -------------------------------------------------------------------------
+
+static const int32_t FRAME_COLUMNS_PANEL_W = 277;
+static const int32_t FRAME_COLUMNS_PANEL_H = 300;
+static const int32_t FRAME_HEADING_GAP = 10; // pixels from a heading's bottom edge to the first row
+static const int32_t FRAME_ROW_OVERLAP = 2;  // pixels a row overlaps the field above it
+static const int32_t FRAME_COLUMN_GAP = 70;  // pixels beyond the left column's two button widths
+
+host_panel frame_columns_panel(const char *title) {
+    host_panel panel = frame_host.panel->create(title, nullptr);
+    if (panel) frame_panel_size(panel, FRAME_COLUMNS_PANEL_W, FRAME_COLUMNS_PANEL_H);
+    return panel;
+}
+
+void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
+                         host_control *apply) {
+    host_control *const *lf = left->fields, *const *lb = left->buttons;
+    host_control *const *rf = right->fields, *const *rb = right->buttons;
+    const int32_t x0 = frame_get_int(anchor, HOST_CTL_X);
+    const int32_t heading_y = frame_get_int(left->heading, HOST_CTL_Y);
+    int32_t row[3];
+    row[0] = heading_y + frame_get_int(left->heading, HOST_CTL_H) + FRAME_HEADING_GAP;
+    row[1] = row[0] + frame_get_int(lf[0], HOST_CTL_H) - FRAME_ROW_OVERLAP;
+    row[2] = row[1] + frame_get_int(lf[1], HOST_CTL_H) - FRAME_ROW_OVERLAP;
+    const int32_t x1 = x0 + 2 * frame_get_int(lb[0], HOST_CTL_W) + FRAME_COLUMN_GAP;
+
+    // The placements go to the host in one fixed order: the left column row by row, the right
+    // heading after the first row; then the right column on the rows the left one took, "Apply"
+    // under the last field before that field's drag button.
+    for (int r = 0; r < 3; ++r) {
+        frame_place(lf[r], x0, row[r]);
+        frame_place(lb[r], x0 + frame_get_int(lf[r], HOST_CTL_W), row[r]);
+        if (r == 0) frame_place(right->heading, x1, heading_y);
+    }
+    for (int r = 0; r < 3; ++r) {
+        const int32_t y = frame_get_int(lf[r], HOST_CTL_Y);
+        frame_place(rf[r], x1, y);
+        if (r == 2) frame_place(apply, x1, y + frame_get_int(rf[r], HOST_CTL_H));
+        frame_place(rb[r], x1 + frame_get_int(rf[r], HOST_CTL_W), y);
+    }
+}
+
 // ---- Drag nudge -------------------------------------------------------------------------------
 
 static const float FRAME_NUDGE_LIMIT = 100000.0f;

@@ -85,6 +85,34 @@ void frame_set_user_data(host_control *control, void *data);
 void frame_set_event(host_control *control, host_control_event_fn callback);
 // Moves a control: x, then y.
 void frame_place(host_control *control, int32_t x, int32_t y);
+// Sets the panel's width, then its height, in pixels.
+void frame_panel_size(host_panel panel, int32_t width, int32_t height);
+// Sets the panel's height so that `bottom`, the lowest control, shows whole, with its own height
+// again as a margin below it. Reads the control's y, then its height.
+void frame_panel_fit(host_panel panel, host_control *bottom);
+
+// ---- Two-column panel -------------------------------------------------------------------------
+// The custom rotation and distance scaling panels share one layout: a heading over each of two
+// columns of three number fields, every field followed by its drag button, and "Apply" under the
+// right column. The choices and the headings stay where the panel services put them.
+
+// One column: its heading and its three fields and drag buttons, top to bottom.
+struct frame_column {
+    host_control *heading;
+    host_control *const *fields;
+    host_control *const *buttons;
+};
+
+// Creates a two-column panel titled `title` at its opening size, 277 x 300 pixels, before any
+// control exists; none when the panel services cannot make it.
+host_panel frame_columns_panel(const char *title);
+
+// Places the columns. The left column starts at the x of `anchor` and its first row a little below
+// the left heading; each further row overlaps the field above by two pixels. The right column,
+// its heading level with the left one, stands two drag-button widths and a gap to the right.
+// Every position is computed from the geometry the host reports for the controls.
+void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
+                         host_control *apply);
 
 // ---- Drag nudge -------------------------------------------------------------------------------
 

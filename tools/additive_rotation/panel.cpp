@@ -3,6 +3,8 @@
 // and the three info fields that show the last drag angles.
 #include "tools/additive_rotation/strova.h"
 
+static const int32_t STROVA_PANEL_W = 200, STROVA_PANEL_H = 120; // pixels, set after the layout
+
 static strova_instance *strova_cast(void *inst) { return static_cast<strova_instance *>(inst); }
 
 // ---- Control event callbacks ----
@@ -93,9 +95,7 @@ host_panel strova_build_panel(frame_instance *base) {
     strova_place_below(m.apply_button, af[STROVA_B], 1);
     strova_place_beside(inf[STROVA_B], db[STROVA_B], 4, af[STROVA_B]);
 
-    int32_t width = 200, height = 120;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_size(panel, STROVA_PANEL_W, STROVA_PANEL_H);
 
     // No start values: the fields keep the toolkit's own, the remembered angles are not shown.
     for (host_control *c : m.angle_field) {

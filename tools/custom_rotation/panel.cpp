@@ -6,6 +6,7 @@
 static const char *const kardel_origin_items[] = {"Custom", "Average", nullptr};
 static const char *const kardel_method_items[] = {"Keep", "Rotate", nullptr};
 static const char *const kardel_no_lines[] = {nullptr};
+static const int32_t KARDEL_LIST_GAP = 10; // pixels from the Method choice's width to the item list
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
 
@@ -88,11 +89,8 @@ host_panel kardel_build_panel(frame_instance *base) {
     kardel_module_state &m = kardel_module;
     host_panel_services_v2 *ps = frame_host.panel;
 
-    host_panel panel = ps->create("Zendro Kardel", nullptr);
+    host_panel panel = frame_columns_panel("Zendro Kardel");
     if (!panel) return nullptr;
-    int32_t width = 277, height = 300;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
     for (double &c : inst->centre) c = 0.0;
 
     host_control_desc choice_origin, choice_method, heading, plain, drag, list;
@@ -117,35 +115,14 @@ host_panel kardel_build_panel(frame_instance *base) {
     m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
     m.item_list = ps->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
 
-    // Layout: the angle column under "Rotate", the centre column under "Origin", each field followed
-    // by its drag button, "Apply" under the centre column, the item list beside the Method choice.
+    // The angle column under "Rotate", the centre column under "Origin", "Apply" under the centre
+    // column; the item list beside the Method choice.
     host_control *const *af = m.angle_field, *const *ab = m.angle_button;
     host_control *const *cf = m.centre_field, *const *cb = m.centre_button;
-    const int32_t x0 = frame_get_int(m.origin_choice, HOST_CTL_X);
-    const int32_t heading_y = frame_get_int(m.rotate_heading, HOST_CTL_Y);
-    const int32_t r1 = heading_y + frame_get_int(m.rotate_heading, HOST_CTL_H) + 10;
-    const int32_t r2 = r1 + frame_get_int(af[KARDEL_H], HOST_CTL_H) - 2;
-    const int32_t r3 = r2 + frame_get_int(af[KARDEL_P], HOST_CTL_H) - 2;
-    const int32_t x1 = x0 + 2 * frame_get_int(ab[KARDEL_H], HOST_CTL_W) + 70;
-
-    frame_place(af[KARDEL_H], x0, r1);
-    frame_place(ab[KARDEL_H], x0 + frame_get_int(af[KARDEL_H], HOST_CTL_W), r1);
-    frame_place(m.origin_heading, x1, heading_y);
-    frame_place(af[KARDEL_P], x0, r2);
-    frame_place(ab[KARDEL_P], x0 + frame_get_int(af[KARDEL_P], HOST_CTL_W), r2);
-    frame_place(af[KARDEL_B], x0, r3);
-    frame_place(ab[KARDEL_B], x0 + frame_get_int(af[KARDEL_B], HOST_CTL_W), r3);
-    for (int i = 0; i < 2; ++i) {
-        const int32_t y = frame_get_int(af[i], HOST_CTL_Y);
-        frame_place(cf[i], x1, y);
-        frame_place(cb[i], x1 + frame_get_int(cf[i], HOST_CTL_W), y);
-    }
-    const int32_t b_y = frame_get_int(af[KARDEL_B], HOST_CTL_Y);
-    frame_place(cf[2], x1, b_y);
-    frame_place(m.apply_button, x1, b_y + frame_get_int(cf[2], HOST_CTL_H));
-    frame_place(cb[2], x1 + frame_get_int(cf[2], HOST_CTL_W), b_y);
-    frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + 10,
-                frame_get_int(m.method_choice, HOST_CTL_Y));
+    const frame_column angles = {m.rotate_heading, af, ab}, centre = {m.origin_heading, cf, cb};
+    frame_place_columns(m.origin_choice, &angles, &centre, m.apply_button);
+    const int32_t list_y = frame_get_int(m.method_choice, HOST_CTL_Y);
+    frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + KARDEL_LIST_GAP, list_y);
 
     // Start values: the remembered angles, each in its own field; the centre at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin);
@@ -153,9 +130,7 @@ host_panel kardel_build_panel(frame_instance *base) {
     for (int i = 0; i < 3; ++i) frame_set_float(af[i], static_cast<double>(m.remembered[i]));
     kardel_show_point(inst->centre);
 
-    // Tall enough to show every control down to the Apply button, with a button's height below it.
-    height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_fit(panel, m.apply_button);
 
     host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
                                          cf[0],           cf[1],           cf[2], m.item_list};

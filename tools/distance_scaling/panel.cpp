@@ -100,11 +100,8 @@ host_panel menlix_build_panel(frame_instance *base) {
     menlix_module_state &m = menlix_module;
     host_panel_services_v2 *ps = frame_host.panel;
 
-    host_panel panel = ps->create("Zendro Menlix", nullptr);
+    host_panel panel = frame_columns_panel("Zendro Menlix");
     if (!panel) return nullptr;
-    int32_t width = 277, height = 300;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
     for (double &c : inst->custom_origin) c = 0.0;
 
     host_control_desc choice_origin, choice_method, heading, plain, drag;
@@ -129,27 +126,11 @@ host_panel menlix_build_panel(frame_instance *base) {
     if (inst->origin_mode < 0 || inst->origin_mode > 1) inst->origin_mode = MENLIX_ORIGIN_CUSTOM;
     if (inst->method < 0 || inst->method > 2) inst->method = MENLIX_METHOD_STRETCH;
 
-    // Layout: the Scale column under its heading, each field followed by its drag button; the
-    // Origin column to the right of the Scale drag buttons, row for row; "Apply" under Origin Z.
+    // The Scale column under its heading, the Origin column under its own, "Apply" under Origin Z.
     host_control *const *sf = m.scale_field, *const *sb = m.scale_button;
     host_control *const *of = m.origin_field, *const *ob = m.origin_button;
-    const int32_t l0 = frame_get_int(m.origin_choice, HOST_CTL_X);
-    const int32_t heading_y = frame_get_int(m.scale_heading, HOST_CTL_Y);
-    frame_place(sf[0], l0, heading_y + frame_get_int(m.scale_heading, HOST_CTL_H) + 10);
-    for (int c = 1; c < 3; ++c) {
-        frame_place(sf[c], l0, frame_get_int(sf[c - 1], HOST_CTL_Y) + frame_get_int(sf[c - 1], HOST_CTL_H) - 2);
-    }
-    for (int c = 0; c < 3; ++c) {
-        frame_place(sb[c], l0 + frame_get_int(sf[c], HOST_CTL_W), frame_get_int(sf[c], HOST_CTL_Y));
-    }
-    frame_place(m.origin_heading, l0 + 2 * frame_get_int(sb[0], HOST_CTL_W) + 70, heading_y);
-    const int32_t l1 = frame_get_int(m.origin_heading, HOST_CTL_X);
-    for (int c = 0; c < 3; ++c) {
-        const int32_t y = frame_get_int(sf[c], HOST_CTL_Y);
-        frame_place(of[c], l1, y);
-        frame_place(ob[c], l1 + frame_get_int(of[c], HOST_CTL_W), y);
-    }
-    frame_place(m.apply_button, l1, frame_get_int(of[2], HOST_CTL_Y) + frame_get_int(of[2], HOST_CTL_H));
+    const frame_column scale = {m.scale_heading, sf, sb}, origin = {m.origin_heading, of, ob};
+    frame_place_columns(m.origin_choice, &scale, &origin, m.apply_button);
 
     // Start values: the choices from the instance, the remembered factors, the origin at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin_mode);
@@ -157,9 +138,7 @@ host_panel menlix_build_panel(frame_instance *base) {
     for (int c = 0; c < 3; ++c) frame_set_float(sf[c], static_cast<double>(m.scale[c]));
     for (int c = 0; c < 3; ++c) menlix_show(of[c], inst->custom_origin[c]);
 
-    // Tall enough to show every control down to the Apply button, with a button's height below it.
-    height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_fit(panel, m.apply_button);
 
     host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
     for (host_control *c : with_values) {
