@@ -201,16 +201,15 @@ void frame_place_columns(host_control *anchor, const frame_column *left, const f
 
 static const float FRAME_NUDGE_LIMIT = 100000.0f;
 
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
-                                    double value, frame_nudge_precision precision, float *out) {
-    if (button != memory->button) {
-        memory->button = button;
-        memory->value = n;
-        return FRAME_NUDGE_ARMED;
-    }
-    if (!has_target) return FRAME_NUDGE_NO_TARGET;
-    const bool up = n > memory->value;
+int frame_nudge_accept(frame_drag_memory *memory, host_control *button, int32_t n) {
+    if (button == memory->button) return 1;
+    memory->button = button;
+    memory->value = n;
+    return 0;
+}
 
+int frame_nudge_step(frame_drag_memory *memory, int32_t n, double value, frame_nudge_precision precision, float *out) {
+    const bool up = n > memory->value;
     float result;
     if (precision == FRAME_NUDGE_SINGLE) {
         const float v = static_cast<float>(value);
@@ -229,13 +228,30 @@ frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *but
         result = static_cast<float>(r);
     }
     // A NaN field (or infinity stepped down) matches no rule: leave everything as it is.
-    if (isnan(result)) return FRAME_NUDGE_UNCHANGED;
+    if (isnan(result)) return 0;
 
     memory->value = n;
     if (result > FRAME_NUDGE_LIMIT) result = FRAME_NUDGE_LIMIT;
     if (result < -FRAME_NUDGE_LIMIT) result = -FRAME_NUDGE_LIMIT;
     *out = result;
-    return FRAME_NUDGE_STEPPED;
+    return 1;
+}
+
+int frame_nudge_rows(frame_drag_memory *memory, host_control *button, const frame_nudge_row *rows, int count,
+                     frame_nudge_precision precision) {
+    const frame_nudge_row *row = nullptr;
+    for (int i = 0; i < count; ++i) {
+        if (rows[i].button == button) row = &rows[i];
+    }
+    const int32_t n = frame_get_int(button, HOST_CTL_VALUE);
+    const double value = row ? frame_get_float(row->field) : 0.0;
+    if (!frame_nudge_accept(memory, button, n) || !row) return 0;
+    float stepped;
+    if (!frame_nudge_step(memory, n, value, precision, &stepped)) return 0;
+    frame_set_float(row->field, static_cast<double>(stepped));
+    if (row->single_store) *row->single_store = stepped;
+    if (row->double_store) *row->double_store = static_cast<double>(stepped);
+    return 1;
 }
 
 // ---- Dominant axis ----------------------------------------------------------------------------

@@ -115,6 +115,10 @@ void frame_place_columns(host_control *anchor, const frame_column *left, const f
                          host_control *apply);
 
 // ---- Drag nudge -------------------------------------------------------------------------------
+// A panel's drag button steps the number field beside it. The first event of a newly used button
+// only arms it; every later event steps the field by one hundredth of its magnitude (0.001 while
+// that step would be under 0.0001), up when the button's value grew past the remembered one, down
+// otherwise (also when it stayed), and keeps the result within [-100000, 100000].
 
 // Which precision a panel's nudge computes in.
 enum frame_nudge_precision {
@@ -129,19 +133,31 @@ struct frame_drag_memory {
     int32_t value;
 };
 
-// Outcome of one drag-button event.
-enum frame_nudge_result {
-    FRAME_NUDGE_ARMED,     // a newly used button: remembered, nothing else happens
-    FRAME_NUDGE_NO_TARGET, // the button steps no field
-    FRAME_NUDGE_UNCHANGED, // the field's value is NaN: field, memory and settings stay as they are
-    FRAME_NUDGE_STEPPED,   // *out holds the new value, clamped to [-100000, 100000]
+// Accepts an event of `button`, whose value is now `n`. Returns 1 when the event may step the
+// button's field; 0 when the button is newly used: it is remembered with n, and the event changes
+// nothing else.
+int frame_nudge_accept(frame_drag_memory *memory, host_control *button, int32_t n);
+
+// Steps a field holding `value` for an accepted event whose button value is now `n`. Returns 1
+// with the clamped result in *out, n then remembered; 0 when no step applies (a NaN field, or an
+// infinite one stepped down), leaving the memory and *out alone.
+int frame_nudge_step(frame_drag_memory *memory, int32_t n, double value, frame_nudge_precision precision, float *out);
+
+// One drag button of a panel, the field it steps and where the stepped value is kept: a
+// single-precision setting or a double (one of the two; the other is null).
+struct frame_nudge_row {
+    host_control *button;
+    host_control *field;
+    float *single_store;
+    double *double_store;
 };
 
-// One event of drag button `button` whose value is now `n`, stepping a field that holds `value`
-// (ignored without a target). Up by one hundredth of the magnitude when n grew past the remembered
-// value, down otherwise; by 0.001 while the step would be under 0.0001 in magnitude.
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
-                                    double value, frame_nudge_precision precision, float *out);
+// The drag-button event of a panel whose buttons are `rows`: reads the button's value, then the
+// field of its row (before the event is accepted), accepts and steps; a step sets the field and
+// then the row's store. Returns 1 when a field was stepped; 0 for an arming event, a button of no
+// row or a field no step applies to.
+int frame_nudge_rows(frame_drag_memory *memory, host_control *button, const frame_nudge_row *rows, int count,
+                     frame_nudge_precision precision);
 
 // ---- Dominant axis ----------------------------------------------------------------------------
 

@@ -27,11 +27,9 @@ static void HOST_CALL strova_drag_button(host_control *control, void *data) {
     }
     const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
     // The field is read only when this event can step it: not for a newly used control.
-    const bool arming = control != m.drag.button;
-    const double value = (row >= 0 && !arming) ? frame_get_float(m.angle_field[row]) : 0.0;
+    if (!frame_nudge_accept(&m.drag, control, n) || row < 0) return;
     float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, row >= 0, value, FRAME_NUDGE_DOUBLE, &stepped) != FRAME_NUDGE_STEPPED)
-        return;
+    if (!frame_nudge_step(&m.drag, n, frame_get_float(m.angle_field[row]), FRAME_NUDGE_DOUBLE, &stepped)) return;
     frame_set_float(m.angle_field[row], static_cast<double>(stepped));
     strova_cast(data)->base.changed = 1;
     m.remembered[row] = stepped;

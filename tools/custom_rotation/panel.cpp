@@ -44,31 +44,17 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
     kardel_instance_update(inst);
 }
 
+// Steps the angle or centre field beside the button in single precision; no rotation, gather or
+// "Instance Update" follows.
 static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     kardel_instance *inst = kardel_cast(data);
     kardel_module_state &m = kardel_module;
-    host_control *field = nullptr;
-    float *angle_store = nullptr;
-    double *centre_store = nullptr;
+    frame_nudge_row rows[6];
     for (int i = 0; i < 3; ++i) {
-        if (control == m.angle_button[i]) {
-            field = m.angle_field[i];
-            angle_store = &m.remembered[i];
-        } else if (control == m.centre_button[i]) {
-            field = m.centre_field[i];
-            centre_store = &inst->centre[i];
-        }
+        rows[i] = {m.angle_button[i], m.angle_field[i], &m.remembered[i], nullptr};
+        rows[3 + i] = {m.centre_button[i], m.centre_field[i], nullptr, &inst->centre[i]}; // the pivot stays
     }
-    const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
-    const double value = field ? frame_get_float(field) : 0.0;
-    float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, field != nullptr, value, FRAME_NUDGE_SINGLE, &stepped) !=
-        FRAME_NUDGE_STEPPED)
-        return;
-    frame_set_float(field, static_cast<double>(stepped));
-    inst->base.changed = 1;
-    if (angle_store) *angle_store = stepped;
-    if (centre_store) *centre_store = static_cast<double>(stepped); // the pivot stays
+    if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
 
 static void HOST_CALL kardel_apply(host_control *, void *data) {

@@ -63,32 +63,17 @@ static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
     inst->base.changed = 1;
 }
 
+// Steps the Scale or Origin field beside the button, computed in double, kept in single precision.
 static void HOST_CALL menlix_drag_button(host_control *control, void *data) {
     menlix_instance *inst = menlix_cast(data);
     menlix_module_state &m = menlix_module;
-    host_control *field = nullptr;
-    float *scale_store = nullptr;
-    double *origin_store = nullptr;
+    frame_nudge_row rows[6];
     for (int c = 0; c < 3; ++c) {
-        if (control == m.scale_button[c]) {
-            field = m.scale_field[c];
-            scale_store = &m.scale[c];
-        } else if (control == m.origin_button[c]) {
-            field = m.origin_field[c];
-            origin_store = &inst->custom_origin[c];
-        }
+        rows[c] = {m.scale_button[c], m.scale_field[c], &m.scale[c], nullptr};
+        // The working origin stays; in "Custom" mode the next gather takes the nudged point.
+        rows[3 + c] = {m.origin_button[c], m.origin_field[c], nullptr, &inst->custom_origin[c]};
     }
-    const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
-    const double value = field ? frame_get_float(field) : 0.0;
-    float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, field != nullptr, value, FRAME_NUDGE_DOUBLE, &stepped) !=
-        FRAME_NUDGE_STEPPED)
-        return;
-    frame_set_float(field, static_cast<double>(stepped));
-    inst->base.changed = 1;
-    if (scale_store) *scale_store = stepped;
-    // The working origin stays; in "Custom" mode the next gather takes the nudged point.
-    if (origin_store) *origin_store = static_cast<double>(stepped);
+    if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_DOUBLE)) inst->base.changed = 1;
 }
 
 static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_apply(menlix_cast(data)); }
