@@ -30,7 +30,7 @@ struct kardel_instance {
     int32_t method;         // KARDEL_METHOD_*
     int32_t origin;         // KARDEL_ORIGIN_*
     int32_t centre_grabbed; // 1 while a drag moves the centre instead of rotating
-    double angle;           // degrees, for the next rotate about axis
+    double angle;           // degrees: the last move's (0 while the centre is dragged) or Apply's last rotation
     double pivot[3];        // hit-tested by a press; a centre drag keeps its coordinate along the axis
     double centre[3];       // the point items rotate about; drawn and shown in X, Y, Z
 };
@@ -55,11 +55,22 @@ extern kardel_module_state kardel_module;
 
 inline kardel_item *kardel_items(kardel_instance *inst) { return static_cast<kardel_item *>(inst->base.items); }
 
+// What "Apply" takes from the panel, rounded to single precision where it comes from a field.
+struct kardel_apply_values {
+    int32_t origin;   // KARDEL_ORIGIN_*
+    int32_t method;   // KARDEL_METHOD_*
+    double angles[3]; // H, P, B in degrees
+    double centre[3]; // X, Y, Z
+};
+
 // computation.cpp
 void kardel_gather(kardel_instance *inst);
-void kardel_rotate_about_axis(kardel_instance *inst);
-void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b, double x,
-                         double y, double z);
+// Keys every gathered item rotated by `angle` degrees about world axis `axis` (1 X, 2 Y, 3 Z; the
+// sign is ignored, any other axis keys nothing) through the centre.
+void kardel_rotate_about_axis(kardel_instance *inst, int32_t axis, double angle);
+// Takes the values as the instance's settings, gathers once, and rotates about Z, X and Y in turn
+// for each non-zero angle; ends with "Instance Update".
+void kardel_apply_angles(kardel_instance *inst, const kardel_apply_values *values);
 // Shows the centre in the X, Y, Z fields, each rounded to single precision.
 void kardel_show_point(const double point[3]);
 

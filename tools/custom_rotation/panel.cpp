@@ -57,15 +57,15 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
 
+// Reads the choices, then the H, P, B and the X, Y, Z fields, in that order, and applies them.
 static void HOST_CALL kardel_apply(host_control *, void *data) {
     kardel_module_state &m = kardel_module;
-    const int32_t origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
-    const int32_t method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
-    double v[6];
-    host_control *const fields[6] = {m.angle_field[KARDEL_H], m.angle_field[KARDEL_P], m.angle_field[KARDEL_B],
-                                     m.centre_field[0],       m.centre_field[1],       m.centre_field[2]};
-    for (int i = 0; i < 6; ++i) v[i] = frame_single(frame_get_float(fields[i]));
-    kardel_apply_angles(kardel_cast(data), origin, method, v[0], v[1], v[2], v[3], v[4], v[5]);
+    kardel_apply_values v;
+    v.origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
+    v.method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
+    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.angle_field[i]));
+    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.centre_field[i]));
+    kardel_apply_angles(kardel_cast(data), &v);
 }
 
 // ---- Build ----

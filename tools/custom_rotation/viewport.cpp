@@ -61,7 +61,7 @@ extern "C" void HOST_CALL kardel_mouse_move(void *instance, const host_tool_even
     const double n = static_cast<double>(e->dx);
     inst->angle = (e->flags & HOST_TOOL_FLAG_ALT) ? n : n * KARDEL_FINE_STEP;
     kardel_show_drag(inst);
-    kardel_rotate_about_axis(inst);
+    kardel_rotate_about_axis(inst, inst->axis, inst->angle);
     inst->base.changed = 1;
 }
 
