@@ -17,7 +17,7 @@ void strova_snapshot(strova_instance *inst) {
     strova_item *records = strova_items(inst);
     for (int32_t i = 0; i < n; ++i) {
         strova_item *rec = &records[i];
-        frame_item_param(selected[i], HOST_ITEM_PARAM_ROTATION, rec->base);
+        frame_item_param(selected[i], HOST_ITEM_PARAM_ROTATION, rec->rotation);
         rec->item = selected[i];
         // Every snapshot finds the envelopes afresh; a channel the item lacks stays none.
         frame_find_envelopes(rec->item, strova_targets, 3, rec->env);
@@ -30,7 +30,7 @@ void strova_apply_drag_angle(strova_instance *inst) {
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         strova_item *rec = &records[i];
-        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->base[c] + inst->drag_angle;
+        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->rotation[c] + inst->drag_angle;
         if (channel >= 0) frame_key_write(rec->env[channel], rec->new_values[channel]);
     }
 }
@@ -44,7 +44,7 @@ void strova_apply_panel_angles(strova_instance *inst, double h, double p, double
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         strova_item *rec = &records[i];
-        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->base[c] + add[c];
+        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->rotation[c] + add[c];
         for (int c = 0; c < 3; ++c) {
             if (keyed[c]) frame_key_write(rec->env[c], rec->new_values[c]);
         }

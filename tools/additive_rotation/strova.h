@@ -14,7 +14,7 @@ enum { STROVA_H = 0, STROVA_P = 1, STROVA_B = 2 };
 
 // One selected item, as the last selection snapshot found it.
 struct strova_item {
-    double base[3];       // H, P, B in radians at the current time, when the snapshot was taken
+    double rotation[3];   // H, P, B in radians at the current time, when the snapshot was taken
     host_item item;       // the selected item
     double new_values[3]; // H, P, B in radians, computed by the last apply; scratch
     host_envelope env[3]; // "Rotation.H", "Rotation.P", "Rotation.B"; none when the item lacks one
@@ -58,7 +58,7 @@ inline int strova_axis_channel(int32_t axis) {
 inline strova_item *strova_items(strova_instance *inst) { return static_cast<strova_item *>(inst->base.items); }
 
 // computation.cpp
-// Retakes the item table from the selection: base rotations and rotation envelopes per item.
+// Retakes the item table from the selection: rotations and rotation envelopes per item.
 void strova_snapshot(strova_instance *inst);
 // Adds the drag angle to the channel the axis code names, for every item of the snapshot.
 void strova_apply_drag_angle(strova_instance *inst);
