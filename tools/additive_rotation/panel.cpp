@@ -45,8 +45,8 @@ static void HOST_CALL strova_apply(host_control *, void *data) {
 
 // ---- Build ----
 
-// Places `control` at x = the width of `x_from` times `x_times`, y = the y of `y_from` plus, when
-// given, the height of `y_plus`; reads in that order, then sets x and y.
+// Places `control` at x = the width of `x_from` times `x_times`, y = the y of `y_from`; reads in
+// that order, then sets x and y.
 static void strova_place_beside(host_control *control, host_control *x_from, int32_t x_times, host_control *y_from) {
     const int32_t x = x_times * frame_get_int(x_from, HOST_CTL_W);
     const int32_t y = frame_get_int(y_from, HOST_CTL_Y);

@@ -29,6 +29,9 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
             frame_item_param(item, HOST_ITEM_PARAM_WORLD_POSITION, pos);
             for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = pos[i];
             kardel_gather(inst);
+            // The fields show the picked item even under "Average", where the gather has just moved
+            // the centre to the selection's mean: the fields are the centre "Apply" takes once the
+            // Origin choice is "Custom", and under "Average" every gather finds the mean afresh.
             kardel_show_point(pos);
         }
     } else {
@@ -77,6 +80,8 @@ host_panel kardel_build_panel(frame_instance *base) {
 
     host_panel panel = frame_columns_panel("Zendro Kardel");
     if (!panel) return nullptr;
+    // The X, Y, Z fields show the centre and open at 0 below: the centre is set to 0 with them, so
+    // the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->centre) c = 0.0;
 
     host_control_desc choice_origin, choice_method, heading, plain, drag, list;

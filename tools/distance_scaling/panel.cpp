@@ -87,6 +87,8 @@ host_panel menlix_build_panel(frame_instance *base) {
 
     host_panel panel = frame_columns_panel("Zendro Menlix");
     if (!panel) return nullptr;
+    // The Origin fields show the custom origin and open at 0 below: the origin is set to 0 with
+    // them, so the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->custom_origin) c = 0.0;
 
     host_control_desc choice_origin, choice_method, heading, plain, drag;
@@ -108,6 +110,9 @@ host_panel menlix_build_panel(frame_instance *base) {
     plain.plain = {HOST_CTL_BUTTON};
     m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
 
+    // A choice control can show only the items it lists. Every instance starts inside both ranges,
+    // so this changes nothing today; it stays so that no start value the choices cannot show ever
+    // reaches them, wherever the instance's settings come from.
     if (inst->origin_mode < 0 || inst->origin_mode > 1) inst->origin_mode = MENLIX_ORIGIN_CUSTOM;
     if (inst->method < 0 || inst->method > 2) inst->method = MENLIX_METHOD_STRETCH;
 
