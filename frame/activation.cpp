@@ -87,19 +87,19 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t, host_global_fn global, void
 
     // Slots 0 to 11; slot 12 stays as the host gave it.
     host_tool_callbacks *table = local->callbacks;
-    const host_tool_callbacks *own = tool.callbacks;
-    table->release = own->release;
-    table->draw = own->draw;
-    table->tool_text = own->tool_text;
-    table->change_query = own->change_query;
-    table->handle_count = own->handle_count;
-    table->handle_position = own->handle_position;
-    table->drag_start = own->drag_start;
-    table->handle_adjust = own->handle_adjust;
-    table->mouse_down = own->mouse_down;
-    table->mouse_move = own->mouse_move;
-    table->mouse_up = own->mouse_up;
-    table->notify = own->notify;
+    const frame_viewport_callbacks *view = tool.viewport;
+    table->release = frame_release;
+    table->draw = view->draw;
+    table->tool_text = frame_tool_text;
+    table->change_query = frame_change_query;
+    table->handle_count = frame_handle_count;
+    table->handle_position = frame_handle_position;
+    table->drag_start = view->drag_start;
+    table->handle_adjust = frame_handle_adjust;
+    table->mouse_down = view->mouse_down;
+    table->mouse_move = view->mouse_move;
+    table->mouse_up = view->mouse_up;
+    table->notify = frame_notify;
     return 0;
 }
 
@@ -108,6 +108,10 @@ extern "C" void HOST_CALL frame_release(void *instance) {
     if (frame_host.panel->poll(inst->panel, 0) >= 0) frame_host.panel->close(inst->panel);
     frame_host.panel->destroy(inst->panel);
     frame_free_instance(inst);
+}
+
+extern "C" const char *HOST_CALL frame_tool_text(void *, const host_tool_event *) {
+    return frame_tool_definition.tool_text;
 }
 
 extern "C" int32_t HOST_CALL frame_change_query(void *instance) {

@@ -48,6 +48,16 @@ struct frame_instance {
                            // once activation succeeded (a panel that cannot be made fails it)
 };
 
+// The viewport callbacks of a tool, defined with C linkage in its viewport.cpp; they fill slots 1, 6,
+// 8, 9 and 10 of the host's tool-callback table. [main]
+struct frame_viewport_callbacks {
+    void(HOST_CALL *draw)(void *inst, const host_draw_record *draw);
+    int32_t(HOST_CALL *drag_start)(void *inst, const host_tool_event *e); // 1
+    int32_t(HOST_CALL *mouse_down)(void *inst, const host_tool_event *e); // 1
+    void(HOST_CALL *mouse_move)(void *inst, const host_tool_event *e);
+    void(HOST_CALL *mouse_up)(void *inst, const host_tool_event *e);
+};
+
 // What a tool tells the frame about itself. Each module defines exactly one, `frame_tool_definition`.
 struct frame_tool {
     unsigned needs;       // frame_service_mask bits
@@ -59,8 +69,10 @@ struct frame_tool {
     void (*init_instance)(frame_instance *inst);
     // Builds the tool's panel; returns none when the panel services cannot create it.
     host_panel (*build_panel)(frame_instance *inst);
-    // Slots 0 to 11 are copied into the host's table; slot 12 of this table is ignored.
-    const host_tool_callbacks *callbacks;
+    // The text the tool-text callback answers, owned by the module.
+    const char *tool_text;
+    // The tool's own callbacks; the frame fills the other slots with its common ones.
+    const frame_viewport_callbacks *viewport;
 };
 extern const frame_tool frame_tool_definition;
 // The tool's server name, e.g. "Zendro_Kardel"; each module defines it once.
@@ -77,8 +89,9 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t version, host_global_fn glob
 extern "C" void HOST_CALL frame_release(void *inst);
 
 // The common simple callbacks.
-extern "C" int32_t HOST_CALL frame_change_query(void *inst);                           // HOST_CHANGE_QUERY_*
-extern "C" int32_t HOST_CALL frame_handle_count(void *inst, const host_tool_event *e); // 0
+extern "C" const char *HOST_CALL frame_tool_text(void *inst, const host_tool_event *e); // the tool's text
+extern "C" int32_t HOST_CALL frame_change_query(void *inst);                            // HOST_CHANGE_QUERY_*
+extern "C" int32_t HOST_CALL frame_handle_count(void *inst, const host_tool_event *e);  // 0
 extern "C" int32_t HOST_CALL frame_handle_position(void *inst, const host_tool_event *e, int32_t index,
                                                    double pos[3]); // index + 1
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *inst, const host_tool_event *e, int32_t index);

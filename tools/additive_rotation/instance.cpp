@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The additive rotation tool's instance: start values, remembered settings, the callback table.
+// The additive rotation tool's instance: start values, remembered settings, the definition the frame activates.
 #include "tools/additive_rotation/strova.h"
 
 const char frame_server_name[] = "Zendro_Strova";
@@ -17,24 +17,6 @@ static void strova_init_instance(frame_instance *base) {
     // The rest starts at zero: item count, drag angle.
 }
 
-static const char *HOST_CALL strova_tool_text(void *, const host_tool_event *) { return "Strova"; }
-
-static const host_tool_callbacks strova_callbacks = {
-    frame_release,
-    strova_draw,
-    strova_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    strova_drag_start,
-    frame_handle_adjust,
-    strova_mouse_down,
-    strova_mouse_move,
-    strova_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
 // The tool never projects or draws: it needs no viewport service.
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_SCENE,
@@ -43,5 +25,6 @@ const frame_tool frame_tool_definition = {
     strova_set_defaults,
     strova_init_instance,
     strova_build_panel,
-    &strova_callbacks,
+    "Strova",
+    &strova_viewport,
 };

@@ -2,7 +2,7 @@
 // The additive rotation tool: adds an angle to the heading, pitch or bank of every selected item,
 // keying the result at the current time. The angle comes from a viewport drag (one channel, chosen
 // by the view) or from the panel's three fields and "Apply".
-// instance.cpp: start values, remembered settings, callback table · computation.cpp: selection
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp: selection
 // snapshot, apply drag angle, apply panel angles · viewport.cpp: mouse callbacks · panel.cpp: the panel.
 #ifndef TOOLS_ADDITIVE_ROTATION_STROVA_H
 #define TOOLS_ADDITIVE_ROTATION_STROVA_H
@@ -68,11 +68,7 @@ void strova_apply_panel_angles(strova_instance *inst, double h, double p, double
 // panel.cpp
 host_panel strova_build_panel(frame_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL strova_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL strova_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL strova_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL strova_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL strova_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
+extern const frame_viewport_callbacks strova_viewport;
 
 #endif // TOOLS_ADDITIVE_ROTATION_STROVA_H

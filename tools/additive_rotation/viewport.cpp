@@ -48,3 +48,7 @@ extern "C" void HOST_CALL strova_mouse_move(void *instance, const host_tool_even
 }
 
 extern "C" void HOST_CALL strova_mouse_up(void *, const host_tool_event *) {}
+
+const frame_viewport_callbacks strova_viewport = {
+    strova_draw, strova_drag_start, strova_mouse_down, strova_mouse_move, strova_mouse_up,
+};

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The custom rotation tool's instance: start values, remembered settings, the callback table.
+// The custom rotation tool's instance: start values, remembered settings, the definition the frame activates.
 #include "tools/custom_rotation/kardel.h"
 
 const char frame_server_name[] = "Zendro_Kardel";
@@ -18,24 +18,6 @@ static void kardel_init_instance(frame_instance *base) {
     // The rest starts at zero: item count, centre grabbed, angle, pivot, centre.
 }
 
-static const char *HOST_CALL kardel_tool_text(void *, const host_tool_event *) { return "Zendro Kardel"; }
-
-static const host_tool_callbacks kardel_callbacks = {
-    frame_release,
-    kardel_draw,
-    kardel_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    kardel_drag_start,
-    frame_handle_adjust,
-    kardel_mouse_down,
-    kardel_mouse_move,
-    kardel_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_VIEWPORT | FRAME_NEEDS_SCENE | FRAME_NEEDS_INSTANCE_UPDATE,
     sizeof(kardel_instance),
@@ -43,5 +25,6 @@ const frame_tool frame_tool_definition = {
     kardel_set_defaults,
     kardel_init_instance,
     kardel_build_panel,
-    &kardel_callbacks,
+    "Zendro Kardel",
+    &kardel_viewport,
 };

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The custom rotation tool: rotates the selected items about a world axis through a centre, keying
 // their position channels and, with "Rotate", the axis's rotation channel, at the current time.
-// instance.cpp: activation, callback table, release · computation.cpp: gather, rotate about axis,
-// apply angles · viewport.cpp: centre cross and mouse callbacks · panel.cpp: the panel.
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp:
+// gather, rotate about axis, apply angles · viewport.cpp: centre cross and the viewport callbacks ·
+// panel.cpp: the panel.
 #ifndef TOOLS_CUSTOM_ROTATION_KARDEL_H
 #define TOOLS_CUSTOM_ROTATION_KARDEL_H
 
@@ -77,11 +78,7 @@ void kardel_show_point(const double point[3]);
 // panel.cpp
 host_panel kardel_build_panel(frame_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL kardel_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL kardel_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL kardel_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL kardel_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL kardel_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
+extern const frame_viewport_callbacks kardel_viewport;
 
 #endif // TOOLS_CUSTOM_ROTATION_KARDEL_H

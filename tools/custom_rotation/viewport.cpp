@@ -68,3 +68,7 @@ extern "C" void HOST_CALL kardel_mouse_move(void *instance, const host_tool_even
 extern "C" void HOST_CALL kardel_mouse_up(void *instance, const host_tool_event *) {
     kardel_show_drag(kardel_cast(instance));
 }
+
+const frame_viewport_callbacks kardel_viewport = {
+    kardel_draw, kardel_drag_start, kardel_mouse_down, kardel_mouse_move, kardel_mouse_up,
+};

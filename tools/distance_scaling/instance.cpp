@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The distance scaling tool's instance: start values, remembered settings, the callback table.
+// The distance scaling tool's instance: start values, remembered settings, the definition the frame activates.
 #include "tools/distance_scaling/menlix.h"
 
 const char frame_server_name[] = "Zendro_Menlix";
@@ -22,24 +22,6 @@ static void menlix_init_instance(frame_instance *base) {
     for (int i = 0; i < 3; ++i) inst->working_origin[i] = inst->custom_origin[i] = 0.0;
 }
 
-static const char *HOST_CALL menlix_tool_text(void *, const host_tool_event *) { return "Menlix"; }
-
-static const host_tool_callbacks menlix_callbacks = {
-    frame_release,
-    menlix_draw,
-    menlix_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    menlix_drag_start,
-    frame_handle_adjust,
-    menlix_mouse_down,
-    menlix_mouse_move,
-    menlix_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
 // No "Instance Update": this tool never asks the host to refresh it.
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_VIEWPORT | FRAME_NEEDS_SCENE,
@@ -48,5 +30,6 @@ const frame_tool frame_tool_definition = {
     menlix_set_defaults,
     menlix_init_instance,
     menlix_build_panel,
-    &menlix_callbacks,
+    "Menlix",
+    &menlix_viewport,
 };

@@ -2,8 +2,9 @@
 // The distance scaling tool: multiplies each selected item's offset from an origin (a point the
 // user places, or the centre of the selection) by factors, keying the items' position channels at
 // the current time.
-// instance.cpp: start values, remembered settings, callback table · computation.cpp: gather, write
-// keys, panel apply · viewport.cpp: origin cross and mouse callbacks · panel.cpp: the panel.
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp:
+// gather, write keys, panel apply · viewport.cpp: origin cross and mouse callbacks · panel.cpp:
+// the panel.
 #ifndef TOOLS_DISTANCE_SCALING_MENLIX_H
 #define TOOLS_DISTANCE_SCALING_MENLIX_H
 
@@ -69,11 +70,7 @@ host_panel menlix_build_panel(frame_instance *inst);
 // Origin fields, each rounded to single precision. The remembered Scale values stay.
 void menlix_show_factors(menlix_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL menlix_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL menlix_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL menlix_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL menlix_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL menlix_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
+extern const frame_viewport_callbacks menlix_viewport;
 
 #endif // TOOLS_DISTANCE_SCALING_MENLIX_H

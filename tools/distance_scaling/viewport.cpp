@@ -62,3 +62,7 @@ extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_even
 extern "C" void HOST_CALL menlix_mouse_up(void *instance, const host_tool_event *) {
     menlix_show_factors(menlix_cast(instance));
 }
+
+const frame_viewport_callbacks menlix_viewport = {
+    menlix_draw, menlix_drag_start, menlix_mouse_down, menlix_mouse_move, menlix_mouse_up,
+};
