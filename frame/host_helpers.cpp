@@ -62,13 +62,6 @@ int frame_project(int32_t viewport, const double world[3], double *x, double *y,
     return isfinite(*x) && isfinite(*y);
 }
 
-int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half) {
-    double ax, ay, az, px, py, pz;
-    frame_project(viewport, anchor, &ax, &ay, &az);
-    frame_project(viewport, point, &px, &py, &pz);
-    return ax - half < px && px < ax + half && ay - half < py && py < ay + half;
-}
-
 void frame_snap_to_grid(int32_t viewport, double p[3]) {
     const double g = frame_host.viewport->grid_size(viewport);
     if (g == 0.0 || !isfinite(g)) return;
@@ -84,10 +77,13 @@ void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3
     if (e->flags & HOST_TOOL_FLAG_ALT) frame_snap_to_grid(e->viewport, out);
 }
 
+// Half the marker's width and height in window pixels: how far it is drawn and can be grabbed.
+static const double FRAME_MARKER_HALF = 10.0;
+
 void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted) {
     static const float white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
-    static const double half = 10.0, depth = 0.01;
+    static const double half = FRAME_MARKER_HALF, depth = 0.01;
     double x, y, z;
     if (!frame_project(draw->viewport, world, &x, &y, &z)) return;
     draw->set_colour(draw->display, highlighted ? white : idle);
@@ -95,6 +91,14 @@ void frame_draw_marker(const host_draw_record *draw, const double world[3], int 
     const double h0[3] = {x - half, y, depth}, h1[3] = {x + half, y, depth};
     draw->draw_line(draw->display, v0, v1, HOST_DRAW_WINDOW);
     draw->draw_line(draw->display, h0, h1, HOST_DRAW_WINDOW);
+}
+
+int frame_marker_grabbed(const host_tool_event *e, const double anchor[3]) {
+    const double half = FRAME_MARKER_HALF;
+    double ax, ay, az, px, py, pz;
+    frame_project(e->viewport, anchor, &ax, &ay, &az);
+    frame_project(e->viewport, e->point, &px, &py, &pz);
+    return ax - half < px && px < ax + half && ay - half < py && py < ay + half;
 }
 
 // ---- Panel ------------------------------------------------------------------------------------

@@ -48,9 +48,6 @@ void frame_find_envelopes(host_item item, const char *const *targets, int count,
 // numbers.
 int frame_project(int32_t viewport, const double world[3], double *x, double *y, double *z);
 
-// 1 when `point` projects strictly within `half` pixels of `anchor` on both window axes.
-int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half);
-
 // Snaps each coordinate c to trunc(10 c) (g / 10), g the viewport's grid size; unchanged when the
 // viewport has no grid (0) or an unusable one (not finite).
 void frame_snap_to_grid(int32_t viewport, double p[3]);
@@ -64,6 +61,10 @@ void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3
 // (depth 0.01), white while `highlighted`, else grey-blue (171, 188, 188)/255; the vertical stroke,
 // then the horizontal one. Nothing is drawn where the host cannot project the point.
 void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted);
+
+// 1 when the press `e` grabs a marker held at `anchor`: its point projects strictly within half
+// the marker's width (10 pixels) of the projected anchor, on both window axes.
+int frame_marker_grabbed(const host_tool_event *e, const double anchor[3]);
 
 // ---- Panel ------------------------------------------------------------------------------------
 

@@ -5,7 +5,6 @@
 
 #include "tools/custom_rotation/kardel.h"
 
-static const double KARDEL_PICK = 10.0;      // pixels around the projected pivot, strict
 static const double KARDEL_FINE_STEP = 0.01; // degrees per unit of the first drag amount
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
@@ -38,12 +37,9 @@ extern "C" int32_t HOST_CALL kardel_drag_start(void *instance, const host_tool_e
 extern "C" int32_t HOST_CALL kardel_mouse_down(void *instance, const host_tool_event *e) {
     kardel_instance *inst = kardel_cast(instance);
     inst->axis = frame_dominant_axis(e->axis, 1, 0);
-    inst->centre_grabbed = 0;
-    if (frame_pick(e->viewport, inst->pivot, e->point, KARDEL_PICK)) {
-        inst->centre_grabbed = 1;
-        return 1;
-    }
-    kardel_gather(inst);
+    // The press is hit-tested against the pivot, where the centre stood at the last gather.
+    inst->centre_grabbed = frame_marker_grabbed(e, inst->pivot);
+    if (!inst->centre_grabbed) kardel_gather(inst);
     return 1;
 }
 

@@ -4,7 +4,6 @@
 // press.
 #include "tools/distance_scaling/menlix.h"
 
-static const double MENLIX_PICK = 10.0;       // pixels around the projected working origin, strict
 static const double MENLIX_FINE_STEP = 0.01;  // factor per unit of a drag amount
 static const double MENLIX_COARSE_STEP = 0.1; // the same with the alternative flag
 
@@ -25,14 +24,9 @@ extern "C" int32_t HOST_CALL menlix_drag_start(void *instance, const host_tool_e
 extern "C" int32_t HOST_CALL menlix_mouse_down(void *instance, const host_tool_event *e) {
     menlix_instance *inst = menlix_cast(instance);
     inst->view_axis = frame_dominant_axis(e->axis, 1, 1);
-    inst->origin_picked = 0;
     // Only a custom origin can be picked; the centre of the selection follows the items.
-    if (inst->origin_mode == MENLIX_ORIGIN_CUSTOM &&
-        frame_pick(e->viewport, inst->working_origin, e->point, MENLIX_PICK)) {
-        inst->origin_picked = 1;
-        return 1;
-    }
-    menlix_gather(inst);
+    inst->origin_picked = inst->origin_mode == MENLIX_ORIGIN_CUSTOM && frame_marker_grabbed(e, inst->working_origin);
+    if (!inst->origin_picked) menlix_gather(inst);
     return 1;
 }
 
