@@ -147,6 +147,41 @@ void frame_place(host_control *control, int32_t x, int32_t y) {
     frame_set_int(control, HOST_CTL_Y, y);
 }
 
+static host_control *frame_add(host_panel panel, const char *type, host_control_desc *desc, const char *label) {
+    return frame_host.panel->add_control(panel, type, desc, label);
+}
+
+host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items) {
+    host_control_desc d = {};
+    d.choice = {HOST_CTL_CHOICE, items, 0};
+    return frame_add(panel, HOST_TYPE_CHOICE, &d, label);
+}
+
+host_control *frame_add_heading(host_panel panel, const char *label) {
+    static const char *const no_lines[] = {nullptr};
+    host_control_desc d = {};
+    d.text = {HOST_CTL_TEXT, no_lines};
+    return frame_add(panel, HOST_TYPE_TEXT, &d, label);
+}
+
+host_control *frame_add_float(host_panel panel, const char *label) {
+    host_control_desc d = {};
+    d.plain = {HOST_CTL_FLOAT};
+    return frame_add(panel, HOST_TYPE_FLOAT, &d, label);
+}
+
+host_control *frame_add_drag_button(host_panel panel) {
+    host_control_desc d = {};
+    d.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
+    return frame_add(panel, HOST_TYPE_DRAG_BUTTON, &d, "");
+}
+
+host_control *frame_add_button(host_panel panel, const char *label) {
+    host_control_desc d = {};
+    d.plain = {HOST_CTL_BUTTON};
+    return frame_add(panel, HOST_TYPE_BUTTON, &d, label);
+}
+
 void frame_panel_size(host_panel panel, int32_t width, int32_t height) {
     frame_host.panel->set(panel, HOST_PANEL_W, &width);
     frame_host.panel->set(panel, HOST_PANEL_H, &height);
@@ -173,10 +208,20 @@ host_panel frame_columns_panel(const char *title) {
     return panel;
 }
 
+void frame_add_columns(host_panel panel, const frame_column_labels *left_labels, frame_column *left,
+                       const frame_column_labels *right_labels, frame_column *right) {
+    left->heading = frame_add_heading(panel, left_labels->heading);
+    right->heading = frame_add_heading(panel, right_labels->heading);
+    for (int r = 0; r < 3; ++r) left->field[r] = frame_add_float(panel, left_labels->field[r]);
+    for (int r = 0; r < 3; ++r) left->button[r] = frame_add_drag_button(panel);
+    for (int r = 0; r < 3; ++r) right->field[r] = frame_add_float(panel, right_labels->field[r]);
+    for (int r = 0; r < 3; ++r) right->button[r] = frame_add_drag_button(panel);
+}
+
 void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
                          host_control *apply) {
-    host_control *const *lf = left->fields, *const *lb = left->buttons;
-    host_control *const *rf = right->fields, *const *rb = right->buttons;
+    host_control *const *lf = left->field, *const *lb = left->button;
+    host_control *const *rf = right->field, *const *rb = right->button;
     const int32_t x0 = frame_get_int(anchor, HOST_CTL_X);
     const int32_t heading_y = frame_get_int(left->heading, HOST_CTL_Y);
     int32_t row[3];

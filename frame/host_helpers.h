@@ -86,6 +86,14 @@ void frame_set_user_data(host_control *control, void *data);
 void frame_set_event(host_control *control, host_control_event_fn callback);
 // Moves a control: x, then y.
 void frame_place(host_control *control, int32_t x, int32_t y);
+
+// Adding controls to a panel; each returns the control the host made. Labels are borrowed for the
+// call; a choice's items (ended by null) must stay valid while the panel exists.
+host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items);
+host_control *frame_add_heading(host_panel panel, const char *label); // a text control without lines
+host_control *frame_add_float(host_panel panel, const char *label);
+host_control *frame_add_drag_button(host_panel panel); // unlabelled, descriptor (-1, 0)
+host_control *frame_add_button(host_panel panel, const char *label);
 // Sets the panel's width, then its height, in pixels.
 void frame_panel_size(host_panel panel, int32_t width, int32_t height);
 // Sets the panel's height so that `bottom`, the lowest control, shows whole, with its own height
@@ -97,16 +105,27 @@ void frame_panel_fit(host_panel panel, host_control *bottom);
 // columns of three number fields, every field followed by its drag button, and "Apply" under the
 // right column. The choices and the headings stay where the panel services put them.
 
-// One column: its heading and its three fields and drag buttons, top to bottom.
+// One column of such a panel, its controls top to bottom.
 struct frame_column {
     host_control *heading;
-    host_control *const *fields;
-    host_control *const *buttons;
+    host_control *field[3];
+    host_control *button[3]; // each field's drag button
 };
 
 // Creates a two-column panel titled `title` at its opening size, 277 x 300 pixels, before any
 // control exists; none when the panel services cannot make it.
 host_panel frame_columns_panel(const char *title);
+
+// The texts of one column: its heading and the labels of its three fields.
+struct frame_column_labels {
+    const char *heading;
+    const char *field[3];
+};
+
+// Adds the controls of both columns, in this order: the left heading, the right heading, the left
+// fields, their drag buttons, the right fields and theirs.
+void frame_add_columns(host_panel panel, const frame_column_labels *left_labels, frame_column *left,
+                       const frame_column_labels *right_labels, frame_column *right);
 
 // Places the columns. The left column starts at the x of `anchor` and its first row a little below
 // the left heading; each further row overlaps the field above by two pixels. The right column,

@@ -62,23 +62,18 @@ static void strova_place_below(host_control *control, host_control *above, int w
 
 host_panel strova_build_panel(frame_instance *base) {
     strova_module_state &m = strova_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
-    host_panel panel = ps->create("Zendro Strova", nullptr);
+    host_panel panel = frame_host.panel->create("Zendro Strova", nullptr);
     if (!panel) return nullptr;
-
-    host_control_desc field, drag, button, info;
-    field.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-    button.plain = {HOST_CTL_BUTTON};
-    info.pair = {HOST_CTL_INFO, 10, 0};
 
     static const char *const field_labels[3] = {" H", " P", " B"};
     static const char *const info_labels[3] = {"H", "P", "B"};
-    for (int i = 0; i < 3; ++i) m.angle_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &field, field_labels[i]);
-    for (int i = 0; i < 3; ++i) m.drag_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &button, "Apply");
-    for (int i = 0; i < 3; ++i) m.info_field[i] = ps->add_control(panel, HOST_TYPE_INFO, &info, info_labels[i]);
+    for (int i = 0; i < 3; ++i) m.angle_field[i] = frame_add_float(panel, field_labels[i]);
+    for (int i = 0; i < 3; ++i) m.drag_button[i] = frame_add_drag_button(panel);
+    m.apply_button = frame_add_button(panel, "Apply");
+    host_control_desc info = {};
+    info.pair = {HOST_CTL_INFO, 10, 0};
+    for (int i = 0; i < 3; ++i)
+        m.info_field[i] = frame_host.panel->add_control(panel, HOST_TYPE_INFO, &info, info_labels[i]);
 
     // Row by row: the drag button right of its field, the info field at four drag-button widths,
     // the next row's field below. The pitch row's y is the heading field's height alone.

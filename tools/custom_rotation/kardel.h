@@ -42,12 +42,8 @@ struct kardel_module_state {
     // The panel's controls, replaced by every panel build.
     host_control *origin_choice;
     host_control *method_choice;
-    host_control *rotate_heading;
-    host_control *origin_heading;
-    host_control *angle_field[3];  // H, P, B
-    host_control *angle_button[3]; // H, P, B drag buttons
-    host_control *centre_field[3]; // X, Y, Z
-    host_control *centre_button[3];
+    frame_column angle_column;  // "Rotate": the H, P, B fields and their drag buttons
+    frame_column centre_column; // "Origin": the X, Y, Z fields of the centre and their drag buttons
     host_control *apply_button;
     host_control *item_list;
     frame_drag_memory drag; // never reset

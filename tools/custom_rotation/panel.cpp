@@ -5,7 +5,6 @@
 
 static const char *const kardel_origin_items[] = {"Custom", "Average", nullptr};
 static const char *const kardel_method_items[] = {"Keep", "Rotate", nullptr};
-static const char *const kardel_no_lines[] = {nullptr};
 static const int32_t KARDEL_LIST_GAP = 10; // pixels from the Method choice's width to the item list
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
@@ -36,9 +35,9 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
         }
     } else {
         for (int i = 0; i < 3; ++i) {
-            if (control == m.angle_field[i]) {
+            if (control == m.angle_column.field[i]) {
                 m.remembered[i] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.centre_field[i]) {
+            } else if (control == m.centre_column.field[i]) {
                 inst->centre[i] = frame_single(frame_get_float(control));
             }
         }
@@ -54,8 +53,9 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     kardel_module_state &m = kardel_module;
     frame_nudge_row rows[6];
     for (int i = 0; i < 3; ++i) {
-        rows[i] = {m.angle_button[i], m.angle_field[i], &m.remembered[i], nullptr};
-        rows[3 + i] = {m.centre_button[i], m.centre_field[i], nullptr, &inst->centre[i]}; // the pivot stays
+        rows[i] = {m.angle_column.button[i], m.angle_column.field[i], &m.remembered[i], nullptr};
+        rows[3 + i] = {m.centre_column.button[i], m.centre_column.field[i], nullptr,
+                       &inst->centre[i]}; // the pivot stays
     }
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
@@ -66,8 +66,8 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
     kardel_apply_values v;
     v.origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
     v.method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
-    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.angle_field[i]));
-    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.centre_field[i]));
+    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.angle_column.field[i]));
+    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.centre_column.field[i]));
     kardel_apply_angles(kardel_cast(data), &v);
 }
 
@@ -76,60 +76,45 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
 host_panel kardel_build_panel(frame_instance *base) {
     kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
     kardel_module_state &m = kardel_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
     host_panel panel = frame_columns_panel("Zendro Kardel");
     if (!panel) return nullptr;
     // The X, Y, Z fields show the centre and open at 0 below: the centre is set to 0 with them, so
     // the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->centre) c = 0.0;
 
-    host_control_desc choice_origin, choice_method, heading, plain, drag, list;
-    choice_origin.choice = {HOST_CTL_CHOICE, kardel_origin_items, 0};
-    choice_method.choice = {HOST_CTL_CHOICE, kardel_method_items, 0};
-    heading.text = {HOST_CTL_TEXT, kardel_no_lines};
-    plain.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
+    static const frame_column_labels angle_labels = {"Rotate", {" H", " P", " B"}};
+    static const frame_column_labels centre_labels = {"Origin", {" X", " Y", " Z"}};
+    m.origin_choice = frame_add_choice(panel, "Origin", kardel_origin_items);
+    m.method_choice = frame_add_choice(panel, "Method", kardel_method_items);
+    frame_add_columns(panel, &angle_labels, &m.angle_column, &centre_labels, &m.centre_column);
+    m.apply_button = frame_add_button(panel, "Apply");
+    host_control_desc list = {};
     list.item_list = {HOST_CTL_ITEM_LIST, base->global, HOST_ITEM_LIST_ITEM_TYPE, nullptr, 0, 0};
-
-    m.origin_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_origin, "Origin");
-    m.method_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_method, "Method");
-    m.rotate_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Rotate");
-    m.origin_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Origin");
-    static const char *const angle_labels[3] = {" H", " P", " B"};
-    static const char *const centre_labels[3] = {" X", " Y", " Z"};
-    for (int i = 0; i < 3; ++i) m.angle_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, angle_labels[i]);
-    for (int i = 0; i < 3; ++i) m.angle_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    for (int i = 0; i < 3; ++i) m.centre_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, centre_labels[i]);
-    for (int i = 0; i < 3; ++i) m.centre_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    plain.plain = {HOST_CTL_BUTTON};
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
-    m.item_list = ps->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
+    m.item_list = frame_host.panel->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
 
     // The angle column under "Rotate", the centre column under "Origin", "Apply" under the centre
     // column; the item list beside the Method choice.
-    host_control *const *af = m.angle_field, *const *ab = m.angle_button;
-    host_control *const *cf = m.centre_field, *const *cb = m.centre_button;
-    const frame_column angles = {m.rotate_heading, af, ab}, centre = {m.origin_heading, cf, cb};
-    frame_place_columns(m.origin_choice, &angles, &centre, m.apply_button);
+    frame_place_columns(m.origin_choice, &m.angle_column, &m.centre_column, m.apply_button);
     const int32_t list_y = frame_get_int(m.method_choice, HOST_CTL_Y);
     frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + KARDEL_LIST_GAP, list_y);
 
     // Start values: the remembered angles, each in its own field; the centre at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin);
     frame_set_int(m.method_choice, HOST_CTL_VALUE, inst->method);
-    for (int i = 0; i < 3; ++i) frame_set_float(af[i], static_cast<double>(m.remembered[i]));
+    for (int i = 0; i < 3; ++i) frame_set_float(m.angle_column.field[i], static_cast<double>(m.remembered[i]));
     kardel_show_point(inst->centre);
 
     frame_panel_fit(panel, m.apply_button);
 
+    host_control *const *af = m.angle_column.field, *const *ab = m.angle_column.button;
+    host_control *const *cf = m.centre_column.field, *const *cb = m.centre_column.button;
     host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
                                          cf[0],           cf[1],           cf[2], m.item_list};
+    host_control *const buttons[] = {ab[0], ab[1], ab[2], cb[0], cb[1], cb[2]};
     for (host_control *c : with_fields) {
         frame_set_user_data(c, inst);
         frame_set_event(c, kardel_field_changed);
     }
-    host_control *const buttons[] = {ab[0], ab[1], ab[2], cb[0], cb[1], cb[2]};
     for (host_control *c : buttons) {
         frame_set_user_data(c, inst);
         frame_set_event(c, kardel_drag_button);

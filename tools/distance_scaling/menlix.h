@@ -43,12 +43,8 @@ struct menlix_module_state {
     // The panel's controls, replaced by every panel build.
     host_control *origin_choice;
     host_control *method_choice;
-    host_control *scale_heading;
-    host_control *origin_heading;
-    host_control *scale_field[3];  // X, Y, Z
-    host_control *scale_button[3]; // X, Y, Z drag buttons
-    host_control *origin_field[3];
-    host_control *origin_button[3];
+    frame_column scale_column;  // "Scale": the X, Y, Z factor fields and their drag buttons
+    frame_column origin_column; // "Origin": the X, Y, Z fields of the custom origin and their drag buttons
     host_control *apply_button;
     frame_drag_memory drag; // never reset
 };

@@ -5,7 +5,6 @@
 
 static const char *const menlix_origin_items[] = {"Custom", "Center of Objs", nullptr};
 static const char *const menlix_method_items[] = {"Stretch", "Stretch Flat", "Scale", nullptr};
-static const char *const menlix_no_lines[] = {nullptr};
 
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
@@ -36,8 +35,8 @@ void menlix_show_factors(menlix_instance *inst) {
             break;
         }
     }
-    for (int c = 0; c < 3; ++c) menlix_show(m.scale_field[c], shown[c]);
-    for (int c = 0; c < 3; ++c) menlix_show(m.origin_field[c], inst->custom_origin[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.scale_column.field[c], shown[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.origin_column.field[c], inst->custom_origin[c]);
 }
 
 // ---- Control event callbacks ----
@@ -51,9 +50,9 @@ static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
         inst->method = frame_get_int(control, HOST_CTL_VALUE);
     } else {
         for (int c = 0; c < 3; ++c) {
-            if (control == m.scale_field[c]) {
+            if (control == m.scale_column.field[c]) {
                 m.scale[c] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.origin_field[c]) {
+            } else if (control == m.origin_column.field[c]) {
                 // A typed coordinate moves the cross and the origin of the next scaling at once.
                 const double typed = frame_single(frame_get_float(control));
                 inst->custom_origin[c] = inst->working_origin[c] = typed;
@@ -69,9 +68,9 @@ static void HOST_CALL menlix_drag_button(host_control *control, void *data) {
     menlix_module_state &m = menlix_module;
     frame_nudge_row rows[6];
     for (int c = 0; c < 3; ++c) {
-        rows[c] = {m.scale_button[c], m.scale_field[c], &m.scale[c], nullptr};
+        rows[c] = {m.scale_column.button[c], m.scale_column.field[c], &m.scale[c], nullptr};
         // The working origin stays; in "Custom" mode the next gather takes the nudged point.
-        rows[3 + c] = {m.origin_button[c], m.origin_field[c], nullptr, &inst->custom_origin[c]};
+        rows[3 + c] = {m.origin_column.button[c], m.origin_column.field[c], nullptr, &inst->custom_origin[c]};
     }
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_DOUBLE)) inst->base.changed = 1;
 }
@@ -83,32 +82,18 @@ static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_ap
 host_panel menlix_build_panel(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
     menlix_module_state &m = menlix_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
     host_panel panel = frame_columns_panel("Zendro Menlix");
     if (!panel) return nullptr;
     // The Origin fields show the custom origin and open at 0 below: the origin is set to 0 with
     // them, so the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->custom_origin) c = 0.0;
 
-    host_control_desc choice_origin, choice_method, heading, plain, drag;
-    choice_origin.choice = {HOST_CTL_CHOICE, menlix_origin_items, 0};
-    choice_method.choice = {HOST_CTL_CHOICE, menlix_method_items, 0};
-    heading.text = {HOST_CTL_TEXT, menlix_no_lines};
-    plain.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-
-    static const char *const axis_labels[3] = {" X", " Y", " Z"};
-    m.origin_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_origin, "Origin");
-    m.method_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_method, "Method");
-    m.scale_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Scale");
-    m.origin_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Origin");
-    for (int c = 0; c < 3; ++c) m.scale_field[c] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, axis_labels[c]);
-    for (int c = 0; c < 3; ++c) m.scale_button[c] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    for (int c = 0; c < 3; ++c) m.origin_field[c] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, axis_labels[c]);
-    for (int c = 0; c < 3; ++c) m.origin_button[c] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    plain.plain = {HOST_CTL_BUTTON};
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
+    static const frame_column_labels scale_labels = {"Scale", {" X", " Y", " Z"}};
+    static const frame_column_labels origin_labels = {"Origin", {" X", " Y", " Z"}};
+    m.origin_choice = frame_add_choice(panel, "Origin", menlix_origin_items);
+    m.method_choice = frame_add_choice(panel, "Method", menlix_method_items);
+    frame_add_columns(panel, &scale_labels, &m.scale_column, &origin_labels, &m.origin_column);
+    m.apply_button = frame_add_button(panel, "Apply");
 
     // A choice control can show only the items it lists. Every instance starts inside both ranges,
     // so this changes nothing today; it stays so that no start value the choices cannot show ever
@@ -117,10 +102,9 @@ host_panel menlix_build_panel(frame_instance *base) {
     if (inst->method < 0 || inst->method > 2) inst->method = MENLIX_METHOD_STRETCH;
 
     // The Scale column under its heading, the Origin column under its own, "Apply" under Origin Z.
-    host_control *const *sf = m.scale_field, *const *sb = m.scale_button;
-    host_control *const *of = m.origin_field, *const *ob = m.origin_button;
-    const frame_column scale = {m.scale_heading, sf, sb}, origin = {m.origin_heading, of, ob};
-    frame_place_columns(m.origin_choice, &scale, &origin, m.apply_button);
+    frame_place_columns(m.origin_choice, &m.scale_column, &m.origin_column, m.apply_button);
+    host_control *const *sf = m.scale_column.field, *const *sb = m.scale_column.button;
+    host_control *const *of = m.origin_column.field, *const *ob = m.origin_column.button;
 
     // Start values: the choices from the instance, the remembered factors, the origin at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin_mode);
@@ -131,11 +115,11 @@ host_panel menlix_build_panel(frame_instance *base) {
     frame_panel_fit(panel, m.apply_button);
 
     host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
+    host_control *const buttons[] = {sb[0], sb[1], sb[2], ob[0], ob[1], ob[2]};
     for (host_control *c : with_values) {
         frame_set_user_data(c, inst);
         frame_set_event(c, menlix_value_changed);
     }
-    host_control *const buttons[] = {sb[0], sb[1], sb[2], ob[0], ob[1], ob[2]};
     for (host_control *c : buttons) {
         frame_set_user_data(c, inst);
         frame_set_event(c, menlix_drag_button);
