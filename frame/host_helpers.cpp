@@ -147,6 +147,13 @@ void frame_place(host_control *control, int32_t x, int32_t y) {
     frame_set_int(control, HOST_CTL_Y, y);
 }
 
+void frame_hook_up(host_control *const *controls, int count, void *data, host_control_event_fn callback) {
+    for (int i = 0; i < count; ++i) {
+        frame_set_user_data(controls[i], data);
+        frame_set_event(controls[i], callback);
+    }
+}
+
 static host_control *frame_add(host_panel panel, const char *type, host_control_desc *desc, const char *label) {
     return frame_host.panel->add_control(panel, type, desc, label);
 }

@@ -86,6 +86,8 @@ void frame_set_user_data(host_control *control, void *data);
 void frame_set_event(host_control *control, host_control_event_fn callback);
 // Moves a control: x, then y.
 void frame_place(host_control *control, int32_t x, int32_t y);
+// Gives each of the `count` controls `data` as its user data, then `callback` as its event callback.
+void frame_hook_up(host_control *const *controls, int count, void *data, host_control_event_fn callback);
 
 // Adding controls to a panel; each returns the control the host made. Labels are borrowed for the
 // call; a choice's items (ended by null) must stay valid while the panel exists.

@@ -91,20 +91,10 @@ host_panel strova_build_panel(frame_instance *base) {
     frame_panel_size(panel, STROVA_PANEL_W, STROVA_PANEL_H);
 
     // No start values: the fields keep the toolkit's own, the remembered angles are not shown.
-    for (host_control *c : m.angle_field) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_angle_field);
-    }
-    for (host_control *c : m.drag_button) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_drag_button);
-    }
-    for (host_control *c : m.info_field) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_drag_button);
-    }
-    frame_set_user_data(m.apply_button, base);
-    frame_set_event(m.apply_button, strova_apply);
+    frame_hook_up(m.angle_field, 3, base, strova_angle_field);
+    frame_hook_up(m.drag_button, 3, base, strova_drag_button);
+    frame_hook_up(m.info_field, 3, base, strova_drag_button);
+    frame_hook_up(&m.apply_button, 1, base, strova_apply);
 
     base->changed = 1;
     return panel;

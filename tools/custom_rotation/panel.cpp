@@ -111,16 +111,9 @@ host_panel kardel_build_panel(frame_instance *base) {
     host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
                                          cf[0],           cf[1],           cf[2], m.item_list};
     host_control *const buttons[] = {ab[0], ab[1], ab[2], cb[0], cb[1], cb[2]};
-    for (host_control *c : with_fields) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, kardel_field_changed);
-    }
-    for (host_control *c : buttons) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, kardel_drag_button);
-    }
-    frame_set_user_data(m.apply_button, inst);
-    frame_set_event(m.apply_button, kardel_apply);
+    frame_hook_up(with_fields, 9, inst, kardel_field_changed);
+    frame_hook_up(buttons, 6, inst, kardel_drag_button);
+    frame_hook_up(&m.apply_button, 1, inst, kardel_apply);
 
     inst->base.changed = 1;
     return panel;

@@ -116,16 +116,9 @@ host_panel menlix_build_panel(frame_instance *base) {
 
     host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
     host_control *const buttons[] = {sb[0], sb[1], sb[2], ob[0], ob[1], ob[2]};
-    for (host_control *c : with_values) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, menlix_value_changed);
-    }
-    for (host_control *c : buttons) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, menlix_drag_button);
-    }
-    frame_set_user_data(m.apply_button, inst);
-    frame_set_event(m.apply_button, menlix_apply);
+    frame_hook_up(with_values, 8, inst, menlix_value_changed);
+    frame_hook_up(buttons, 6, inst, menlix_drag_button);
+    frame_hook_up(&m.apply_button, 1, inst, menlix_apply);
 
     inst->base.changed = 1;
     return panel;
