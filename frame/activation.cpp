@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "frame/frame.h"
+#include "frame/host_helpers.h"
 
 int32_t frame_settings_marker;
 
@@ -87,16 +87,16 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t, host_global_fn global, void
 
     // Slots 0 to 11; slot 12 stays as the host gave it.
     host_tool_callbacks *table = local->callbacks;
-    const frame_viewport_callbacks *view = tool.viewport;
+    const frame_viewport *view = tool.viewport;
     table->release = frame_release;
     table->draw = view->draw;
     table->tool_text = frame_tool_text;
     table->change_query = frame_change_query;
     table->handle_count = frame_handle_count;
     table->handle_position = frame_handle_position;
-    table->drag_start = view->drag_start;
+    table->drag_start = frame_drag_start;
     table->handle_adjust = frame_handle_adjust;
-    table->mouse_down = view->mouse_down;
+    table->mouse_down = frame_mouse_down;
     table->mouse_move = view->mouse_move;
     table->mouse_up = view->mouse_up;
     table->notify = frame_notify;
@@ -127,6 +127,22 @@ extern "C" int32_t HOST_CALL frame_handle_position(void *, const host_tool_event
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *instance, const host_tool_event *, int32_t) {
     static_cast<frame_instance *>(instance)->changed = 1;
     return 0;
+}
+
+extern "C" int32_t HOST_CALL frame_drag_start(void *instance, const host_tool_event *e) {
+    frame_instance *inst = static_cast<frame_instance *>(instance);
+    const frame_viewport *view = frame_tool_definition.viewport;
+    inst->axis = frame_dominant_axis(e->axis, inst->axis, view->signed_axis);
+    view->gather(inst);
+    return 1;
+}
+
+extern "C" int32_t HOST_CALL frame_mouse_down(void *instance, const host_tool_event *e) {
+    frame_instance *inst = static_cast<frame_instance *>(instance);
+    const frame_viewport *view = frame_tool_definition.viewport;
+    inst->axis = frame_dominant_axis(e->axis, 1, view->signed_axis);
+    if (!view->grab || !view->grab(inst, e)) view->gather(inst);
+    return 1;
 }
 
 extern "C" void HOST_CALL frame_notify(void *instance, int32_t code) {

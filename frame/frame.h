@@ -41,6 +41,9 @@ enum frame_service_mask : unsigned {
 struct frame_instance {
     host_global_fn global; // the host's service look-up, as handed to activation
     int32_t changed;       // 1 once anything changed; the change query then answers HOST_CHANGE_QUERY_CHANGED
+    // Axis code of the last press or drag start, from the view's axis vector: 1 X, 2 Y, 3 Z, negated
+    // when the tool keeps the sign and that component is not positive. Each tool gives its start.
+    int32_t axis;
     int32_t item_count;    // records the last gather filled; never more than item_capacity
     void *items;           // item table, owned by the instance (malloc/realloc/free); may be null
     int32_t item_capacity; // records the item table can hold
@@ -48,12 +51,16 @@ struct frame_instance {
                            // once activation succeeded (a panel that cannot be made fails it)
 };
 
-// The viewport callbacks of a tool, defined with C linkage in its viewport.cpp; they fill slots 1, 6,
-// 8, 9 and 10 of the host's tool-callback table. [main]
-struct frame_viewport_callbacks {
+// How a tool works in the viewports, defined in its viewport.cpp. The frame answers a press and a
+// drag start: both pick the axis code from the event's axis vector, a press starting from 1 and a
+// drag start from the current code, so that a tie keeps it. A drag start then gathers; a press
+// gathers unless it grabbed the tool's marker. The callbacks, with C linkage, fill slots 1, 9 and 10
+// of the host's tool-callback table. [main]
+struct frame_viewport {
+    int signed_axis;                                             // the axis code keeps the view's sign
+    void (*gather)(frame_instance *inst);                        // reads the selection anew
+    int (*grab)(frame_instance *inst, const host_tool_event *e); // 1 when a press grabs the marker; may be null
     void(HOST_CALL *draw)(void *inst, const host_draw_record *draw);
-    int32_t(HOST_CALL *drag_start)(void *inst, const host_tool_event *e); // 1
-    int32_t(HOST_CALL *mouse_down)(void *inst, const host_tool_event *e); // 1
     void(HOST_CALL *mouse_move)(void *inst, const host_tool_event *e);
     void(HOST_CALL *mouse_up)(void *inst, const host_tool_event *e);
 };
@@ -71,8 +78,8 @@ struct frame_tool {
     host_panel (*build_panel)(frame_instance *inst);
     // The text the tool-text callback answers, owned by the module.
     const char *tool_text;
-    // The tool's own callbacks; the frame fills the other slots with its common ones.
-    const frame_viewport_callbacks *viewport;
+    // The tool in the viewports; the frame fills the other slots of the host's table with its own.
+    const frame_viewport *viewport;
 };
 extern const frame_tool frame_tool_definition;
 // The tool's server name, e.g. "Zendro_Kardel"; each module defines it once.
@@ -95,7 +102,9 @@ extern "C" int32_t HOST_CALL frame_handle_count(void *inst, const host_tool_even
 extern "C" int32_t HOST_CALL frame_handle_position(void *inst, const host_tool_event *e, int32_t index,
                                                    double pos[3]); // index + 1
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *inst, const host_tool_event *e, int32_t index);
-extern "C" void HOST_CALL frame_notify(void *inst, int32_t code); // code 1 marks a change
+extern "C" int32_t HOST_CALL frame_drag_start(void *inst, const host_tool_event *e); // 1
+extern "C" int32_t HOST_CALL frame_mouse_down(void *inst, const host_tool_event *e); // 1
+extern "C" void HOST_CALL frame_notify(void *inst, int32_t code);                    // code 1 marks a change
 
 // Resizes the instance's item table to `count` records of `item_size` bytes and sets the item count
 // to the number of records a gather may fill and key from: `count`, or 0 when the table cannot be

@@ -25,7 +25,7 @@ void strova_snapshot(strova_instance *inst) {
 }
 
 void strova_apply_drag_angle(strova_instance *inst) {
-    const int channel = strova_axis_channel(inst->axis);
+    const int channel = strova_axis_channel(inst->base.axis);
     strova_item *records = strova_items(inst);
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {

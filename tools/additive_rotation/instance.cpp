@@ -12,7 +12,7 @@ static void strova_set_defaults(void) {
 
 static void strova_init_instance(frame_instance *base) {
     strova_instance *inst = reinterpret_cast<strova_instance *>(base);
-    inst->axis = 0; // no channel until a press picks one
+    inst->base.axis = 0; // no channel until a press picks one
     for (double &angle : inst->last_drag) angle = 0.0;
     // The rest starts at zero: item count, drag angle.
 }

@@ -22,11 +22,11 @@ struct strova_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct strova_instance {
-    frame_instance base; // global function, changed flag, item count and records, panel
-    // Channel of the viewport drag by magnitude: 1 pitch, 2 heading, 3 bank; the sign is that of the
-    // dominant axis-vector component. Starts at 0, which names no channel, so that a move before any
-    // press writes nothing.
-    int32_t axis;
+    // Global function, changed flag, item count and records, panel, and the axis code, which picks
+    // the channel of the viewport drag by its magnitude: 1 pitch, 2 heading, 3 bank, signed like the
+    // view's axis. It starts at 0, which names no channel, so that a move before any press writes
+    // nothing.
+    frame_instance base;
     double drag_angle;   // radians, derived afresh by every mouse move
     double last_drag[3]; // radians, the drag angle last applied to H, P, B; shown in the info fields
 };
@@ -68,7 +68,7 @@ void strova_apply_panel_angles(strova_instance *inst, double h, double p, double
 // panel.cpp
 host_panel strova_build_panel(frame_instance *inst);
 
-// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
-extern const frame_viewport_callbacks strova_viewport;
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport strova_viewport;
 
 #endif // TOOLS_ADDITIVE_ROTATION_STROVA_H

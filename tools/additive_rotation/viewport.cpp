@@ -17,25 +17,15 @@ static strova_instance *strova_cast(void *inst) { return static_cast<strova_inst
 
 extern "C" void HOST_CALL strova_draw(void *, const host_draw_record *) {}
 
-extern "C" int32_t HOST_CALL strova_drag_start(void *instance, const host_tool_event *e) {
-    strova_instance *inst = strova_cast(instance);
-    inst->axis = frame_dominant_axis(e->axis, inst->axis, 1); // a tie keeps the previous channel
-    strova_snapshot(inst);
-    return 1;
-}
-
-extern "C" int32_t HOST_CALL strova_mouse_down(void *instance, const host_tool_event *e) {
-    strova_instance *inst = strova_cast(instance);
-    inst->axis = frame_dominant_axis(e->axis, 1, 1); // a tie drives pitch
-    strova_snapshot(inst);
-    return 1;
-}
+// Every press and drag start takes a snapshot: a tie at a press drives pitch (1), at a drag start
+// it keeps the previous channel.
+static void strova_press_snapshot(frame_instance *base) { strova_snapshot(strova_cast(base)); }
 
 extern "C" void HOST_CALL strova_mouse_move(void *instance, const host_tool_event *e) {
     strova_instance *inst = strova_cast(instance);
     const double d = static_cast<double>(e->dx);
     inst->drag_angle = (e->flags & HOST_TOOL_FLAG_ALT) ? d * FRAME_DEG_TO_RAD : d * STROVA_FINE_STEP * FRAME_DEG_TO_RAD;
-    const int channel = strova_axis_channel(inst->axis);
+    const int channel = strova_axis_channel(inst->base.axis);
     if (channel >= 0) inst->last_drag[channel] = inst->drag_angle;
 
     for (int c = 0; c < 3; ++c) {
@@ -49,6 +39,7 @@ extern "C" void HOST_CALL strova_mouse_move(void *instance, const host_tool_even
 
 extern "C" void HOST_CALL strova_mouse_up(void *, const host_tool_event *) {}
 
-const frame_viewport_callbacks strova_viewport = {
-    strova_draw, strova_drag_start, strova_mouse_down, strova_mouse_move, strova_mouse_up,
+// The axis code keeps the sign of the view's axis; there is no marker to grab.
+const frame_viewport strova_viewport = {
+    1, strova_press_snapshot, nullptr, strova_draw, strova_mouse_move, strova_mouse_up,
 };

@@ -104,9 +104,9 @@ void kardel_apply_angles(kardel_instance *inst, const kardel_apply_values *value
     static const int order[3] = {KARDEL_B, KARDEL_P, KARDEL_H};
     for (int which : order) {
         if (remembered[which] != 0.0f) {
-            inst->axis = axis_of[which];
+            inst->base.axis = axis_of[which];
             inst->angle = static_cast<double>(remembered[which]);
-            kardel_rotate_about_axis(inst, inst->axis, inst->angle);
+            kardel_rotate_about_axis(inst, inst->base.axis, inst->angle);
         }
     }
     frame_host.instance_update(HOST_CLASS_LAYOUT_TOOL, inst);

@@ -12,7 +12,7 @@ static void kardel_set_defaults(void) {
 
 static void kardel_init_instance(frame_instance *base) {
     kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
-    inst->axis = 1;
+    inst->base.axis = 1;
     inst->method = KARDEL_METHOD_KEEP;
     inst->origin = KARDEL_ORIGIN_CUSTOM;
     // The rest starts at zero: item count, centre grabbed, angle, pivot, centre.

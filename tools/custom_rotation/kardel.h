@@ -26,8 +26,8 @@ struct kardel_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct kardel_instance {
-    frame_instance base;    // global function, changed flag, item count and records, panel
-    int32_t axis;           // 1 X, 2 Y, 3 Z; starts at 1 so that a move before any press is defined
+    frame_instance base;    // global function, changed flag, axis (1 X, 2 Y, 3 Z; starts at 1 so that a move
+                            // before any press is defined), item count and records, panel
     int32_t method;         // KARDEL_METHOD_*
     int32_t origin;         // KARDEL_ORIGIN_*
     int32_t centre_grabbed; // 1 while a drag moves the centre instead of rotating
@@ -74,7 +74,7 @@ void kardel_show_point(const double point[3]);
 // panel.cpp
 host_panel kardel_build_panel(frame_instance *inst);
 
-// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
-extern const frame_viewport_callbacks kardel_viewport;
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport kardel_viewport;
 
 #endif // TOOLS_CUSTOM_ROTATION_KARDEL_H

@@ -98,7 +98,8 @@ void menlix_panel_apply(menlix_instance *inst) {
     inst->method = MENLIX_METHOD_STRETCH;
     for (int c = 0; c < 3; ++c) m.scale[c] = static_cast<float>(frame_get_float(m.scale_column.field[c]));
     // The Origin fields are taken at full precision here, unlike a typed value.
-    for (int c = 0; c < 3; ++c) inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.origin_column.field[c]);
+    for (int c = 0; c < 3; ++c)
+        inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.origin_column.field[c]);
     const double f[3] = {static_cast<double>(m.scale[0]), static_cast<double>(m.scale[1]),
                          static_cast<double>(m.scale[2])};
     menlix_gather(inst);

@@ -13,7 +13,7 @@ static void menlix_set_defaults(void) {
 
 static void menlix_init_instance(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
-    inst->view_axis = 1;
+    inst->base.axis = 1;
     inst->method = MENLIX_METHOD_SCALE;
     inst->origin_mode = MENLIX_ORIGIN_CENTRE;
     inst->origin_picked = 0;

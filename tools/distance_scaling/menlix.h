@@ -26,8 +26,8 @@ struct menlix_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct menlix_instance {
-    frame_instance base;      // global function, changed flag, item count and records, panel
-    int32_t view_axis;        // +-1 X, +-2 Y, +-3 Z: dominant axis of the last press; starts at 1
+    frame_instance base;      // global function, changed flag, view axis (+-1 X, +-2 Y, +-3 Z; starts
+                              // at 1), item count and records, panel
     int32_t method;           // MENLIX_METHOD_*
     int32_t origin_mode;      // MENLIX_ORIGIN_*
     int32_t origin_picked;    // 1 from a press on the cross until the next press
@@ -53,7 +53,7 @@ extern menlix_module_state menlix_module;
 inline menlix_item *menlix_items(menlix_instance *inst) { return static_cast<menlix_item *>(inst->base.items); }
 
 // The magnitude of the view axis code: the axis number the view looks along.
-inline int32_t menlix_view_axis(const menlix_instance *inst) { return frame_axis_number(inst->view_axis); }
+inline int32_t menlix_view_axis(const menlix_instance *inst) { return frame_axis_number(inst->base.axis); }
 
 // computation.cpp
 void menlix_gather(menlix_instance *inst);
@@ -66,7 +66,7 @@ host_panel menlix_build_panel(frame_instance *inst);
 // Origin fields, each rounded to single precision. The remembered Scale values stay.
 void menlix_show_factors(menlix_instance *inst);
 
-// viewport.cpp: draw, drag-start, mouse-down, mouse-move and mouse-up.
-extern const frame_viewport_callbacks menlix_viewport;
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport menlix_viewport;
 
 #endif // TOOLS_DISTANCE_SCALING_MENLIX_H

@@ -14,20 +14,13 @@ extern "C" void HOST_CALL menlix_draw(void *instance, const host_draw_record *dr
     frame_draw_marker(draw, inst->custom_origin, inst->origin_picked);
 }
 
-extern "C" int32_t HOST_CALL menlix_drag_start(void *instance, const host_tool_event *e) {
-    menlix_instance *inst = menlix_cast(instance);
-    inst->view_axis = frame_dominant_axis(e->axis, inst->view_axis, 1);
-    menlix_gather(inst);
-    return 1;
-}
+static void menlix_press_gather(frame_instance *base) { menlix_gather(menlix_cast(base)); }
 
-extern "C" int32_t HOST_CALL menlix_mouse_down(void *instance, const host_tool_event *e) {
-    menlix_instance *inst = menlix_cast(instance);
-    inst->view_axis = frame_dominant_axis(e->axis, 1, 1);
-    // Only a custom origin can be picked; the centre of the selection follows the items.
+// Only a custom origin can be picked; the centre of the selection follows the items.
+static int menlix_grab(frame_instance *base, const host_tool_event *e) {
+    menlix_instance *inst = menlix_cast(base);
     inst->origin_picked = inst->origin_mode == MENLIX_ORIGIN_CUSTOM && frame_marker_grabbed(e, inst->working_origin);
-    if (!inst->origin_picked) menlix_gather(inst);
-    return 1;
+    return inst->origin_picked;
 }
 
 extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_event *e) {
@@ -57,6 +50,7 @@ extern "C" void HOST_CALL menlix_mouse_up(void *instance, const host_tool_event 
     menlix_show_factors(menlix_cast(instance));
 }
 
-const frame_viewport_callbacks menlix_viewport = {
-    menlix_draw, menlix_drag_start, menlix_mouse_down, menlix_mouse_move, menlix_mouse_up,
+// The view axis code keeps the sign of the view's axis.
+const frame_viewport menlix_viewport = {
+    1, menlix_press_gather, menlix_grab, menlix_draw, menlix_mouse_move, menlix_mouse_up,
 };
