@@ -60,10 +60,11 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t, host_global_fn global, void
     inst->global = global;
 
     if (frame_settings_marker != FRAME_MARKER_SET) {
-        tool.set_defaults();
+        for (int i = 0; i < 3; ++i) tool.settings[i] = tool.settings_default;
         frame_settings_marker = FRAME_MARKER_SET;
     }
-    tool.init_instance(inst);
+    inst->axis = tool.start_axis;
+    if (tool.init_instance) tool.init_instance(inst);
 
     frame_bind_services(global, (tool.needs & FRAME_NEEDS_INSTANCE_UPDATE) != 0);
     if (!frame_services_present(tool.needs)) {

@@ -70,9 +70,14 @@ struct frame_tool {
     unsigned needs;       // frame_service_mask bits
     size_t instance_size; // bytes of the tool's instance; starts with a frame_instance
     size_t item_size;     // bytes of one item record
-    // Remembered settings' defaults; called at the first activation of the loaded module only.
-    void (*set_defaults)(void);
-    // Start values of a fresh instance (zeroed beforehand, global function and item table set).
+    // The remembered settings, three module-level numbers; each is given `settings_default` at the
+    // first activation of the loaded module only.
+    float *settings;
+    float settings_default;
+    // The axis code of a fresh instance.
+    int32_t start_axis;
+    // Further start values of a fresh instance (zeroed beforehand, global function, axis code and
+    // item table set); null when everything else starts at zero.
     void (*init_instance)(frame_instance *inst);
     // Builds the tool's panel; returns none when the panel services cannot create it.
     host_panel (*build_panel)(frame_instance *inst);
