@@ -12,8 +12,8 @@ double frame_now(void) { return frame_host.time->time; }
 
 const host_item *frame_selection(void) { return frame_host.interface_info->selected; }
 
-int32_t frame_selection_sum(double sum[3]) {
-    sum[0] = sum[1] = sum[2] = 0.0;
+int32_t frame_selection_mean(double mean[3]) {
+    double sum[3] = {0.0, 0.0, 0.0};
     int32_t n = 0;
     for (const host_item *it = frame_selection(); *it; ++it, ++n) {
         double pos[3];
@@ -22,6 +22,7 @@ int32_t frame_selection_sum(double sum[3]) {
         sum[1] += pos[1];
         sum[2] += pos[2];
     }
+    for (int c = 0; c < 3; ++c) mean[c] = n >= 1 ? sum[c] / n : 0.0;
     return n;
 }
 

@@ -20,9 +20,9 @@ double frame_now(void);
 // The selected items, ended by a null item.
 const host_item *frame_selection(void);
 
-// Sums the world positions of the selected items at the current time into sum[3]; returns how
-// many items are selected.
-int32_t frame_selection_sum(double sum[3]);
+// The mean world position of the selected items at the current time into mean[3] (the sum divided
+// by the count; 0 when nothing is selected); returns how many items are selected.
+int32_t frame_selection_mean(double mean[3]);
 
 // The item's parameter `code` at the current time into out[3].
 void frame_item_param(host_item item, int32_t code, double out[3]);

@@ -18,16 +18,15 @@ void kardel_show_point(const double point[3]) {
 
 void kardel_gather(kardel_instance *inst) {
     // First pass: the mean position of the selection.
-    double sum[3];
-    const int32_t n = frame_selection_sum(sum);
+    double mean[3];
+    const int32_t n = frame_selection_mean(mean);
 
     // A table that cannot be resized counts as an empty selection: centre and fields stay.
     if (frame_resize_items(&inst->base, n, sizeof(kardel_item)) == 0) return;
     if (inst->origin == KARDEL_ORIGIN_AVERAGE) {
-        for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = sum[i] / n;
-    } else {
-        for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i];
+        for (int i = 0; i < 3; ++i) inst->centre[i] = mean[i];
     }
+    for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i];
 
     // Second pass: one record per item, its envelopes found by name.
     const host_item *selected = frame_selection();

@@ -14,18 +14,14 @@ static inline double menlix_scaled(double origin, double direction, double dista
 }
 
 void menlix_gather(menlix_instance *inst) {
-    // First pass: the centre of the selection.
-    double sum[3];
-    const int32_t n = frame_selection_sum(sum);
+    // First pass: the centre of the selection (0 for an empty one).
+    double centre[3];
+    const int32_t n = frame_selection_mean(centre);
 
     // A table that cannot be resized holds no records to key from; the origin is settled all the
     // same, from the whole selection.
     const int32_t count = frame_resize_items(&inst->base, n, sizeof(menlix_item));
 
-    double centre[3] = {0.0, 0.0, 0.0};
-    if (n >= 1) {
-        for (int c = 0; c < 3; ++c) centre[c] = sum[c] / n;
-    }
     if (inst->origin_mode == MENLIX_ORIGIN_CENTRE) {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = centre[c];
         for (int c = 0; c < 3; ++c) frame_set_float(menlix_module.origin_column.field[c], frame_single(centre[c]));
