@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Host operations the three tools share, written once: the key write at the current time, the
-// channel walk with the span name match, panel control values, the drag nudge of the panels'
-// drag buttons and the dominant-axis choice of the viewport callbacks. All of them go through the
-// services bound in `frame_host`. [main]
+// Host operations the three tools share, written once: the selection and the key write at the
+// current time, the channel walk with the span name match, the marker in the viewports, panel
+// controls and the two-column panel layout, the drag nudge of the panels' drag buttons and the
+// dominant-axis choice. All of them go through the services bound in `frame_host`. [main]
 #ifndef FRAME_HOST_HELPERS_H
 #define FRAME_HOST_HELPERS_H
 
@@ -129,10 +129,11 @@ struct frame_column_labels {
 void frame_add_columns(host_panel panel, const frame_column_labels *left_labels, frame_column *left,
                        const frame_column_labels *right_labels, frame_column *right);
 
-// Places the columns. The left column starts at the x of `anchor` and its first row a little below
-// the left heading; each further row overlaps the field above by two pixels. The right column,
-// its heading level with the left one, stands two drag-button widths and a gap to the right.
-// Every position is computed from the geometry the host reports for the controls.
+// Places the columns and "Apply". The left column starts at the x of `anchor`, its first row 10
+// pixels below the left heading's bottom edge; each further row overlaps the field above by 2
+// pixels, and each drag button follows its field. The right column, its heading level with the
+// left one, starts two drag-button widths plus 70 pixels to the right, row for row; "Apply" stands
+// under its last field. Every position comes from the geometry the host reports for the controls.
 void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
                          host_control *apply);
 

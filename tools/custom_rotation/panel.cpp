@@ -54,8 +54,8 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     frame_nudge_row rows[6];
     for (int i = 0; i < 3; ++i) {
         rows[i] = {m.angle_column.button[i], m.angle_column.field[i], &m.remembered[i], nullptr};
-        rows[3 + i] = {m.centre_column.button[i], m.centre_column.field[i], nullptr,
-                       &inst->centre[i]}; // the pivot stays
+        // A stepped centre coordinate leaves the pivot where it was.
+        rows[3 + i] = {m.centre_column.button[i], m.centre_column.field[i], nullptr, &inst->centre[i]};
     }
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
