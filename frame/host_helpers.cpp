@@ -159,13 +159,14 @@ static host_control *frame_add(host_panel panel, const char *type, host_control_
     return frame_host.panel->add_control(panel, type, desc, label);
 }
 
-host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items) {
+static host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items) {
     host_control_desc d = {};
     d.choice = {HOST_CTL_CHOICE, items, 0};
     return frame_add(panel, HOST_TYPE_CHOICE, &d, label);
 }
 
-host_control *frame_add_heading(host_panel panel, const char *label) {
+// A text control without lines.
+static host_control *frame_add_heading(host_panel panel, const char *label) {
     static const char *const no_lines[] = {nullptr};
     host_control_desc d = {};
     d.text = {HOST_CTL_TEXT, no_lines};
@@ -210,20 +211,22 @@ static const int32_t FRAME_HEADING_GAP = 10; // pixels from a heading's bottom e
 static const int32_t FRAME_ROW_OVERLAP = 2;  // pixels a row overlaps the field above it
 static const int32_t FRAME_COLUMN_GAP = 70;  // pixels beyond the left column's two button widths
 
-host_panel frame_columns_panel(const char *title) {
-    host_panel panel = frame_host.panel->create(title, nullptr);
-    if (panel) frame_panel_size(panel, FRAME_COLUMNS_PANEL_W, FRAME_COLUMNS_PANEL_H);
-    return panel;
-}
-
-void frame_add_columns(host_panel panel, const frame_column_labels *left_labels, frame_column *left,
-                       const frame_column_labels *right_labels, frame_column *right) {
-    left->heading = frame_add_heading(panel, left_labels->heading);
-    right->heading = frame_add_heading(panel, right_labels->heading);
-    for (int r = 0; r < 3; ++r) left->field[r] = frame_add_float(panel, left_labels->field[r]);
+host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
+                               host_control **method_choice, frame_column *left, frame_column *right,
+                               host_control **apply) {
+    host_panel panel = frame_host.panel->create(texts->title, nullptr);
+    if (!panel) return nullptr;
+    frame_panel_size(panel, FRAME_COLUMNS_PANEL_W, FRAME_COLUMNS_PANEL_H);
+    *origin_choice = frame_add_choice(panel, "Origin", texts->origin_items);
+    *method_choice = frame_add_choice(panel, "Method", texts->method_items);
+    left->heading = frame_add_heading(panel, texts->left.heading);
+    right->heading = frame_add_heading(panel, texts->right.heading);
+    for (int r = 0; r < 3; ++r) left->field[r] = frame_add_float(panel, texts->left.field[r]);
     for (int r = 0; r < 3; ++r) left->button[r] = frame_add_drag_button(panel);
-    for (int r = 0; r < 3; ++r) right->field[r] = frame_add_float(panel, right_labels->field[r]);
+    for (int r = 0; r < 3; ++r) right->field[r] = frame_add_float(panel, texts->right.field[r]);
     for (int r = 0; r < 3; ++r) right->button[r] = frame_add_drag_button(panel);
+    *apply = frame_add_button(panel, "Apply");
+    return panel;
 }
 
 void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,

@@ -90,9 +90,7 @@ void frame_place(host_control *control, int32_t x, int32_t y);
 void frame_hook_up(host_control *const *controls, int count, void *data, host_control_event_fn callback);
 
 // Adding controls to a panel; each returns the control the host made. Labels are borrowed for the
-// call; a choice's items (ended by null) must stay valid while the panel exists.
-host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items);
-host_control *frame_add_heading(host_panel panel, const char *label); // a text control without lines
+// call.
 host_control *frame_add_float(host_panel panel, const char *label);
 host_control *frame_add_drag_button(host_panel panel); // unlabelled, descriptor (-1, 0)
 host_control *frame_add_button(host_panel panel, const char *label);
@@ -114,20 +112,28 @@ struct frame_column {
     host_control *button[3]; // each field's drag button
 };
 
-// Creates a two-column panel titled `title` at its opening size, 277 x 300 pixels, before any
-// control exists; none when the panel services cannot make it.
-host_panel frame_columns_panel(const char *title);
-
 // The texts of one column: its heading and the labels of its three fields.
 struct frame_column_labels {
     const char *heading;
     const char *field[3];
 };
 
-// Adds the controls of both columns, in this order: the left heading, the right heading, the left
-// fields, their drag buttons, the right fields and theirs.
-void frame_add_columns(host_panel panel, const frame_column_labels *left_labels, frame_column *left,
-                       const frame_column_labels *right_labels, frame_column *right);
+// The texts of a two-column panel. The items of both choices (ended by null) must stay valid while
+// the panel exists.
+struct frame_columns_texts {
+    const char *title;
+    const char *const *origin_items; // the "Origin" choice
+    const char *const *method_items; // the "Method" choice
+    frame_column_labels left, right;
+};
+
+// Creates a two-column panel at its opening size, 277 x 300 pixels, and adds, in this order: the
+// "Origin" and "Method" choices, the left heading, the right heading, the left fields, their drag
+// buttons, the right fields, theirs, and "Apply". Returns none, with nothing added, when the panel
+// services cannot make the panel.
+host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
+                               host_control **method_choice, frame_column *left, frame_column *right,
+                               host_control **apply);
 
 // Places the columns and "Apply". The left column starts at the x of `anchor`, its first row 10
 // pixels below the left heading's bottom edge; each further row overlaps the field above by 2

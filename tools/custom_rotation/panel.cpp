@@ -5,6 +5,13 @@
 
 static const char *const kardel_origin_items[] = {"Custom", "Average", nullptr};
 static const char *const kardel_method_items[] = {"Keep", "Rotate", nullptr};
+static const frame_columns_texts kardel_texts = {
+    "Zendro Kardel",
+    kardel_origin_items,
+    kardel_method_items,
+    {"Rotate", {" H", " P", " B"}},
+    {"Origin", {" X", " Y", " Z"}},
+};
 static const int32_t KARDEL_LIST_GAP = 10; // pixels from the Method choice's width to the item list
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
@@ -76,18 +83,12 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
 host_panel kardel_build_panel(frame_instance *base) {
     kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
     kardel_module_state &m = kardel_module;
-    host_panel panel = frame_columns_panel("Zendro Kardel");
+    host_panel panel = frame_columns_panel(&kardel_texts, &m.origin_choice, &m.method_choice, &m.angle_column,
+                                           &m.centre_column, &m.apply_button);
     if (!panel) return nullptr;
     // The X, Y, Z fields show the centre and open at 0 below: the centre is set to 0 with them, so
     // the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->centre) c = 0.0;
-
-    static const frame_column_labels angle_labels = {"Rotate", {" H", " P", " B"}};
-    static const frame_column_labels centre_labels = {"Origin", {" X", " Y", " Z"}};
-    m.origin_choice = frame_add_choice(panel, "Origin", kardel_origin_items);
-    m.method_choice = frame_add_choice(panel, "Method", kardel_method_items);
-    frame_add_columns(panel, &angle_labels, &m.angle_column, &centre_labels, &m.centre_column);
-    m.apply_button = frame_add_button(panel, "Apply");
     host_control_desc list = {};
     list.item_list = {HOST_CTL_ITEM_LIST, base->global, HOST_ITEM_LIST_ITEM_TYPE, nullptr, 0, 0};
     m.item_list = frame_host.panel->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");

@@ -5,6 +5,13 @@
 
 static const char *const menlix_origin_items[] = {"Custom", "Center of Objs", nullptr};
 static const char *const menlix_method_items[] = {"Stretch", "Stretch Flat", "Scale", nullptr};
+static const frame_columns_texts menlix_texts = {
+    "Zendro Menlix",
+    menlix_origin_items,
+    menlix_method_items,
+    {"Scale", {" X", " Y", " Z"}},
+    {"Origin", {" X", " Y", " Z"}},
+};
 
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
@@ -82,18 +89,12 @@ static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_ap
 host_panel menlix_build_panel(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
     menlix_module_state &m = menlix_module;
-    host_panel panel = frame_columns_panel("Zendro Menlix");
+    host_panel panel = frame_columns_panel(&menlix_texts, &m.origin_choice, &m.method_choice, &m.scale_column,
+                                           &m.origin_column, &m.apply_button);
     if (!panel) return nullptr;
     // The Origin fields show the custom origin and open at 0 below: the origin is set to 0 with
     // them, so the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->custom_origin) c = 0.0;
-
-    static const frame_column_labels scale_labels = {"Scale", {" X", " Y", " Z"}};
-    static const frame_column_labels origin_labels = {"Origin", {" X", " Y", " Z"}};
-    m.origin_choice = frame_add_choice(panel, "Origin", menlix_origin_items);
-    m.method_choice = frame_add_choice(panel, "Method", menlix_method_items);
-    frame_add_columns(panel, &scale_labels, &m.scale_column, &origin_labels, &m.origin_column);
-    m.apply_button = frame_add_button(panel, "Apply");
 
     // A choice control can show only the items it lists. Every instance starts inside both ranges,
     // so this changes nothing today; it stays so that no start value the choices cannot show ever
