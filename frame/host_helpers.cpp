@@ -297,6 +297,13 @@ int frame_nudge_step(frame_drag_memory *memory, int32_t n, double value, frame_n
     return 1;
 }
 
+void frame_column_rows(const frame_column *column, float *singles, double *doubles, frame_nudge_row rows[3]) {
+    for (int r = 0; r < 3; ++r) {
+        rows[r] = {column->button[r], column->field[r], singles ? &singles[r] : nullptr,
+                   doubles ? &doubles[r] : nullptr};
+    }
+}
+
 int frame_nudge_rows(frame_drag_memory *memory, host_control *button, const frame_nudge_row *rows, int count,
                      frame_nudge_precision precision) {
     const frame_nudge_row *row = nullptr;

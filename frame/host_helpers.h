@@ -181,6 +181,10 @@ struct frame_nudge_row {
     double *double_store;
 };
 
+// The three rows of a column of a two-column panel, into rows[3]: each drag button steps its field
+// into `singles` or `doubles` (one of them; the other is null), row for row.
+void frame_column_rows(const frame_column *column, float *singles, double *doubles, frame_nudge_row rows[3]);
+
 // The drag-button event of a panel whose buttons are `rows`: reads the button's value, then the
 // field of its row (before the event is accepted), accepts and steps; a step sets the field and
 // then the row's store. Returns 1 when a field was stepped; 0 for an arming event, a button of no

@@ -59,11 +59,8 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     kardel_instance *inst = kardel_cast(data);
     kardel_module_state &m = kardel_module;
     frame_nudge_row rows[6];
-    for (int i = 0; i < 3; ++i) {
-        rows[i] = {m.angle_column.button[i], m.angle_column.field[i], &m.remembered[i], nullptr};
-        // A stepped centre coordinate leaves the pivot where it was.
-        rows[3 + i] = {m.centre_column.button[i], m.centre_column.field[i], nullptr, &inst->centre[i]};
-    }
+    frame_column_rows(&m.angle_column, m.remembered, nullptr, rows);
+    frame_column_rows(&m.centre_column, nullptr, inst->centre, rows + 3); // the pivot stays where it was
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
 

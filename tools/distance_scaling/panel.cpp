@@ -74,11 +74,9 @@ static void HOST_CALL menlix_drag_button(host_control *control, void *data) {
     menlix_instance *inst = menlix_cast(data);
     menlix_module_state &m = menlix_module;
     frame_nudge_row rows[6];
-    for (int c = 0; c < 3; ++c) {
-        rows[c] = {m.scale_column.button[c], m.scale_column.field[c], &m.scale[c], nullptr};
-        // The working origin stays; in "Custom" mode the next gather takes the nudged point.
-        rows[3 + c] = {m.origin_column.button[c], m.origin_column.field[c], nullptr, &inst->custom_origin[c]};
-    }
+    frame_column_rows(&m.scale_column, m.scale, nullptr, rows);
+    // The working origin stays; in "Custom" mode the next gather takes the nudged point.
+    frame_column_rows(&m.origin_column, nullptr, inst->custom_origin, rows + 3);
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_DOUBLE)) inst->base.changed = 1;
 }
 
