@@ -5,14 +5,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "frame/frame.h"
+#include "frame/host_helpers.h"
 
 int32_t frame_settings_marker;
 
 static const int32_t FRAME_MARKER_SET = 333;
 static const int32_t FRAME_INITIAL_ITEMS = 2;
 
-// Binds every service by name with mode 0, in the order the host expects to be asked.
+// Binds every service by name with mode 0, always in this order; nothing else is asked for.
 static void frame_bind_services(host_global_fn global, int with_instance_update) {
     frame_host.info_messages = global(HOST_SERVICE_INFO_MESSAGES, 0);
     frame_host.panel = static_cast<host_panel_services_v2 *>(global(HOST_SERVICE_PANEL, 0));
@@ -60,10 +60,11 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t, host_global_fn global, void
     inst->global = global;
 
     if (frame_settings_marker != FRAME_MARKER_SET) {
-        tool.set_defaults();
+        for (int i = 0; i < 3; ++i) tool.settings[i] = tool.settings_default;
         frame_settings_marker = FRAME_MARKER_SET;
     }
-    tool.init_instance(inst);
+    inst->axis = tool.start_axis;
+    if (tool.init_instance) tool.init_instance(inst);
 
     frame_bind_services(global, (tool.needs & FRAME_NEEDS_INSTANCE_UPDATE) != 0);
     if (!frame_services_present(tool.needs)) {
@@ -87,19 +88,19 @@ extern "C" int32_t HOST_CALL frame_activate(int32_t, host_global_fn global, void
 
     // Slots 0 to 11; slot 12 stays as the host gave it.
     host_tool_callbacks *table = local->callbacks;
-    const host_tool_callbacks *own = tool.callbacks;
-    table->release = own->release;
-    table->draw = own->draw;
-    table->tool_text = own->tool_text;
-    table->change_query = own->change_query;
-    table->handle_count = own->handle_count;
-    table->handle_position = own->handle_position;
-    table->drag_start = own->drag_start;
-    table->handle_adjust = own->handle_adjust;
-    table->mouse_down = own->mouse_down;
-    table->mouse_move = own->mouse_move;
-    table->mouse_up = own->mouse_up;
-    table->notify = own->notify;
+    const frame_viewport *view = tool.viewport;
+    table->release = frame_release;
+    table->draw = view->draw;
+    table->tool_text = frame_tool_text;
+    table->change_query = frame_change_query;
+    table->handle_count = frame_handle_count;
+    table->handle_position = frame_handle_position;
+    table->drag_start = frame_drag_start;
+    table->handle_adjust = frame_handle_adjust;
+    table->mouse_down = frame_mouse_down;
+    table->mouse_move = view->mouse_move;
+    table->mouse_up = view->mouse_up;
+    table->notify = frame_notify;
     return 0;
 }
 
@@ -110,8 +111,12 @@ extern "C" void HOST_CALL frame_release(void *instance) {
     frame_free_instance(inst);
 }
 
+extern "C" const char *HOST_CALL frame_tool_text(void *, const host_tool_event *) {
+    return frame_tool_definition.tool_text;
+}
+
 extern "C" int32_t HOST_CALL frame_change_query(void *instance) {
-    return static_cast<frame_instance *>(instance)->changed ? 3 : 0;
+    return static_cast<frame_instance *>(instance)->changed ? HOST_CHANGE_QUERY_CHANGED : HOST_CHANGE_QUERY_UNCHANGED;
 }
 
 extern "C" int32_t HOST_CALL frame_handle_count(void *, const host_tool_event *) { return 0; }
@@ -125,11 +130,28 @@ extern "C" int32_t HOST_CALL frame_handle_adjust(void *instance, const host_tool
     return 0;
 }
 
+extern "C" int32_t HOST_CALL frame_drag_start(void *instance, const host_tool_event *e) {
+    frame_instance *inst = static_cast<frame_instance *>(instance);
+    const frame_viewport *view = frame_tool_definition.viewport;
+    inst->axis = frame_dominant_axis(e->axis, inst->axis, view->signed_axis);
+    view->gather(inst);
+    return 1;
+}
+
+extern "C" int32_t HOST_CALL frame_mouse_down(void *instance, const host_tool_event *e) {
+    frame_instance *inst = static_cast<frame_instance *>(instance);
+    const frame_viewport *view = frame_tool_definition.viewport;
+    inst->axis = frame_dominant_axis(e->axis, 1, view->signed_axis);
+    if (!view->grab || !view->grab(inst, e)) view->gather(inst);
+    return 1;
+}
+
 extern "C" void HOST_CALL frame_notify(void *instance, int32_t code) {
     if (code == 1) static_cast<frame_instance *>(instance)->changed = 1;
 }
 
 int32_t frame_resize_items(frame_instance *inst, int32_t count, size_t item_size) {
+    inst->item_count = 0;
     if (count <= 0) {
         // realloc to zero bytes may free the block and return null: free it explicitly instead.
         free(inst->items);
@@ -142,5 +164,6 @@ int32_t frame_resize_items(frame_instance *inst, int32_t count, size_t item_size
     if (!grown) return 0; // the old table stays with the instance; nothing is keyed from it
     inst->items = grown;
     inst->item_capacity = count;
+    inst->item_count = count;
     return count;
 }

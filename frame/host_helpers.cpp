@@ -12,8 +12,8 @@ double frame_now(void) { return frame_host.time->time; }
 
 const host_item *frame_selection(void) { return frame_host.interface_info->selected; }
 
-int32_t frame_selection_sum(double sum[3]) {
-    sum[0] = sum[1] = sum[2] = 0.0;
+int32_t frame_selection_mean(double mean[3]) {
+    double sum[3] = {0.0, 0.0, 0.0};
     int32_t n = 0;
     for (const host_item *it = frame_selection(); *it; ++it, ++n) {
         double pos[3];
@@ -22,6 +22,7 @@ int32_t frame_selection_sum(double sum[3]) {
         sum[1] += pos[1];
         sum[2] += pos[2];
     }
+    for (int c = 0; c < 3; ++c) mean[c] = n >= 1 ? sum[c] / n : 0.0;
     return n;
 }
 
@@ -62,13 +63,6 @@ int frame_project(int32_t viewport, const double world[3], double *x, double *y,
     return isfinite(*x) && isfinite(*y);
 }
 
-int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half) {
-    double ax, ay, az, px, py, pz;
-    frame_project(viewport, anchor, &ax, &ay, &az);
-    frame_project(viewport, point, &px, &py, &pz);
-    return ax - half < px && px < ax + half && ay - half < py && py < ay + half;
-}
-
 void frame_snap_to_grid(int32_t viewport, double p[3]) {
     const double g = frame_host.viewport->grid_size(viewport);
     if (g == 0.0 || !isfinite(g)) return;
@@ -84,10 +78,13 @@ void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3
     if (e->flags & HOST_TOOL_FLAG_ALT) frame_snap_to_grid(e->viewport, out);
 }
 
+// Half the marker's width and height in window pixels: how far it is drawn and can be grabbed.
+static const double FRAME_MARKER_HALF = 10.0;
+
 void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted) {
     static const float white[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     static const float idle[4] = {171.0f / 255.0f, 188.0f / 255.0f, 188.0f / 255.0f, 1.0f};
-    static const double half = 10.0, depth = 0.01;
+    static const double half = FRAME_MARKER_HALF, depth = 0.01;
     double x, y, z;
     if (!frame_project(draw->viewport, world, &x, &y, &z)) return;
     draw->set_colour(draw->display, highlighted ? white : idle);
@@ -95,6 +92,14 @@ void frame_draw_marker(const host_draw_record *draw, const double world[3], int 
     const double h0[3] = {x - half, y, depth}, h1[3] = {x + half, y, depth};
     draw->draw_line(draw->display, v0, v1, HOST_DRAW_WINDOW);
     draw->draw_line(draw->display, h0, h1, HOST_DRAW_WINDOW);
+}
+
+int frame_marker_grabbed(const host_tool_event *e, const double anchor[3]) {
+    const double half = FRAME_MARKER_HALF;
+    double ax, ay, az, px, py, pz;
+    frame_project(e->viewport, anchor, &ax, &ay, &az);
+    frame_project(e->viewport, e->point, &px, &py, &pz);
+    return ax - half < px && px < ax + half && ay - half < py && py < ay + half;
 }
 
 // ---- Panel ------------------------------------------------------------------------------------
@@ -143,20 +148,128 @@ void frame_place(host_control *control, int32_t x, int32_t y) {
     frame_set_int(control, HOST_CTL_Y, y);
 }
 
+void frame_hook_up(host_control *const *controls, int count, void *data, host_control_event_fn callback) {
+    for (int i = 0; i < count; ++i) {
+        frame_set_user_data(controls[i], data);
+        frame_set_event(controls[i], callback);
+    }
+}
+
+static host_control *frame_add(host_panel panel, const char *type, host_control_desc *desc, const char *label) {
+    return frame_host.panel->add_control(panel, type, desc, label);
+}
+
+static host_control *frame_add_choice(host_panel panel, const char *label, const char *const *items) {
+    host_control_desc d = {};
+    d.choice = {HOST_CTL_CHOICE, items, 0};
+    return frame_add(panel, HOST_TYPE_CHOICE, &d, label);
+}
+
+// A text control without lines.
+static host_control *frame_add_heading(host_panel panel, const char *label) {
+    static const char *const no_lines[] = {nullptr};
+    host_control_desc d = {};
+    d.text = {HOST_CTL_TEXT, no_lines};
+    return frame_add(panel, HOST_TYPE_TEXT, &d, label);
+}
+
+host_control *frame_add_float(host_panel panel, const char *label) {
+    host_control_desc d = {};
+    d.plain = {HOST_CTL_FLOAT};
+    return frame_add(panel, HOST_TYPE_FLOAT, &d, label);
+}
+
+host_control *frame_add_drag_button(host_panel panel) {
+    host_control_desc d = {};
+    d.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
+    return frame_add(panel, HOST_TYPE_DRAG_BUTTON, &d, "");
+}
+
+host_control *frame_add_button(host_panel panel, const char *label) {
+    host_control_desc d = {};
+    d.plain = {HOST_CTL_BUTTON};
+    return frame_add(panel, HOST_TYPE_BUTTON, &d, label);
+}
+
+void frame_panel_size(host_panel panel, int32_t width, int32_t height) {
+    frame_host.panel->set(panel, HOST_PANEL_W, &width);
+    frame_host.panel->set(panel, HOST_PANEL_H, &height);
+}
+
+void frame_panel_fit(host_panel panel, host_control *bottom) {
+    const int32_t y = frame_get_int(bottom, HOST_CTL_Y);
+    const int32_t h = frame_get_int(bottom, HOST_CTL_H);
+    int32_t height = y + h + h; // its bottom edge, then a margin as tall as the control itself
+    frame_host.panel->set(panel, HOST_PANEL_H, &height);
+}
+
+// ---- Two-column panel -------------------------------------------------------------------------
+
+static const int32_t FRAME_COLUMNS_PANEL_W = 277;
+static const int32_t FRAME_COLUMNS_PANEL_H = 300;
+static const int32_t FRAME_HEADING_GAP = 10; // pixels from a heading's bottom edge to the first row
+static const int32_t FRAME_ROW_OVERLAP = 2;  // pixels a row overlaps the field above it
+static const int32_t FRAME_COLUMN_GAP = 70;  // pixels beyond the left column's two button widths
+
+host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
+                               host_control **method_choice, frame_column *left, frame_column *right,
+                               host_control **apply) {
+    host_panel panel = frame_host.panel->create(texts->title, nullptr);
+    if (!panel) return nullptr;
+    frame_panel_size(panel, FRAME_COLUMNS_PANEL_W, FRAME_COLUMNS_PANEL_H);
+    *origin_choice = frame_add_choice(panel, "Origin", texts->origin_items);
+    *method_choice = frame_add_choice(panel, "Method", texts->method_items);
+    left->heading = frame_add_heading(panel, texts->left.heading);
+    right->heading = frame_add_heading(panel, texts->right.heading);
+    for (int r = 0; r < 3; ++r) left->field[r] = frame_add_float(panel, texts->left.field[r]);
+    for (int r = 0; r < 3; ++r) left->button[r] = frame_add_drag_button(panel);
+    for (int r = 0; r < 3; ++r) right->field[r] = frame_add_float(panel, texts->right.field[r]);
+    for (int r = 0; r < 3; ++r) right->button[r] = frame_add_drag_button(panel);
+    *apply = frame_add_button(panel, "Apply");
+    return panel;
+}
+
+void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
+                         host_control *apply) {
+    host_control *const *lf = left->field, *const *lb = left->button;
+    host_control *const *rf = right->field, *const *rb = right->button;
+    const int32_t x0 = frame_get_int(anchor, HOST_CTL_X);
+    const int32_t heading_y = frame_get_int(left->heading, HOST_CTL_Y);
+    int32_t row[3];
+    row[0] = heading_y + frame_get_int(left->heading, HOST_CTL_H) + FRAME_HEADING_GAP;
+    row[1] = row[0] + frame_get_int(lf[0], HOST_CTL_H) - FRAME_ROW_OVERLAP;
+    row[2] = row[1] + frame_get_int(lf[1], HOST_CTL_H) - FRAME_ROW_OVERLAP;
+    const int32_t x1 = x0 + 2 * frame_get_int(lb[0], HOST_CTL_W) + FRAME_COLUMN_GAP;
+
+    // The placements go to the host in one fixed order: the left column row by row, the right
+    // heading after the first row; then the right column on the rows the left one took, "Apply"
+    // under the last field before that field's drag button.
+    for (int r = 0; r < 3; ++r) {
+        frame_place(lf[r], x0, row[r]);
+        frame_place(lb[r], x0 + frame_get_int(lf[r], HOST_CTL_W), row[r]);
+        if (r == 0) frame_place(right->heading, x1, heading_y);
+    }
+    for (int r = 0; r < 3; ++r) {
+        const int32_t y = frame_get_int(lf[r], HOST_CTL_Y);
+        frame_place(rf[r], x1, y);
+        if (r == 2) frame_place(apply, x1, y + frame_get_int(rf[r], HOST_CTL_H));
+        frame_place(rb[r], x1 + frame_get_int(rf[r], HOST_CTL_W), y);
+    }
+}
+
 // ---- Drag nudge -------------------------------------------------------------------------------
 
 static const float FRAME_NUDGE_LIMIT = 100000.0f;
 
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
-                                    double value, frame_nudge_precision precision, float *out) {
-    if (button != memory->button) {
-        memory->button = button;
-        memory->value = n;
-        return FRAME_NUDGE_ARMED;
-    }
-    if (!has_target) return FRAME_NUDGE_NO_TARGET;
-    const bool up = n > memory->value;
+int frame_nudge_accept(frame_drag_memory *memory, host_control *button, int32_t n) {
+    if (button == memory->button) return 1;
+    memory->button = button;
+    memory->value = n;
+    return 0;
+}
 
+int frame_nudge_step(frame_drag_memory *memory, int32_t n, double value, frame_nudge_precision precision, float *out) {
+    const bool up = n > memory->value;
     float result;
     if (precision == FRAME_NUDGE_SINGLE) {
         const float v = static_cast<float>(value);
@@ -175,13 +288,37 @@ frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *but
         result = static_cast<float>(r);
     }
     // A NaN field (or infinity stepped down) matches no rule: leave everything as it is.
-    if (isnan(result)) return FRAME_NUDGE_UNCHANGED;
+    if (isnan(result)) return 0;
 
     memory->value = n;
     if (result > FRAME_NUDGE_LIMIT) result = FRAME_NUDGE_LIMIT;
     if (result < -FRAME_NUDGE_LIMIT) result = -FRAME_NUDGE_LIMIT;
     *out = result;
-    return FRAME_NUDGE_STEPPED;
+    return 1;
+}
+
+void frame_column_rows(const frame_column *column, float *singles, double *doubles, frame_nudge_row rows[3]) {
+    for (int r = 0; r < 3; ++r) {
+        rows[r] = {column->button[r], column->field[r], singles ? &singles[r] : nullptr,
+                   doubles ? &doubles[r] : nullptr};
+    }
+}
+
+int frame_nudge_rows(frame_drag_memory *memory, host_control *button, const frame_nudge_row *rows, int count,
+                     frame_nudge_precision precision) {
+    const frame_nudge_row *row = nullptr;
+    for (int i = 0; i < count; ++i) {
+        if (rows[i].button == button) row = &rows[i];
+    }
+    const int32_t n = frame_get_int(button, HOST_CTL_VALUE);
+    const double value = row ? frame_get_float(row->field) : 0.0;
+    if (!frame_nudge_accept(memory, button, n) || !row) return 0;
+    float stepped;
+    if (!frame_nudge_step(memory, n, value, precision, &stepped)) return 0;
+    frame_set_float(row->field, static_cast<double>(stepped));
+    if (row->single_store) *row->single_store = stepped;
+    if (row->double_store) *row->double_store = static_cast<double>(stepped);
+    return 1;
 }
 
 // ---- Dominant axis ----------------------------------------------------------------------------

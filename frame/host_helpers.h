@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Host operations the three tools share, written once: the key write at the current time, the
-// channel walk with the span name match, panel control values, the drag nudge of the panels'
-// drag buttons and the dominant-axis choice of the viewport callbacks. All of them go through the
-// services bound in `frame_host`. [main]
+// Host operations the three tools share, written once: the selection and the key write at the
+// current time, the channel walk with the span name match, the marker in the viewports, panel
+// controls and the two-column panel layout, the drag nudge of the panels' drag buttons and the
+// dominant-axis choice. All of them go through the services bound in `frame_host`. [main]
 #ifndef FRAME_HOST_HELPERS_H
 #define FRAME_HOST_HELPERS_H
 
@@ -20,9 +20,9 @@ double frame_now(void);
 // The selected items, ended by a null item.
 const host_item *frame_selection(void);
 
-// Sums the world positions of the selected items at the current time into sum[3]; returns how
-// many items are selected.
-int32_t frame_selection_sum(double sum[3]);
+// The mean world position of the selected items at the current time into mean[3] (the sum divided
+// by the count; 0 when nothing is selected); returns how many items are selected.
+int32_t frame_selection_mean(double mean[3]);
 
 // The item's parameter `code` at the current time into out[3].
 void frame_item_param(host_item item, int32_t code, double out[3]);
@@ -48,9 +48,6 @@ void frame_find_envelopes(host_item item, const char *const *targets, int count,
 // numbers.
 int frame_project(int32_t viewport, const double world[3], double *x, double *y, double *z);
 
-// 1 when `point` projects strictly within `half` pixels of `anchor` on both window axes.
-int frame_pick(int32_t viewport, const double anchor[3], const double point[3], double half);
-
 // Snaps each coordinate c to trunc(10 c) (g / 10), g the viewport's grid size; unchanged when the
 // viewport has no grid (0) or an unusable one (not finite).
 void frame_snap_to_grid(int32_t viewport, double p[3]);
@@ -64,6 +61,10 @@ void frame_drag_point(const host_tool_event *e, int32_t k, const double anchor[3
 // (depth 0.01), white while `highlighted`, else grey-blue (171, 188, 188)/255; the vertical stroke,
 // then the horizontal one. Nothing is drawn where the host cannot project the point.
 void frame_draw_marker(const host_draw_record *draw, const double world[3], int highlighted);
+
+// 1 when the press `e` grabs a marker held at `anchor`: its point projects strictly within half
+// the marker's width (10 pixels) of the projected anchor, on both window axes.
+int frame_marker_grabbed(const host_tool_event *e, const double anchor[3]);
 
 // ---- Panel ------------------------------------------------------------------------------------
 
@@ -85,8 +86,68 @@ void frame_set_user_data(host_control *control, void *data);
 void frame_set_event(host_control *control, host_control_event_fn callback);
 // Moves a control: x, then y.
 void frame_place(host_control *control, int32_t x, int32_t y);
+// Gives each of the `count` controls `data` as its user data, then `callback` as its event callback.
+void frame_hook_up(host_control *const *controls, int count, void *data, host_control_event_fn callback);
+
+// Adding controls to a panel; each returns the control the host made. Labels are borrowed for the
+// call.
+host_control *frame_add_float(host_panel panel, const char *label);
+host_control *frame_add_drag_button(host_panel panel); // unlabelled, descriptor (-1, 0)
+host_control *frame_add_button(host_panel panel, const char *label);
+// Sets the panel's width, then its height, in pixels.
+void frame_panel_size(host_panel panel, int32_t width, int32_t height);
+// Sets the panel's height so that `bottom`, the lowest control, shows whole, with its own height
+// again as a margin below it. Reads the control's y, then its height.
+void frame_panel_fit(host_panel panel, host_control *bottom);
+
+// ---- Two-column panel -------------------------------------------------------------------------
+// The custom rotation and distance scaling panels share one layout: a heading over each of two
+// columns of three number fields, every field followed by its drag button, and "Apply" under the
+// right column. The choices and the headings stay where the panel services put them.
+
+// One column of such a panel, its controls top to bottom.
+struct frame_column {
+    host_control *heading;
+    host_control *field[3];
+    host_control *button[3]; // each field's drag button
+};
+
+// The texts of one column: its heading and the labels of its three fields.
+struct frame_column_labels {
+    const char *heading;
+    const char *field[3];
+};
+
+// The texts of a two-column panel. The items of both choices (ended by null) must stay valid while
+// the panel exists.
+struct frame_columns_texts {
+    const char *title;
+    const char *const *origin_items; // the "Origin" choice
+    const char *const *method_items; // the "Method" choice
+    frame_column_labels left, right;
+};
+
+// Creates a two-column panel at its opening size, 277 x 300 pixels, and adds, in this order: the
+// "Origin" and "Method" choices, the left heading, the right heading, the left fields, their drag
+// buttons, the right fields, theirs, and "Apply". Returns none, with nothing added, when the panel
+// services cannot make the panel.
+host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
+                               host_control **method_choice, frame_column *left, frame_column *right,
+                               host_control **apply);
+
+// Places the columns and "Apply". The left column starts at the x of `anchor`, its first row 10
+// pixels below the left heading's bottom edge; each further row overlaps the field above by 2
+// pixels, and each drag button follows its field. The right column, its heading level with the
+// left one, starts two drag-button widths plus 70 pixels to the right, row for row; "Apply" stands
+// under its last field. Every position comes from the geometry the host reports for the controls.
+void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
+                         host_control *apply);
 
 // ---- Drag nudge -------------------------------------------------------------------------------
+// A panel's drag button steps the number field beside it. The first event of a newly used button
+// only arms it; every later event steps the field by one hundredth of its magnitude (0.001 while
+// that step would be under 0.0001), up when the button's value grew past the remembered one, down
+// otherwise (also when it stayed), and keeps the result within [-100000, 100000].
 
 // Which precision a panel's nudge computes in.
 enum frame_nudge_precision {
@@ -101,19 +162,35 @@ struct frame_drag_memory {
     int32_t value;
 };
 
-// Outcome of one drag-button event.
-enum frame_nudge_result {
-    FRAME_NUDGE_ARMED,     // a newly used button: remembered, nothing else happens
-    FRAME_NUDGE_NO_TARGET, // the button steps no field
-    FRAME_NUDGE_UNCHANGED, // the field's value is NaN: field, memory and settings stay as they are
-    FRAME_NUDGE_STEPPED,   // *out holds the new value, clamped to [-100000, 100000]
+// Accepts an event of `button`, whose value is now `n`. Returns 1 when the event may step the
+// button's field; 0 when the button is newly used: it is remembered with n, and the event changes
+// nothing else.
+int frame_nudge_accept(frame_drag_memory *memory, host_control *button, int32_t n);
+
+// Steps a field holding `value` for an accepted event whose button value is now `n`. Returns 1
+// with the clamped result in *out, n then remembered; 0 when no step applies (a NaN field, or an
+// infinite one stepped down), leaving the memory and *out alone.
+int frame_nudge_step(frame_drag_memory *memory, int32_t n, double value, frame_nudge_precision precision, float *out);
+
+// One drag button of a panel, the field it steps and where the stepped value is kept: a
+// single-precision setting or a double (one of the two; the other is null).
+struct frame_nudge_row {
+    host_control *button;
+    host_control *field;
+    float *single_store;
+    double *double_store;
 };
 
-// One event of drag button `button` whose value is now `n`, stepping a field that holds `value`
-// (ignored without a target). Up by one hundredth of the magnitude when n grew past the remembered
-// value, down otherwise; by 0.001 while the step would be under 0.0001 in magnitude.
-frame_nudge_result frame_drag_nudge(frame_drag_memory *memory, host_control *button, int32_t n, int has_target,
-                                    double value, frame_nudge_precision precision, float *out);
+// The three rows of a column of a two-column panel, into rows[3]: each drag button steps its field
+// into `singles` or `doubles` (one of them; the other is null), row for row.
+void frame_column_rows(const frame_column *column, float *singles, double *doubles, frame_nudge_row rows[3]);
+
+// The drag-button event of a panel whose buttons are `rows`: reads the button's value, then the
+// field of its row (before the event is accepted), accepts and steps; a step sets the field and
+// then the row's store. Returns 1 when a field was stepped; 0 for an arming event, a button of no
+// row or a field no step applies to.
+int frame_nudge_rows(frame_drag_memory *memory, host_control *button, const frame_nudge_row *rows, int count,
+                     frame_nudge_precision precision);
 
 // ---- Dominant axis ----------------------------------------------------------------------------
 

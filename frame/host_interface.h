@@ -9,8 +9,8 @@
 //   Slots are pointer-sized positions in a record, counted from 0; an unnamed slot is declared as
 //   `host_slot` and MUST NOT be called by a module.
 //
-// Rationale: records are plain C structs without #pragma pack. Where the interface puts a double
-// at the same offset in every build (the floating value record, the tool event), the layout is made
+// Rationale: records are plain C structs without #pragma pack. Where the host reads a double at
+// the same offset in every build (the floating value record, the tool event), the layout is made
 // explicit with named padding, because the 32-bit Linux ABI aligns a double to 4 inside a struct
 // while Windows aligns it to 8.
 #ifndef FRAME_HOST_INTERFACE_H
@@ -41,13 +41,15 @@
 #define HOST_PTR64 0
 #endif
 
-// Pins: field offset and record size as the interface tables give them (x86-64, 32-bit x86).
+// Pins: a field's byte offset and a record's size in the x86-64 and in the 32-bit x86 build. A
+// record laid out otherwise than the host reads it fails the build on the target that is wrong.
 #define HOST_PICK(o64, o32) (HOST_PTR64 ? (size_t)(o64) : (size_t)(o32))
 #define HOST_PIN(T, f, o64, o32) \
-    static_assert(offsetof(T, f) == HOST_PICK(o64, o32), #T "." #f " offset differs from the interface")
-#define HOST_SIZE(T, s64, s32) static_assert(sizeof(T) == HOST_PICK(s64, s32), #T " size differs from the interface")
+    static_assert(offsetof(T, f) == HOST_PICK(o64, o32), #T "." #f " offset differs from the host's layout")
+#define HOST_SIZE(T, s64, s32) \
+    static_assert(sizeof(T) == HOST_PICK(s64, s32), #T " size differs from the host's layout")
 
-// A slot the interface does not name. The host fills it with something a module must not call.
+// A slot no module uses. The host fills it with something a module must not call.
 typedef void(HOST_CALL *host_slot)(void);
 
 // ---- Handles ----------------------------------------------------------------------------------
@@ -89,6 +91,8 @@ typedef void *(HOST_CALL *host_global_fn)(const char *name, int32_t mode);
 #define HOST_MODULE_DESCRIPTOR_VERSION 3
 #define HOST_MODULE_INTERFACE_VERSION 0x300u
 #define HOST_MODULE_DESCRIPTOR_SYMBOL "_mod_descrip"
+// What start-up answers, as a pointer-sized value, however often it is called.
+#define HOST_MODULE_STARTUP_RESULT 4
 
 // Activation: (version, not read; global function; local record; server data, not read).
 // Returns 0 when the instance is ready, 1 when it cannot be allocated, 2 when its panel cannot be
@@ -116,7 +120,7 @@ typedef struct host_module_descriptor {
 #if HOST_PTR64
     uint32_t alignment; // zero; the 8-byte pointers that follow need it
 #endif
-    void *(HOST_CALL *startup)(void);        // returns the pointer-sized value 4; called once after loading
+    void *(HOST_CALL *startup)(void);        // returns HOST_MODULE_STARTUP_RESULT; called once after loading
     void(HOST_CALL *shutdown)(void *unused); // counterpart to startup(); argument not read
     const host_server_record *servers;       // server table, owned by the module
 } host_module_descriptor;
@@ -176,13 +180,17 @@ HOST_SIZE(host_draw_record, 64, 36);
 
 // ---- Tool-callback table and local record -----------------------------------------------------
 
+// Answers of the change-query callback: the instance changed since activation, or not.
+#define HOST_CHANGE_QUERY_CHANGED 3
+#define HOST_CHANGE_QUERY_UNCHANGED 0
+
 // Filled by activation, slots 0 to 11; slot 12 is left as the host gave it. Owned by the host.
 // Every callback takes the instance first. [main]
 typedef struct host_tool_callbacks {
     void(HOST_CALL *release)(void *inst);                                     // 0: counterpart to activation
     void(HOST_CALL *draw)(void *inst, const host_draw_record *draw);          // 1
     const char *(HOST_CALL *tool_text)(void *inst, const host_tool_event *e); // 2: text owned by the module
-    int32_t(HOST_CALL *change_query)(void *inst);                             // 3: 3 when changed, else 0
+    int32_t(HOST_CALL *change_query)(void *inst);                             // 3: HOST_CHANGE_QUERY_*
     int32_t(HOST_CALL *handle_count)(void *inst, const host_tool_event *e);   // 4
     int32_t(HOST_CALL *handle_position)(void *inst, const host_tool_event *e, int32_t index,
                                         double pos[3]);                                     // 5: index + 1
@@ -426,10 +434,13 @@ HOST_PIN(host_desc_pair, first, 4, 4);
 HOST_PIN(host_desc_pair, second, 8, 8);
 HOST_SIZE(host_desc_pair, 12, 12);
 
+// The item type of an item list control: the only one the tools build.
+#define HOST_ITEM_LIST_ITEM_TYPE 5
+
 typedef struct host_desc_item_list { // LWListControl
     int32_t kind;
     host_global_fn global; // the panel global function
-    int32_t item_type;     // 5
+    int32_t item_type;     // HOST_ITEM_LIST_ITEM_TYPE
     const host_item *list; // none
     int32_t count;         // 0
     int32_t width;         // 0

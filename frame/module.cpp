@@ -5,8 +5,10 @@
 
 // ---- Start-up and shut-down ----
 
-// Returns the pointer-sized value 4 however often it is called; does nothing else.
-static void *HOST_CALL frame_startup(void) { return reinterpret_cast<void *>(static_cast<uintptr_t>(4)); }
+// Returns the pointer-sized HOST_MODULE_STARTUP_RESULT however often it is called; does nothing else.
+static void *HOST_CALL frame_startup(void) {
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(HOST_MODULE_STARTUP_RESULT));
+}
 
 // Counterpart to frame_startup(); the argument is not read, the remembered settings stay.
 static void HOST_CALL frame_shutdown(void *) {}

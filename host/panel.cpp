@@ -310,7 +310,7 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                                      hex(reinterpret_cast<void *>(h->panel_.global)),
                                  hex(reinterpret_cast<void *>(desc->item_list.global)),
                                  "activation did not store the global function in the panel services before the build");
-                if (desc->item_list.item_type != 5)
+                if (desc->item_list.item_type != HOST_ITEM_LIST_ITEM_TYPE)
                     h->violation("descriptor-list-item-type", "item type 5", std::to_string(desc->item_list.item_type),
                                  "the list was asked for another kind of item");
                 if (desc->item_list.list || desc->item_list.count != 0 || desc->item_list.width != 0)

@@ -28,7 +28,7 @@
 //   tool.release();
 //   EXPECT_TRUE(host.clean()) << host.report();       // violations plus the tail of the trace
 //
-// Strictness: every slot the interface does not name holds a trap; every handle, time, key,
+// Strictness: every slot no module may use (host_slot) holds a trap; every handle, time, key,
 // attribute code, value form and descriptor a module hands over is checked. Each fault is recorded
 // as a sim::Violation with a kebab-case id (area first) and an "expected / got / likely cause"
 // message, and the call goes on as harmlessly as possible. Test mistakes (asking for an item or

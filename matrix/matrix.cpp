@@ -5,7 +5,7 @@
 // Precision: nothing here mixes the families. All arithmetic on T happens in T (constants are
 // written T(0), T(1)), so the float family rounds to single precision after every operation. Only
 // the tolerance tests widen a T result to double. The module build turns off floating-point
-// contraction, so no product and sum are fused where the order of operations is stated.
+// contraction, so every product and sum is rounded as it is written here; none is fused.
 #include "matrix/matrix.h"
 
 #include <math.h>

@@ -1,5 +1,5 @@
-// Unit tests of the mechanics the three tools share: the drag nudge in both precisions, the
-// channel name span match and the dominant-axis choice.
+// Unit tests of the mechanics the three tools share: the drag nudge in both precisions and driven
+// by a panel's rows, the channel name span match and the dominant-axis choice.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,7 @@
 
 namespace {
 
-// Two distinct fake buttons; the nudge only compares their addresses.
+// Two distinct fake buttons; accepting an event only compares their addresses.
 host_control button_a{}, button_b{};
 
 struct Nudge {
@@ -20,8 +20,9 @@ struct Nudge {
     float step_from(double field, int32_t n) {
         memory = {nullptr, 0};
         float out = -12345.0f;
-        EXPECT_EQ(frame_drag_nudge(&memory, &button_a, 0, 1, field, precision, &out), FRAME_NUDGE_ARMED);
-        EXPECT_EQ(frame_drag_nudge(&memory, &button_a, n, 1, field, precision, &out), FRAME_NUDGE_STEPPED);
+        EXPECT_EQ(frame_nudge_accept(&memory, &button_a, 0), 0);
+        EXPECT_EQ(frame_nudge_accept(&memory, &button_a, n), 1);
+        EXPECT_EQ(frame_nudge_step(&memory, n, field, precision, &out), 1);
         return out;
     }
     float up(double field) { return step_from(field, 1); }
@@ -65,7 +66,7 @@ TEST(DragNudge, DoublePrecisionRows) {
     EXPECT_EQ(n.up(100000.0), 100000.0f);
 }
 
-TEST(DragNudge, PrecisionsDifferWhereTheSpecifiedRoundingDiffers) {
+TEST(DragNudge, SingleAndDoubleStepOneThirdToDifferentFloats) {
     // 1/3 steps differently when the step is formed in float rather than in double.
     Nudge single(FRAME_NUDGE_SINGLE), twice(FRAME_NUDGE_DOUBLE);
     const double v = 1.0 / 3.0;
@@ -77,36 +78,26 @@ TEST(DragNudge, PrecisionsDifferWhereTheSpecifiedRoundingDiffers) {
 TEST(DragNudge, DirectionFollowsTheRememberedValue) {
     frame_drag_memory m{nullptr, 0};
     float out = 0.0f;
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, 10, 1, 50.0, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_ARMED);
+    EXPECT_EQ(frame_nudge_accept(&m, &button_a, 10), 0);
     EXPECT_EQ(m.button, &button_a);
     EXPECT_EQ(m.value, 10);
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, 11, 1, 50.0, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_STEPPED);
+    EXPECT_EQ(frame_nudge_accept(&m, &button_a, 11), 1);
+    EXPECT_EQ(m.value, 10) << "accepting leaves the value to the step";
+    EXPECT_EQ(frame_nudge_step(&m, 11, 50.0, FRAME_NUDGE_DOUBLE, &out), 1);
     EXPECT_EQ(out, 50.5f);
     EXPECT_EQ(m.value, 11);
     // An unchanged drag value steps down.
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, 11, 1, 50.0, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_STEPPED);
+    EXPECT_EQ(frame_nudge_step(&m, 11, 50.0, FRAME_NUDGE_DOUBLE, &out), 1);
     EXPECT_EQ(out, 49.5f);
 }
 
 TEST(DragNudge, AnotherButtonOnlyArms) {
     frame_drag_memory m{nullptr, 0};
-    float out = 7.0f;
-    frame_drag_nudge(&m, &button_a, 0, 1, 50.0, FRAME_NUDGE_SINGLE, &out);
-    frame_drag_nudge(&m, &button_a, 5, 1, 50.0, FRAME_NUDGE_SINGLE, &out);
-    out = 7.0f;
-    EXPECT_EQ(frame_drag_nudge(&m, &button_b, 9, 1, 50.0, FRAME_NUDGE_SINGLE, &out), FRAME_NUDGE_ARMED);
-    EXPECT_EQ(out, 7.0f);
+    frame_nudge_accept(&m, &button_a, 0);
+    frame_nudge_accept(&m, &button_a, 5);
+    EXPECT_EQ(frame_nudge_accept(&m, &button_b, 9), 0);
     EXPECT_EQ(m.button, &button_b);
     EXPECT_EQ(m.value, 9);
-}
-
-TEST(DragNudge, ButtonWithoutTargetArmsButNeverSteps) {
-    frame_drag_memory m{nullptr, 0};
-    float out = 7.0f;
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, 3, 0, 0.0, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_ARMED);
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, 4, 0, 0.0, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_NO_TARGET);
-    EXPECT_EQ(out, 7.0f);
-    EXPECT_EQ(m.value, 3);
 }
 
 TEST(DragNudge, NaNFieldLeavesEverythingUnchanged) {
@@ -114,7 +105,7 @@ TEST(DragNudge, NaNFieldLeavesEverythingUnchanged) {
     for (frame_nudge_precision p : {FRAME_NUDGE_SINGLE, FRAME_NUDGE_DOUBLE}) {
         frame_drag_memory m{&button_a, 2};
         float out = 7.0f;
-        EXPECT_EQ(frame_drag_nudge(&m, &button_a, 3, 1, nan, p, &out), FRAME_NUDGE_UNCHANGED);
+        EXPECT_EQ(frame_nudge_step(&m, 3, nan, p, &out), 0);
         EXPECT_EQ(out, 7.0f);
         EXPECT_EQ(m.value, 2);
     }
@@ -127,7 +118,57 @@ TEST(DragNudge, InfiniteFieldClampsUpAndStaysDown) {
     frame_drag_memory m{&button_a, 0};
     float out = 7.0f;
     // inf - inf is NaN: no rule gives a value, nothing changes.
-    EXPECT_EQ(frame_drag_nudge(&m, &button_a, -1, 1, inf, FRAME_NUDGE_DOUBLE, &out), FRAME_NUDGE_UNCHANGED);
+    EXPECT_EQ(frame_nudge_step(&m, -1, inf, FRAME_NUDGE_DOUBLE, &out), 0);
+}
+
+// A control whose value attribute holds an integer (a drag button) or a double (a field).
+struct FakeControl {
+    host_control record;
+    int32_t int_value = 0;
+    double float_value = 0.0;
+    int float_reads = 0;
+};
+FakeControl *fake(host_control *c) { return reinterpret_cast<FakeControl *>(c); }
+void HOST_CALL fake_get(host_control *c, int32_t, void *value) {
+    if (static_cast<host_value_int *>(value)->type == HOST_VALUE_INT) {
+        static_cast<host_value_int *>(value)->value = fake(c)->int_value;
+    } else {
+        static_cast<host_value_float *>(value)->value = fake(c)->float_value;
+        ++fake(c)->float_reads;
+    }
+}
+void HOST_CALL fake_set(host_control *c, int32_t, void *value) {
+    fake(c)->float_value = static_cast<host_value_float *>(value)->value;
+}
+
+TEST(DragNudge, RowsStepTheButtonsFieldIntoItsStore) {
+    FakeControl buttons[2], fields[2], stray;
+    for (FakeControl *c : {&buttons[0], &buttons[1], &fields[0], &fields[1], &stray})
+        c->record = {nullptr, fake_get, fake_set};
+    float setting = 0.0f;
+    double coordinate = 0.0;
+    const frame_nudge_row rows[2] = {{&buttons[0].record, &fields[0].record, &setting, nullptr},
+                                     {&buttons[1].record, &fields[1].record, nullptr, &coordinate}};
+    frame_drag_memory m{nullptr, 0};
+    fields[1].float_value = 50.0;
+    buttons[1].int_value = 3;
+    EXPECT_EQ(frame_nudge_rows(&m, &buttons[1].record, rows, 2, FRAME_NUDGE_DOUBLE), 0) << "a new button arms";
+    EXPECT_EQ(fields[1].float_reads, 1) << "the row's field is read before the event is accepted";
+    buttons[1].int_value = 4;
+    EXPECT_EQ(frame_nudge_rows(&m, &buttons[1].record, rows, 2, FRAME_NUDGE_DOUBLE), 1);
+    EXPECT_EQ(fields[1].float_value, 50.5);
+    EXPECT_EQ(coordinate, 50.5);
+    EXPECT_EQ(setting, 0.0f);
+    EXPECT_EQ(m.value, 4);
+
+    // A button of no row arms, but never steps anything.
+    stray.int_value = 3;
+    EXPECT_EQ(frame_nudge_rows(&m, &stray.record, rows, 2, FRAME_NUDGE_DOUBLE), 0);
+    stray.int_value = 4;
+    EXPECT_EQ(frame_nudge_rows(&m, &stray.record, rows, 2, FRAME_NUDGE_DOUBLE), 0);
+    EXPECT_EQ(m.button, &stray.record);
+    EXPECT_EQ(m.value, 3);
+    EXPECT_EQ(fields[0].float_reads + fields[1].float_reads, 2);
 }
 
 TEST(SpanMatch, OwnTargetOnly) {

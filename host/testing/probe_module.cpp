@@ -157,7 +157,9 @@ int32_t HOST_CALL probe_activate(int32_t, host_global_fn global, void *local_rec
     return 0;
 }
 
-void *HOST_CALL probe_startup(void) { return reinterpret_cast<void *>(static_cast<intptr_t>(4)); }
+void *HOST_CALL probe_startup(void) {
+    return reinterpret_cast<void *>(static_cast<intptr_t>(HOST_MODULE_STARTUP_RESULT));
+}
 void HOST_CALL probe_shutdown(void *) {}
 
 const host_server_record probe_servers[] = {

@@ -11,18 +11,13 @@ void strova_snapshot(strova_instance *inst) {
     int32_t n = 0;
     while (selected[n]) ++n;
 
-    // A table that cannot be resized holds nothing to key from: behave as for an empty selection.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(strova_item));
-    if (held < n || n == 0) {
-        inst->base.item_count = 0;
-        return;
-    }
-    inst->base.item_count = n;
+    // A table that cannot be resized counts as an empty selection.
+    if (frame_resize_items(&inst->base, n, sizeof(strova_item)) == 0) return;
 
     strova_item *records = strova_items(inst);
     for (int32_t i = 0; i < n; ++i) {
         strova_item *rec = &records[i];
-        frame_item_param(selected[i], HOST_ITEM_PARAM_ROTATION, rec->base);
+        frame_item_param(selected[i], HOST_ITEM_PARAM_ROTATION, rec->rotation);
         rec->item = selected[i];
         // Every snapshot finds the envelopes afresh; a channel the item lacks stays none.
         frame_find_envelopes(rec->item, strova_targets, 3, rec->env);
@@ -30,12 +25,12 @@ void strova_snapshot(strova_instance *inst) {
 }
 
 void strova_apply_drag_angle(strova_instance *inst) {
-    const int channel = strova_axis_channel(inst->axis);
+    const int channel = strova_axis_channel(inst->base.axis);
     strova_item *records = strova_items(inst);
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         strova_item *rec = &records[i];
-        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->base[c] + inst->drag_angle;
+        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->rotation[c] + inst->drag_angle;
         if (channel >= 0) frame_key_write(rec->env[channel], rec->new_values[channel]);
     }
 }
@@ -49,7 +44,7 @@ void strova_apply_panel_angles(strova_instance *inst, double h, double p, double
     const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         strova_item *rec = &records[i];
-        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->base[c] + add[c];
+        for (int c = 0; c < 3; ++c) rec->new_values[c] = rec->rotation[c] + add[c];
         for (int c = 0; c < 3; ++c) {
             if (keyed[c]) frame_key_write(rec->env[c], rec->new_values[c]);
         }

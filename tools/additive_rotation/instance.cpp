@@ -1,47 +1,24 @@
 // SPDX-License-Identifier: MIT
-// The additive rotation tool's instance: start values, remembered settings, the callback table.
+// The additive rotation tool's definition for the frame: services, sizes, remembered settings, start
+// values, panel, tool text and viewport behaviour.
 #include "tools/additive_rotation/strova.h"
 
 const char frame_server_name[] = "Zendro_Strova";
 
 strova_module_state strova_module;
 
-static void strova_set_defaults(void) {
-    for (float &angle : strova_module.remembered) angle = 1.0f;
-}
-
-static void strova_init_instance(frame_instance *base) {
-    strova_instance *inst = reinterpret_cast<strova_instance *>(base);
-    inst->axis = 0; // no channel until a press picks one
-    for (double &angle : inst->last_drag) angle = 0.0;
-    // The rest starts at zero: item count, drag angle.
-}
-
-static const char *HOST_CALL strova_tool_text(void *, const host_tool_event *) { return "Strova"; }
-
-static const host_tool_callbacks strova_callbacks = {
-    frame_release,
-    strova_draw,
-    strova_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    strova_drag_start,
-    frame_handle_adjust,
-    strova_mouse_down,
-    strova_mouse_move,
-    strova_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
+// The remembered H, P, B angles start at 1. An instance starts with axis code 0 (no channel until
+// a press picks one) and everything else at zero: drag angle and last drag angles.
 // The tool never projects or draws: it needs no viewport service.
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_SCENE,
     sizeof(strova_instance),
     sizeof(strova_item),
-    strova_set_defaults,
-    strova_init_instance,
+    strova_module.remembered,
+    1.0f,
+    0,
+    nullptr,
     strova_build_panel,
-    &strova_callbacks,
+    "Strova",
+    &strova_viewport,
 };

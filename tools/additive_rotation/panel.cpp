@@ -3,6 +3,8 @@
 // and the three info fields that show the last drag angles.
 #include "tools/additive_rotation/strova.h"
 
+static const int32_t STROVA_PANEL_W = 200, STROVA_PANEL_H = 120; // pixels, set after the layout
+
 static strova_instance *strova_cast(void *inst) { return static_cast<strova_instance *>(inst); }
 
 // ---- Control event callbacks ----
@@ -25,11 +27,9 @@ static void HOST_CALL strova_drag_button(host_control *control, void *data) {
     }
     const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
     // The field is read only when this event can step it: not for a newly used control.
-    const bool arming = control != m.drag.button;
-    const double value = (row >= 0 && !arming) ? frame_get_float(m.angle_field[row]) : 0.0;
+    if (!frame_nudge_accept(&m.drag, control, n) || row < 0) return;
     float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, row >= 0, value, FRAME_NUDGE_DOUBLE, &stepped) != FRAME_NUDGE_STEPPED)
-        return;
+    if (!frame_nudge_step(&m.drag, n, frame_get_float(m.angle_field[row]), FRAME_NUDGE_DOUBLE, &stepped)) return;
     frame_set_float(m.angle_field[row], static_cast<double>(stepped));
     strova_cast(data)->base.changed = 1;
     m.remembered[row] = stepped;
@@ -45,8 +45,8 @@ static void HOST_CALL strova_apply(host_control *, void *data) {
 
 // ---- Build ----
 
-// Places `control` at x = the width of `x_from` times `x_times`, y = the y of `y_from` plus, when
-// given, the height of `y_plus`; reads in that order, then sets x and y.
+// Places `control` at x = the width of `x_from` times `x_times`, y = the y of `y_from`; reads in
+// that order, then sets x and y.
 static void strova_place_beside(host_control *control, host_control *x_from, int32_t x_times, host_control *y_from) {
     const int32_t x = x_times * frame_get_int(x_from, HOST_CTL_W);
     const int32_t y = frame_get_int(y_from, HOST_CTL_Y);
@@ -62,23 +62,18 @@ static void strova_place_below(host_control *control, host_control *above, int w
 
 host_panel strova_build_panel(frame_instance *base) {
     strova_module_state &m = strova_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
-    host_panel panel = ps->create("Zendro Strova", nullptr);
+    host_panel panel = frame_host.panel->create("Zendro Strova", nullptr);
     if (!panel) return nullptr;
-
-    host_control_desc field, drag, button, info;
-    field.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-    button.plain = {HOST_CTL_BUTTON};
-    info.pair = {HOST_CTL_INFO, 10, 0};
 
     static const char *const field_labels[3] = {" H", " P", " B"};
     static const char *const info_labels[3] = {"H", "P", "B"};
-    for (int i = 0; i < 3; ++i) m.angle_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &field, field_labels[i]);
-    for (int i = 0; i < 3; ++i) m.drag_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &button, "Apply");
-    for (int i = 0; i < 3; ++i) m.info_field[i] = ps->add_control(panel, HOST_TYPE_INFO, &info, info_labels[i]);
+    for (int i = 0; i < 3; ++i) m.angle_field[i] = frame_add_float(panel, field_labels[i]);
+    for (int i = 0; i < 3; ++i) m.drag_button[i] = frame_add_drag_button(panel);
+    m.apply_button = frame_add_button(panel, "Apply");
+    host_control_desc info = {};
+    info.pair = {HOST_CTL_INFO, 10, 0};
+    for (int i = 0; i < 3; ++i)
+        m.info_field[i] = frame_host.panel->add_control(panel, HOST_TYPE_INFO, &info, info_labels[i]);
 
     // Row by row: the drag button right of its field, the info field at four drag-button widths,
     // the next row's field below. The pitch row's y is the heading field's height alone.
@@ -93,25 +88,13 @@ host_panel strova_build_panel(frame_instance *base) {
     strova_place_below(m.apply_button, af[STROVA_B], 1);
     strova_place_beside(inf[STROVA_B], db[STROVA_B], 4, af[STROVA_B]);
 
-    int32_t width = 200, height = 120;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_size(panel, STROVA_PANEL_W, STROVA_PANEL_H);
 
     // No start values: the fields keep the toolkit's own, the remembered angles are not shown.
-    for (host_control *c : m.angle_field) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_angle_field);
-    }
-    for (host_control *c : m.drag_button) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_drag_button);
-    }
-    for (host_control *c : m.info_field) {
-        frame_set_user_data(c, base);
-        frame_set_event(c, strova_drag_button);
-    }
-    frame_set_user_data(m.apply_button, base);
-    frame_set_event(m.apply_button, strova_apply);
+    frame_hook_up(m.angle_field, 3, base, strova_angle_field);
+    frame_hook_up(m.drag_button, 3, base, strova_drag_button);
+    frame_hook_up(m.info_field, 3, base, strova_drag_button);
+    frame_hook_up(&m.apply_button, 1, base, strova_apply);
 
     base->changed = 1;
     return panel;

@@ -2,7 +2,7 @@
 // The additive rotation tool: adds an angle to the heading, pitch or bank of every selected item,
 // keying the result at the current time. The angle comes from a viewport drag (one channel, chosen
 // by the view) or from the panel's three fields and "Apply".
-// instance.cpp: start values, remembered settings, callback table · computation.cpp: selection
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp: selection
 // snapshot, apply drag angle, apply panel angles · viewport.cpp: mouse callbacks · panel.cpp: the panel.
 #ifndef TOOLS_ADDITIVE_ROTATION_STROVA_H
 #define TOOLS_ADDITIVE_ROTATION_STROVA_H
@@ -14,7 +14,7 @@ enum { STROVA_H = 0, STROVA_P = 1, STROVA_B = 2 };
 
 // One selected item, as the last selection snapshot found it.
 struct strova_item {
-    double base[3];       // H, P, B in radians at the current time, when the snapshot was taken
+    double rotation[3];   // H, P, B in radians at the current time, when the snapshot was taken
     host_item item;       // the selected item
     double new_values[3]; // H, P, B in radians, computed by the last apply; scratch
     host_envelope env[3]; // "Rotation.H", "Rotation.P", "Rotation.B"; none when the item lacks one
@@ -22,11 +22,11 @@ struct strova_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct strova_instance {
-    frame_instance base; // global function, changed flag, item count and records, panel
-    // Channel of the viewport drag by magnitude: 1 pitch, 2 heading, 3 bank; the sign is that of the
-    // dominant axis-vector component. Starts at 0, which names no channel, so that a move before any
-    // press writes nothing.
-    int32_t axis;
+    // Global function, changed flag, item count and records, panel, and the axis code, which picks
+    // the channel of the viewport drag by its magnitude: 1 pitch, 2 heading, 3 bank, signed like the
+    // view's axis. It starts at 0, which names no channel, so that a move before any press writes
+    // nothing.
+    frame_instance base;
     double drag_angle;   // radians, derived afresh by every mouse move
     double last_drag[3]; // radians, the drag angle last applied to H, P, B; shown in the info fields
 };
@@ -58,7 +58,7 @@ inline int strova_axis_channel(int32_t axis) {
 inline strova_item *strova_items(strova_instance *inst) { return static_cast<strova_item *>(inst->base.items); }
 
 // computation.cpp
-// Retakes the item table from the selection: base rotations and rotation envelopes per item.
+// Retakes the item table from the selection: rotations and rotation envelopes per item.
 void strova_snapshot(strova_instance *inst);
 // Adds the drag angle to the channel the axis code names, for every item of the snapshot.
 void strova_apply_drag_angle(strova_instance *inst);
@@ -68,11 +68,7 @@ void strova_apply_panel_angles(strova_instance *inst, double h, double p, double
 // panel.cpp
 host_panel strova_build_panel(frame_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL strova_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL strova_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL strova_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL strova_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL strova_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport strova_viewport;
 
 #endif // TOOLS_ADDITIVE_ROTATION_STROVA_H

@@ -12,27 +12,21 @@ static const char *const kardel_targets[6] = {"Position.X", "Position.Y", "Posit
 
 void kardel_show_point(const double point[3]) {
     for (int i = 0; i < 3; ++i) {
-        frame_set_float(kardel_module.centre_field[i], frame_single(point[i]));
+        frame_set_float(kardel_module.centre_column.field[i], frame_single(point[i]));
     }
 }
 
 void kardel_gather(kardel_instance *inst) {
     // First pass: the mean position of the selection.
-    double sum[3];
-    const int32_t n = frame_selection_sum(sum);
+    double mean[3];
+    const int32_t n = frame_selection_mean(mean);
 
-    // A table that cannot be resized holds nothing to key from: behave as for an empty selection.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(kardel_item));
-    if (held < n || n == 0) {
-        inst->base.item_count = 0;
-        return;
-    }
-    inst->base.item_count = n;
+    // A table that cannot be resized counts as an empty selection: centre and fields stay.
+    if (frame_resize_items(&inst->base, n, sizeof(kardel_item)) == 0) return;
     if (inst->origin == KARDEL_ORIGIN_AVERAGE) {
-        for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = sum[i] / n;
-    } else {
-        for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i];
+        for (int i = 0; i < 3; ++i) inst->centre[i] = mean[i];
     }
+    for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i];
 
     // Second pass: one record per item, its envelopes found by name.
     const host_item *selected = frame_selection();
@@ -65,9 +59,9 @@ static int kardel_rotation_matrix(int32_t k, double t, Matrix3d *m) {
     }
 }
 
-void kardel_rotate_about_axis(kardel_instance *inst) {
-    const double t = inst->angle * FRAME_DEG_TO_RAD;
-    const int32_t k = frame_axis_number(inst->axis);
+void kardel_rotate_about_axis(kardel_instance *inst, int32_t axis, double angle) {
+    const double t = angle * FRAME_DEG_TO_RAD;
+    const int32_t k = frame_axis_number(axis);
     Matrix3d m;
     if (!kardel_rotation_matrix(k, t, &m)) return;
 
@@ -95,27 +89,23 @@ void kardel_rotate_about_axis(kardel_instance *inst) {
     }
 }
 
-void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b, double x,
-                         double y, double z) {
-    inst->origin = origin;
-    inst->method = method;
+void kardel_apply_angles(kardel_instance *inst, const kardel_apply_values *values) {
+    inst->origin = values->origin;
+    inst->method = values->method;
     float *remembered = kardel_module.remembered;
-    remembered[KARDEL_H] = static_cast<float>(h);
-    remembered[KARDEL_P] = static_cast<float>(p);
-    remembered[KARDEL_B] = static_cast<float>(b);
-    inst->centre[0] = inst->pivot[0] = x;
-    inst->centre[1] = inst->pivot[1] = y;
-    inst->centre[2] = inst->pivot[2] = z;
+    for (int i = 0; i < 3; ++i) remembered[i] = static_cast<float>(values->angles[i]);
+    for (int i = 0; i < 3; ++i) inst->centre[i] = inst->pivot[i] = values->centre[i];
     kardel_gather(inst);
 
     // Every rotation starts from the gathered positions; a channel two of them write keeps the later.
+    // The last rotation stays the instance's axis and angle, as after a drag.
     static const int32_t axis_of[3] = {2, 1, 3}; // H about Y, P about X, B about Z
     static const int order[3] = {KARDEL_B, KARDEL_P, KARDEL_H};
     for (int which : order) {
         if (remembered[which] != 0.0f) {
-            inst->axis = axis_of[which];
+            inst->base.axis = axis_of[which];
             inst->angle = static_cast<double>(remembered[which]);
-            kardel_rotate_about_axis(inst);
+            kardel_rotate_about_axis(inst, inst->base.axis, inst->angle);
         }
     }
     frame_host.instance_update(HOST_CLASS_LAYOUT_TOOL, inst);

@@ -1,47 +1,25 @@
 // SPDX-License-Identifier: MIT
-// The custom rotation tool's instance: start values, remembered settings, the callback table.
+// The custom rotation tool's definition for the frame: services, sizes, remembered settings, start
+// values, panel, tool text and viewport behaviour.
 #include "tools/custom_rotation/kardel.h"
 
 const char frame_server_name[] = "Zendro_Kardel";
 
 kardel_module_state kardel_module;
 
-static void kardel_set_defaults(void) {
-    for (float &angle : kardel_module.remembered) angle = 0.0f;
-}
-
-static void kardel_init_instance(frame_instance *base) {
-    kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
-    inst->axis = 1;
-    inst->method = KARDEL_METHOD_KEEP;
-    inst->origin = KARDEL_ORIGIN_CUSTOM;
-    // The rest starts at zero: item count, centre grabbed, angle, pivot, centre.
-}
-
-static const char *HOST_CALL kardel_tool_text(void *, const host_tool_event *) { return "Zendro Kardel"; }
-
-static const host_tool_callbacks kardel_callbacks = {
-    frame_release,
-    kardel_draw,
-    kardel_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    kardel_drag_start,
-    frame_handle_adjust,
-    kardel_mouse_down,
-    kardel_mouse_move,
-    kardel_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
+// The remembered H, P, B angles start at 0. An instance starts with axis 1 (so that a move before any
+// press is defined) and everything else at zero: method "Keep", origin "Custom", nothing grabbed,
+// angle 0, pivot and centre at the world origin.
+static_assert(KARDEL_METHOD_KEEP == 0 && KARDEL_ORIGIN_CUSTOM == 0, "a zeroed instance starts with Keep and Custom");
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_VIEWPORT | FRAME_NEEDS_SCENE | FRAME_NEEDS_INSTANCE_UPDATE,
     sizeof(kardel_instance),
     sizeof(kardel_item),
-    kardel_set_defaults,
-    kardel_init_instance,
+    kardel_module.remembered,
+    0.0f,
+    1,
+    nullptr,
     kardel_build_panel,
-    &kardel_callbacks,
+    "Zendro Kardel",
+    &kardel_viewport,
 };

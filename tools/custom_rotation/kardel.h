@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The custom rotation tool: rotates the selected items about a world axis through a centre, keying
 // their position channels and, with "Rotate", the axis's rotation channel, at the current time.
-// instance.cpp: activation, callback table, release · computation.cpp: gather, rotate about axis,
-// apply angles · viewport.cpp: centre cross and mouse callbacks · panel.cpp: the panel.
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp:
+// gather, rotate about axis, apply angles · viewport.cpp: centre cross and the viewport callbacks ·
+// panel.cpp: the panel.
 #ifndef TOOLS_CUSTOM_ROTATION_KARDEL_H
 #define TOOLS_CUSTOM_ROTATION_KARDEL_H
 
@@ -25,12 +26,12 @@ struct kardel_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct kardel_instance {
-    frame_instance base;    // global function, changed flag, item count and records, panel
-    int32_t axis;           // 1 X, 2 Y, 3 Z; starts at 1 so that a move before any press is defined
+    frame_instance base;    // global function, changed flag, axis (1 X, 2 Y, 3 Z; starts at 1 so that a move
+                            // before any press is defined), item count and records, panel
     int32_t method;         // KARDEL_METHOD_*
     int32_t origin;         // KARDEL_ORIGIN_*
     int32_t centre_grabbed; // 1 while a drag moves the centre instead of rotating
-    double angle;           // degrees, for the next rotate about axis
+    double angle;           // degrees: the last move's (0 while the centre is dragged) or Apply's last rotation
     double pivot[3];        // hit-tested by a press; a centre drag keeps its coordinate along the axis
     double centre[3];       // the point items rotate about; drawn and shown in X, Y, Z
 };
@@ -41,12 +42,8 @@ struct kardel_module_state {
     // The panel's controls, replaced by every panel build.
     host_control *origin_choice;
     host_control *method_choice;
-    host_control *rotate_heading;
-    host_control *origin_heading;
-    host_control *angle_field[3];  // H, P, B
-    host_control *angle_button[3]; // H, P, B drag buttons
-    host_control *centre_field[3]; // X, Y, Z
-    host_control *centre_button[3];
+    frame_column angle_column;  // "Rotate": the H, P, B fields and their drag buttons
+    frame_column centre_column; // "Origin": the X, Y, Z fields of the centre and their drag buttons
     host_control *apply_button;
     host_control *item_list;
     frame_drag_memory drag; // never reset
@@ -55,22 +52,29 @@ extern kardel_module_state kardel_module;
 
 inline kardel_item *kardel_items(kardel_instance *inst) { return static_cast<kardel_item *>(inst->base.items); }
 
+// What "Apply" takes from the panel, rounded to single precision where it comes from a field.
+struct kardel_apply_values {
+    int32_t origin;   // KARDEL_ORIGIN_*
+    int32_t method;   // KARDEL_METHOD_*
+    double angles[3]; // H, P, B in degrees
+    double centre[3]; // X, Y, Z
+};
+
 // computation.cpp
 void kardel_gather(kardel_instance *inst);
-void kardel_rotate_about_axis(kardel_instance *inst);
-void kardel_apply_angles(kardel_instance *inst, int32_t origin, int32_t method, double h, double p, double b, double x,
-                         double y, double z);
+// Keys every gathered item rotated by `angle` degrees about world axis `axis` (1 X, 2 Y, 3 Z; the
+// sign is ignored, any other axis keys nothing) through the centre.
+void kardel_rotate_about_axis(kardel_instance *inst, int32_t axis, double angle);
+// Takes the values as the instance's settings, gathers once, and rotates about Z, X and Y in turn
+// for each non-zero angle; ends with "Instance Update".
+void kardel_apply_angles(kardel_instance *inst, const kardel_apply_values *values);
 // Shows the centre in the X, Y, Z fields, each rounded to single precision.
 void kardel_show_point(const double point[3]);
 
 // panel.cpp
 host_panel kardel_build_panel(frame_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL kardel_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL kardel_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL kardel_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL kardel_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL kardel_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport kardel_viewport;
 
 #endif // TOOLS_CUSTOM_ROTATION_KARDEL_H

@@ -5,7 +5,14 @@
 
 static const char *const kardel_origin_items[] = {"Custom", "Average", nullptr};
 static const char *const kardel_method_items[] = {"Keep", "Rotate", nullptr};
-static const char *const kardel_no_lines[] = {nullptr};
+static const frame_columns_texts kardel_texts = {
+    "Zendro Kardel",
+    kardel_origin_items,
+    kardel_method_items,
+    {"Rotate", {" H", " P", " B"}},
+    {"Origin", {" X", " Y", " Z"}},
+};
+static const int32_t KARDEL_LIST_GAP = 10; // pixels from the Method choice's width to the item list
 
 static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_instance *>(inst); }
 
@@ -28,13 +35,16 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
             frame_item_param(item, HOST_ITEM_PARAM_WORLD_POSITION, pos);
             for (int i = 0; i < 3; ++i) inst->pivot[i] = inst->centre[i] = pos[i];
             kardel_gather(inst);
+            // The fields show the picked item even under "Average", where the gather has just moved
+            // the centre to the selection's mean: the fields are the centre "Apply" takes once the
+            // Origin choice is "Custom", and under "Average" every gather finds the mean afresh.
             kardel_show_point(pos);
         }
     } else {
         for (int i = 0; i < 3; ++i) {
-            if (control == m.angle_field[i]) {
+            if (control == m.angle_column.field[i]) {
                 m.remembered[i] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.centre_field[i]) {
+            } else if (control == m.centre_column.field[i]) {
                 inst->centre[i] = frame_single(frame_get_float(control));
             }
         }
@@ -43,42 +53,26 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
     kardel_instance_update(inst);
 }
 
+// Steps the angle or centre field beside the button in single precision; no rotation, gather or
+// "Instance Update" follows.
 static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     kardel_instance *inst = kardel_cast(data);
     kardel_module_state &m = kardel_module;
-    host_control *field = nullptr;
-    float *angle_store = nullptr;
-    double *centre_store = nullptr;
-    for (int i = 0; i < 3; ++i) {
-        if (control == m.angle_button[i]) {
-            field = m.angle_field[i];
-            angle_store = &m.remembered[i];
-        } else if (control == m.centre_button[i]) {
-            field = m.centre_field[i];
-            centre_store = &inst->centre[i];
-        }
-    }
-    const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
-    const double value = field ? frame_get_float(field) : 0.0;
-    float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, field != nullptr, value, FRAME_NUDGE_SINGLE, &stepped) !=
-        FRAME_NUDGE_STEPPED)
-        return;
-    frame_set_float(field, static_cast<double>(stepped));
-    inst->base.changed = 1;
-    if (angle_store) *angle_store = stepped;
-    if (centre_store) *centre_store = static_cast<double>(stepped); // the pivot stays
+    frame_nudge_row rows[6];
+    frame_column_rows(&m.angle_column, m.remembered, nullptr, rows);
+    frame_column_rows(&m.centre_column, nullptr, inst->centre, rows + 3); // the pivot stays where it was
+    if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
 
+// Reads the choices, then the H, P, B and the X, Y, Z fields, in that order, and applies them.
 static void HOST_CALL kardel_apply(host_control *, void *data) {
     kardel_module_state &m = kardel_module;
-    const int32_t origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
-    const int32_t method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
-    double v[6];
-    host_control *const fields[6] = {m.angle_field[KARDEL_H], m.angle_field[KARDEL_P], m.angle_field[KARDEL_B],
-                                     m.centre_field[0],       m.centre_field[1],       m.centre_field[2]};
-    for (int i = 0; i < 6; ++i) v[i] = frame_single(frame_get_float(fields[i]));
-    kardel_apply_angles(kardel_cast(data), origin, method, v[0], v[1], v[2], v[3], v[4], v[5]);
+    kardel_apply_values v;
+    v.origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
+    v.method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
+    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.angle_column.field[i]));
+    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.centre_column.field[i]));
+    kardel_apply_angles(kardel_cast(data), &v);
 }
 
 // ---- Build ----
@@ -86,90 +80,38 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
 host_panel kardel_build_panel(frame_instance *base) {
     kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
     kardel_module_state &m = kardel_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
-    host_panel panel = ps->create("Zendro Kardel", nullptr);
+    host_panel panel = frame_columns_panel(&kardel_texts, &m.origin_choice, &m.method_choice, &m.angle_column,
+                                           &m.centre_column, &m.apply_button);
     if (!panel) return nullptr;
-    int32_t width = 277, height = 300;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
+    // The X, Y, Z fields show the centre and open at 0 below: the centre is set to 0 with them, so
+    // the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->centre) c = 0.0;
+    host_control_desc list = {};
+    list.item_list = {HOST_CTL_ITEM_LIST, base->global, HOST_ITEM_LIST_ITEM_TYPE, nullptr, 0, 0};
+    m.item_list = frame_host.panel->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
 
-    host_control_desc choice_origin, choice_method, heading, plain, drag, list;
-    choice_origin.choice = {HOST_CTL_CHOICE, kardel_origin_items, 0};
-    choice_method.choice = {HOST_CTL_CHOICE, kardel_method_items, 0};
-    heading.text = {HOST_CTL_TEXT, kardel_no_lines};
-    plain.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-    list.item_list = {HOST_CTL_ITEM_LIST, base->global, 5, nullptr, 0, 0};
-
-    m.origin_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_origin, "Origin");
-    m.method_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_method, "Method");
-    m.rotate_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Rotate");
-    m.origin_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Origin");
-    static const char *const angle_labels[3] = {" H", " P", " B"};
-    static const char *const centre_labels[3] = {" X", " Y", " Z"};
-    for (int i = 0; i < 3; ++i) m.angle_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, angle_labels[i]);
-    for (int i = 0; i < 3; ++i) m.angle_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    for (int i = 0; i < 3; ++i) m.centre_field[i] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, centre_labels[i]);
-    for (int i = 0; i < 3; ++i) m.centre_button[i] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    plain.plain = {HOST_CTL_BUTTON};
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
-    m.item_list = ps->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
-
-    // Layout: the angle column under "Rotate", the centre column under "Origin", each field followed
-    // by its drag button, "Apply" under the centre column, the item list beside the Method choice.
-    host_control *const *af = m.angle_field, *const *ab = m.angle_button;
-    host_control *const *cf = m.centre_field, *const *cb = m.centre_button;
-    const int32_t x0 = frame_get_int(m.origin_choice, HOST_CTL_X);
-    const int32_t heading_y = frame_get_int(m.rotate_heading, HOST_CTL_Y);
-    const int32_t r1 = heading_y + frame_get_int(m.rotate_heading, HOST_CTL_H) + 10;
-    const int32_t r2 = r1 + frame_get_int(af[KARDEL_H], HOST_CTL_H) - 2;
-    const int32_t r3 = r2 + frame_get_int(af[KARDEL_P], HOST_CTL_H) - 2;
-    const int32_t x1 = x0 + 2 * frame_get_int(ab[KARDEL_H], HOST_CTL_W) + 70;
-
-    frame_place(af[KARDEL_H], x0, r1);
-    frame_place(ab[KARDEL_H], x0 + frame_get_int(af[KARDEL_H], HOST_CTL_W), r1);
-    frame_place(m.origin_heading, x1, heading_y);
-    frame_place(af[KARDEL_P], x0, r2);
-    frame_place(ab[KARDEL_P], x0 + frame_get_int(af[KARDEL_P], HOST_CTL_W), r2);
-    frame_place(af[KARDEL_B], x0, r3);
-    frame_place(ab[KARDEL_B], x0 + frame_get_int(af[KARDEL_B], HOST_CTL_W), r3);
-    for (int i = 0; i < 2; ++i) {
-        const int32_t y = frame_get_int(af[i], HOST_CTL_Y);
-        frame_place(cf[i], x1, y);
-        frame_place(cb[i], x1 + frame_get_int(cf[i], HOST_CTL_W), y);
-    }
-    const int32_t b_y = frame_get_int(af[KARDEL_B], HOST_CTL_Y);
-    frame_place(cf[2], x1, b_y);
-    frame_place(m.apply_button, x1, b_y + frame_get_int(cf[2], HOST_CTL_H));
-    frame_place(cb[2], x1 + frame_get_int(cf[2], HOST_CTL_W), b_y);
-    frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + 10,
-                frame_get_int(m.method_choice, HOST_CTL_Y));
+    // The angle column under "Rotate", the centre column under "Origin", "Apply" under the centre
+    // column; the item list beside the Method choice.
+    frame_place_columns(m.origin_choice, &m.angle_column, &m.centre_column, m.apply_button);
+    const int32_t list_y = frame_get_int(m.method_choice, HOST_CTL_Y);
+    frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + KARDEL_LIST_GAP, list_y);
 
     // Start values: the remembered angles, each in its own field; the centre at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin);
     frame_set_int(m.method_choice, HOST_CTL_VALUE, inst->method);
-    for (int i = 0; i < 3; ++i) frame_set_float(af[i], static_cast<double>(m.remembered[i]));
+    for (int i = 0; i < 3; ++i) frame_set_float(m.angle_column.field[i], static_cast<double>(m.remembered[i]));
     kardel_show_point(inst->centre);
 
-    // Tall enough to show every control down to the Apply button, with a button's height below it.
-    height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_fit(panel, m.apply_button);
 
+    host_control *const *af = m.angle_column.field, *const *ab = m.angle_column.button;
+    host_control *const *cf = m.centre_column.field, *const *cb = m.centre_column.button;
     host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
                                          cf[0],           cf[1],           cf[2], m.item_list};
-    for (host_control *c : with_fields) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, kardel_field_changed);
-    }
     host_control *const buttons[] = {ab[0], ab[1], ab[2], cb[0], cb[1], cb[2]};
-    for (host_control *c : buttons) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, kardel_drag_button);
-    }
-    frame_set_user_data(m.apply_button, inst);
-    frame_set_event(m.apply_button, kardel_apply);
+    frame_hook_up(with_fields, 9, inst, kardel_field_changed);
+    frame_hook_up(buttons, 6, inst, kardel_drag_button);
+    frame_hook_up(&m.apply_button, 1, inst, kardel_apply);
 
     inst->base.changed = 1;
     return panel;

@@ -14,26 +14,17 @@ static inline double menlix_scaled(double origin, double direction, double dista
 }
 
 void menlix_gather(menlix_instance *inst) {
-    // First pass: the centre of the selection.
-    double sum[3];
-    const int32_t n = frame_selection_sum(sum);
+    // First pass: the centre of the selection (0 for an empty one).
+    double centre[3];
+    const int32_t n = frame_selection_mean(centre);
 
-    // A table that cannot be resized holds no records to key from: the count becomes 0, the old
-    // table stays with the instance.
-    const int32_t held = frame_resize_items(&inst->base, n, sizeof(menlix_item));
-    inst->base.item_count = held < n ? 0 : n;
+    // A table that cannot be resized holds no records to key from; the origin is settled all the
+    // same, from the whole selection.
+    const int32_t count = frame_resize_items(&inst->base, n, sizeof(menlix_item));
 
-    double centre[3] = {0.0, 0.0, 0.0};
-    if (n >= 1) {
-        for (int c = 0; c < 3; ++c) centre[c] = sum[c] / n;
-    }
     if (inst->origin_mode == MENLIX_ORIGIN_CENTRE) {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = centre[c];
-        if (inst->base.panel) {
-            for (int c = 0; c < 3; ++c) {
-                frame_set_float(menlix_module.origin_field[c], frame_single(centre[c]));
-            }
-        }
+        for (int c = 0; c < 3; ++c) frame_set_float(menlix_module.origin_column.field[c], frame_single(centre[c]));
     } else {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c];
     }
@@ -42,7 +33,6 @@ void menlix_gather(menlix_instance *inst) {
     // direction, its envelopes found by name (cleared first, so a missing channel keys nothing).
     const host_item *selected = frame_selection();
     menlix_item *records = menlix_items(inst);
-    const int32_t count = inst->base.item_count;
     for (int32_t i = 0; i < count; ++i) {
         menlix_item *rec = &records[i];
         rec->item = selected[i];
@@ -102,9 +92,10 @@ void menlix_panel_apply(menlix_instance *inst) {
     inst->origin_mode = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
     frame_set_int(m.method_choice, HOST_CTL_VALUE, MENLIX_METHOD_STRETCH);
     inst->method = MENLIX_METHOD_STRETCH;
-    for (int c = 0; c < 3; ++c) m.scale[c] = static_cast<float>(frame_get_float(m.scale_field[c]));
+    for (int c = 0; c < 3; ++c) m.scale[c] = static_cast<float>(frame_get_float(m.scale_column.field[c]));
     // The Origin fields are taken at full precision here, unlike a typed value.
-    for (int c = 0; c < 3; ++c) inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.origin_field[c]);
+    for (int c = 0; c < 3; ++c)
+        inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.origin_column.field[c]);
     const double f[3] = {static_cast<double>(m.scale[0]), static_cast<double>(m.scale[1]),
                          static_cast<double>(m.scale[2])};
     menlix_gather(inst);

@@ -1,19 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The distance scaling tool's instance: start values, remembered settings, the callback table.
+// The distance scaling tool's definition for the frame: services, sizes, remembered settings, start
+// values, panel, tool text and viewport behaviour.
 #include "tools/distance_scaling/menlix.h"
 
 const char frame_server_name[] = "Zendro_Menlix";
 
 menlix_module_state menlix_module;
 
-// First activation of the loaded module only: the Scale fields open at 1.0.
-static void menlix_set_defaults(void) {
-    for (float &factor : menlix_module.scale) factor = 1.0f;
-}
-
 static void menlix_init_instance(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
-    inst->view_axis = 1;
     inst->method = MENLIX_METHOD_SCALE;
     inst->origin_mode = MENLIX_ORIGIN_CENTRE;
     inst->origin_picked = 0;
@@ -22,31 +17,17 @@ static void menlix_init_instance(frame_instance *base) {
     for (int i = 0; i < 3; ++i) inst->working_origin[i] = inst->custom_origin[i] = 0.0;
 }
 
-static const char *HOST_CALL menlix_tool_text(void *, const host_tool_event *) { return "Menlix"; }
-
-static const host_tool_callbacks menlix_callbacks = {
-    frame_release,
-    menlix_draw,
-    menlix_tool_text,
-    frame_change_query,
-    frame_handle_count,
-    frame_handle_position,
-    menlix_drag_start,
-    frame_handle_adjust,
-    menlix_mouse_down,
-    menlix_mouse_move,
-    menlix_mouse_up,
-    frame_notify,
-    nullptr,
-};
-
-// No "Instance Update": this tool never asks the host to refresh it.
+// The Scale fields open at 1.0 at the first activation of the loaded module; an instance starts
+// with view axis 1. No "Instance Update": this tool never asks the host to refresh it.
 const frame_tool frame_tool_definition = {
     FRAME_NEEDS_PANEL | FRAME_NEEDS_VIEWPORT | FRAME_NEEDS_SCENE,
     sizeof(menlix_instance),
     sizeof(menlix_item),
-    menlix_set_defaults,
+    menlix_module.scale,
+    1.0f,
+    1,
     menlix_init_instance,
     menlix_build_panel,
-    &menlix_callbacks,
+    "Menlix",
+    &menlix_viewport,
 };

@@ -2,8 +2,9 @@
 // The distance scaling tool: multiplies each selected item's offset from an origin (a point the
 // user places, or the centre of the selection) by factors, keying the items' position channels at
 // the current time.
-// instance.cpp: start values, remembered settings, callback table · computation.cpp: gather, write
-// keys, panel apply · viewport.cpp: origin cross and mouse callbacks · panel.cpp: the panel.
+// instance.cpp: start values, remembered settings, the tool's definition · computation.cpp:
+// gather, write keys, panel apply · viewport.cpp: origin cross and mouse callbacks · panel.cpp:
+// the panel.
 #ifndef TOOLS_DISTANCE_SCALING_MENLIX_H
 #define TOOLS_DISTANCE_SCALING_MENLIX_H
 
@@ -25,8 +26,8 @@ struct menlix_item {
 
 // One activation of the tool; owned by the module, freed by the release callback.
 struct menlix_instance {
-    frame_instance base;      // global function, changed flag, item count and records, panel
-    int32_t view_axis;        // +-1 X, +-2 Y, +-3 Z: dominant axis of the last press; starts at 1
+    frame_instance base;      // global function, changed flag, view axis (+-1 X, +-2 Y, +-3 Z; starts
+                              // at 1), item count and records, panel
     int32_t method;           // MENLIX_METHOD_*
     int32_t origin_mode;      // MENLIX_ORIGIN_*
     int32_t origin_picked;    // 1 from a press on the cross until the next press
@@ -42,12 +43,8 @@ struct menlix_module_state {
     // The panel's controls, replaced by every panel build.
     host_control *origin_choice;
     host_control *method_choice;
-    host_control *scale_heading;
-    host_control *origin_heading;
-    host_control *scale_field[3];  // X, Y, Z
-    host_control *scale_button[3]; // X, Y, Z drag buttons
-    host_control *origin_field[3];
-    host_control *origin_button[3];
+    frame_column scale_column;  // "Scale": the X, Y, Z factor fields and their drag buttons
+    frame_column origin_column; // "Origin": the X, Y, Z fields of the custom origin and their drag buttons
     host_control *apply_button;
     frame_drag_memory drag; // never reset
 };
@@ -56,7 +53,7 @@ extern menlix_module_state menlix_module;
 inline menlix_item *menlix_items(menlix_instance *inst) { return static_cast<menlix_item *>(inst->base.items); }
 
 // The magnitude of the view axis code: the axis number the view looks along.
-inline int32_t menlix_view_axis(const menlix_instance *inst) { return frame_axis_number(inst->view_axis); }
+inline int32_t menlix_view_axis(const menlix_instance *inst) { return frame_axis_number(inst->base.axis); }
 
 // computation.cpp
 void menlix_gather(menlix_instance *inst);
@@ -69,11 +66,7 @@ host_panel menlix_build_panel(frame_instance *inst);
 // Origin fields, each rounded to single precision. The remembered Scale values stay.
 void menlix_show_factors(menlix_instance *inst);
 
-// viewport.cpp
-extern "C" void HOST_CALL menlix_draw(void *inst, const host_draw_record *draw);
-extern "C" int32_t HOST_CALL menlix_drag_start(void *inst, const host_tool_event *e);
-extern "C" int32_t HOST_CALL menlix_mouse_down(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL menlix_mouse_move(void *inst, const host_tool_event *e);
-extern "C" void HOST_CALL menlix_mouse_up(void *inst, const host_tool_event *e);
+// viewport.cpp: the press, draw, mouse-move and mouse-up.
+extern const frame_viewport menlix_viewport;
 
 #endif // TOOLS_DISTANCE_SCALING_MENLIX_H

@@ -5,7 +5,13 @@
 
 static const char *const menlix_origin_items[] = {"Custom", "Center of Objs", nullptr};
 static const char *const menlix_method_items[] = {"Stretch", "Stretch Flat", "Scale", nullptr};
-static const char *const menlix_no_lines[] = {nullptr};
+static const frame_columns_texts menlix_texts = {
+    "Zendro Menlix",
+    menlix_origin_items,
+    menlix_method_items,
+    {"Scale", {" X", " Y", " Z"}},
+    {"Origin", {" X", " Y", " Z"}},
+};
 
 static menlix_instance *menlix_cast(void *inst) { return static_cast<menlix_instance *>(inst); }
 
@@ -36,8 +42,8 @@ void menlix_show_factors(menlix_instance *inst) {
             break;
         }
     }
-    for (int c = 0; c < 3; ++c) menlix_show(m.scale_field[c], shown[c]);
-    for (int c = 0; c < 3; ++c) menlix_show(m.origin_field[c], inst->custom_origin[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.scale_column.field[c], shown[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.origin_column.field[c], inst->custom_origin[c]);
 }
 
 // ---- Control event callbacks ----
@@ -51,9 +57,9 @@ static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
         inst->method = frame_get_int(control, HOST_CTL_VALUE);
     } else {
         for (int c = 0; c < 3; ++c) {
-            if (control == m.scale_field[c]) {
+            if (control == m.scale_column.field[c]) {
                 m.scale[c] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.origin_field[c]) {
+            } else if (control == m.origin_column.field[c]) {
                 // A typed coordinate moves the cross and the origin of the next scaling at once.
                 const double typed = frame_single(frame_get_float(control));
                 inst->custom_origin[c] = inst->working_origin[c] = typed;
@@ -63,32 +69,15 @@ static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
     inst->base.changed = 1;
 }
 
+// Steps the Scale or Origin field beside the button, computed in double, kept in single precision.
 static void HOST_CALL menlix_drag_button(host_control *control, void *data) {
     menlix_instance *inst = menlix_cast(data);
     menlix_module_state &m = menlix_module;
-    host_control *field = nullptr;
-    float *scale_store = nullptr;
-    double *origin_store = nullptr;
-    for (int c = 0; c < 3; ++c) {
-        if (control == m.scale_button[c]) {
-            field = m.scale_field[c];
-            scale_store = &m.scale[c];
-        } else if (control == m.origin_button[c]) {
-            field = m.origin_field[c];
-            origin_store = &inst->custom_origin[c];
-        }
-    }
-    const int32_t n = frame_get_int(control, HOST_CTL_VALUE);
-    const double value = field ? frame_get_float(field) : 0.0;
-    float stepped;
-    if (frame_drag_nudge(&m.drag, control, n, field != nullptr, value, FRAME_NUDGE_DOUBLE, &stepped) !=
-        FRAME_NUDGE_STEPPED)
-        return;
-    frame_set_float(field, static_cast<double>(stepped));
-    inst->base.changed = 1;
-    if (scale_store) *scale_store = stepped;
+    frame_nudge_row rows[6];
+    frame_column_rows(&m.scale_column, m.scale, nullptr, rows);
     // The working origin stays; in "Custom" mode the next gather takes the nudged point.
-    if (origin_store) *origin_store = static_cast<double>(stepped);
+    frame_column_rows(&m.origin_column, nullptr, inst->custom_origin, rows + 3);
+    if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_DOUBLE)) inst->base.changed = 1;
 }
 
 static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_apply(menlix_cast(data)); }
@@ -98,58 +87,23 @@ static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_ap
 host_panel menlix_build_panel(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
     menlix_module_state &m = menlix_module;
-    host_panel_services_v2 *ps = frame_host.panel;
-
-    host_panel panel = ps->create("Zendro Menlix", nullptr);
+    host_panel panel = frame_columns_panel(&menlix_texts, &m.origin_choice, &m.method_choice, &m.scale_column,
+                                           &m.origin_column, &m.apply_button);
     if (!panel) return nullptr;
-    int32_t width = 277, height = 300;
-    ps->set(panel, HOST_PANEL_W, &width);
-    ps->set(panel, HOST_PANEL_H, &height);
+    // The Origin fields show the custom origin and open at 0 below: the origin is set to 0 with
+    // them, so the cross and the fields agree from the first draw (a fresh instance holds 0 already).
     for (double &c : inst->custom_origin) c = 0.0;
 
-    host_control_desc choice_origin, choice_method, heading, plain, drag;
-    choice_origin.choice = {HOST_CTL_CHOICE, menlix_origin_items, 0};
-    choice_method.choice = {HOST_CTL_CHOICE, menlix_method_items, 0};
-    heading.text = {HOST_CTL_TEXT, menlix_no_lines};
-    plain.plain = {HOST_CTL_FLOAT};
-    drag.pair = {HOST_CTL_DRAG_BUTTON, -1, 0};
-
-    static const char *const axis_labels[3] = {" X", " Y", " Z"};
-    m.origin_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_origin, "Origin");
-    m.method_choice = ps->add_control(panel, HOST_TYPE_CHOICE, &choice_method, "Method");
-    m.scale_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Scale");
-    m.origin_heading = ps->add_control(panel, HOST_TYPE_TEXT, &heading, "Origin");
-    for (int c = 0; c < 3; ++c) m.scale_field[c] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, axis_labels[c]);
-    for (int c = 0; c < 3; ++c) m.scale_button[c] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    for (int c = 0; c < 3; ++c) m.origin_field[c] = ps->add_control(panel, HOST_TYPE_FLOAT, &plain, axis_labels[c]);
-    for (int c = 0; c < 3; ++c) m.origin_button[c] = ps->add_control(panel, HOST_TYPE_DRAG_BUTTON, &drag, "");
-    plain.plain = {HOST_CTL_BUTTON};
-    m.apply_button = ps->add_control(panel, HOST_TYPE_BUTTON, &plain, "Apply");
-
+    // A choice control can show only the items it lists. Every instance starts inside both ranges,
+    // so this changes nothing today; it stays so that no start value the choices cannot show ever
+    // reaches them, wherever the instance's settings come from.
     if (inst->origin_mode < 0 || inst->origin_mode > 1) inst->origin_mode = MENLIX_ORIGIN_CUSTOM;
     if (inst->method < 0 || inst->method > 2) inst->method = MENLIX_METHOD_STRETCH;
 
-    // Layout: the Scale column under its heading, each field followed by its drag button; the
-    // Origin column to the right of the Scale drag buttons, row for row; "Apply" under Origin Z.
-    host_control *const *sf = m.scale_field, *const *sb = m.scale_button;
-    host_control *const *of = m.origin_field, *const *ob = m.origin_button;
-    const int32_t l0 = frame_get_int(m.origin_choice, HOST_CTL_X);
-    const int32_t heading_y = frame_get_int(m.scale_heading, HOST_CTL_Y);
-    frame_place(sf[0], l0, heading_y + frame_get_int(m.scale_heading, HOST_CTL_H) + 10);
-    for (int c = 1; c < 3; ++c) {
-        frame_place(sf[c], l0, frame_get_int(sf[c - 1], HOST_CTL_Y) + frame_get_int(sf[c - 1], HOST_CTL_H) - 2);
-    }
-    for (int c = 0; c < 3; ++c) {
-        frame_place(sb[c], l0 + frame_get_int(sf[c], HOST_CTL_W), frame_get_int(sf[c], HOST_CTL_Y));
-    }
-    frame_place(m.origin_heading, l0 + 2 * frame_get_int(sb[0], HOST_CTL_W) + 70, heading_y);
-    const int32_t l1 = frame_get_int(m.origin_heading, HOST_CTL_X);
-    for (int c = 0; c < 3; ++c) {
-        const int32_t y = frame_get_int(sf[c], HOST_CTL_Y);
-        frame_place(of[c], l1, y);
-        frame_place(ob[c], l1 + frame_get_int(of[c], HOST_CTL_W), y);
-    }
-    frame_place(m.apply_button, l1, frame_get_int(of[2], HOST_CTL_Y) + frame_get_int(of[2], HOST_CTL_H));
+    // The Scale column under its heading, the Origin column under its own, "Apply" under Origin Z.
+    frame_place_columns(m.origin_choice, &m.scale_column, &m.origin_column, m.apply_button);
+    host_control *const *sf = m.scale_column.field, *const *sb = m.scale_column.button;
+    host_control *const *of = m.origin_column.field, *const *ob = m.origin_column.button;
 
     // Start values: the choices from the instance, the remembered factors, the origin at 0.
     frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin_mode);
@@ -157,22 +111,13 @@ host_panel menlix_build_panel(frame_instance *base) {
     for (int c = 0; c < 3; ++c) frame_set_float(sf[c], static_cast<double>(m.scale[c]));
     for (int c = 0; c < 3; ++c) menlix_show(of[c], inst->custom_origin[c]);
 
-    // Tall enough to show every control down to the Apply button, with a button's height below it.
-    height = frame_get_int(m.apply_button, HOST_CTL_Y) + 2 * frame_get_int(m.apply_button, HOST_CTL_H);
-    ps->set(panel, HOST_PANEL_H, &height);
+    frame_panel_fit(panel, m.apply_button);
 
     host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
-    for (host_control *c : with_values) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, menlix_value_changed);
-    }
     host_control *const buttons[] = {sb[0], sb[1], sb[2], ob[0], ob[1], ob[2]};
-    for (host_control *c : buttons) {
-        frame_set_user_data(c, inst);
-        frame_set_event(c, menlix_drag_button);
-    }
-    frame_set_user_data(m.apply_button, inst);
-    frame_set_event(m.apply_button, menlix_apply);
+    frame_hook_up(with_values, 8, inst, menlix_value_changed);
+    frame_hook_up(buttons, 6, inst, menlix_drag_button);
+    frame_hook_up(&m.apply_button, 1, inst, menlix_apply);
 
     inst->base.changed = 1;
     return panel;

@@ -4,7 +4,6 @@
 // press.
 #include "tools/distance_scaling/menlix.h"
 
-static const double MENLIX_PICK = 10.0;       // pixels around the projected working origin, strict
 static const double MENLIX_FINE_STEP = 0.01;  // factor per unit of a drag amount
 static const double MENLIX_COARSE_STEP = 0.1; // the same with the alternative flag
 
@@ -15,25 +14,13 @@ extern "C" void HOST_CALL menlix_draw(void *instance, const host_draw_record *dr
     frame_draw_marker(draw, inst->custom_origin, inst->origin_picked);
 }
 
-extern "C" int32_t HOST_CALL menlix_drag_start(void *instance, const host_tool_event *e) {
-    menlix_instance *inst = menlix_cast(instance);
-    inst->view_axis = frame_dominant_axis(e->axis, inst->view_axis, 1);
-    menlix_gather(inst);
-    return 1;
-}
+static void menlix_press_gather(frame_instance *base) { menlix_gather(menlix_cast(base)); }
 
-extern "C" int32_t HOST_CALL menlix_mouse_down(void *instance, const host_tool_event *e) {
-    menlix_instance *inst = menlix_cast(instance);
-    inst->view_axis = frame_dominant_axis(e->axis, 1, 1);
-    inst->origin_picked = 0;
-    // Only a custom origin can be picked; the centre of the selection follows the items.
-    if (inst->origin_mode == MENLIX_ORIGIN_CUSTOM &&
-        frame_pick(e->viewport, inst->working_origin, e->point, MENLIX_PICK)) {
-        inst->origin_picked = 1;
-        return 1;
-    }
-    menlix_gather(inst);
-    return 1;
+// Only a custom origin can be picked; the centre of the selection follows the items.
+static int menlix_grab(frame_instance *base, const host_tool_event *e) {
+    menlix_instance *inst = menlix_cast(base);
+    inst->origin_picked = inst->origin_mode == MENLIX_ORIGIN_CUSTOM && frame_marker_grabbed(e, inst->working_origin);
+    return inst->origin_picked;
 }
 
 extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_event *e) {
@@ -54,12 +41,16 @@ extern "C" void HOST_CALL menlix_mouse_move(void *instance, const host_tool_even
     const double step = alt ? MENLIX_COARSE_STEP : MENLIX_FINE_STEP;
     inst->horizontal = 1.0 + static_cast<double>(e->dx) * step;
     inst->vertical = 1.0 + static_cast<double>(e->dy) * step;
-    if (inst->base.panel) menlix_show_factors(inst);
+    menlix_show_factors(inst);
     menlix_write_keys(inst);
     inst->base.changed = 1;
 }
 
 extern "C" void HOST_CALL menlix_mouse_up(void *instance, const host_tool_event *) {
-    menlix_instance *inst = menlix_cast(instance);
-    if (inst->base.panel) menlix_show_factors(inst);
+    menlix_show_factors(menlix_cast(instance));
 }
+
+// The view axis code keeps the sign of the view's axis.
+const frame_viewport menlix_viewport = {
+    1, menlix_press_gather, menlix_grab, menlix_draw, menlix_mouse_move, menlix_mouse_up,
+};
