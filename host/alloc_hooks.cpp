@@ -23,7 +23,7 @@
 namespace {
 // Plain words: the hooks run before any constructor and inside the C library.
 uint64_t g_malloc, g_realloc, g_calloc, g_free, g_failed;
-unsigned g_fail_next;
+unsigned g_fail_pass, g_fail_next;
 bool g_fail_all;
 size_t g_fail_min;
 } // namespace
@@ -48,6 +48,10 @@ bool host_side() { return &zendro_sim_host_depth && zendro_sim_host_depth > 0; }
 bool should_fail(size_t size) {
     if (size < g_fail_min) return false;
     if (g_fail_all) return true;
+    if (g_fail_next > 0 && g_fail_pass > 0) {
+        --g_fail_pass;
+        return false;
+    }
     if (g_fail_next > 0) {
         --g_fail_next;
         return true;
@@ -131,20 +135,23 @@ AllocCounts alloc_counts() {
 
 void alloc_reset_counts() { g_malloc = g_realloc = g_calloc = g_free = g_failed = 0; }
 
-void alloc_fail_next(unsigned count, size_t min_size) {
+void alloc_fail_next(unsigned count, size_t min_size) { alloc_fail_after(0, count, min_size); }
+
+void alloc_fail_after(unsigned pass, unsigned count, size_t min_size) {
+    g_fail_pass = pass;
     g_fail_next = count;
     g_fail_all = false;
     g_fail_min = min_size;
 }
 
 void alloc_fail_all(size_t min_size) {
-    g_fail_next = 0;
+    g_fail_pass = g_fail_next = 0;
     g_fail_all = true;
     g_fail_min = min_size;
 }
 
 void alloc_fail_none() {
-    g_fail_next = 0;
+    g_fail_pass = g_fail_next = 0;
     g_fail_all = false;
     g_fail_min = 0;
 }

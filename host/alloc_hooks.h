@@ -38,6 +38,9 @@ void alloc_reset_counts();
 // Makes the next `count` allocations (malloc, realloc, calloc) of at least `min_size` bytes fail,
 // answering null with errno ENOMEM; smaller ones succeed. A failed realloc leaves the block alive.
 void alloc_fail_next(unsigned count, size_t min_size = 0);
+// Lets the next `pass` allocations of at least `min_size` bytes succeed, then makes `count` of them
+// fail (the (pass + 1)-th qualifying allocation from now is the first to fail).
+void alloc_fail_after(unsigned pass, unsigned count, size_t min_size = 0);
 // Makes every allocation of at least `min_size` bytes fail until alloc_fail_none().
 void alloc_fail_all(size_t min_size = 0);
 void alloc_fail_none();
