@@ -3,11 +3,14 @@
 // handler per verb of the script language.
 #include "host/player.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <map>
 #include <unordered_map>
 
@@ -349,7 +352,8 @@ struct Player::State {
                        std::string("allocation refusals need the allocation hooks: ") +
                            alloc_hooks_unavailable_reason());
         const Option *m = st.option("min");
-        const size_t min = m ? static_cast<size_t>(m->values[0].integer) : 0;
+        const uint64_t bytes = m ? static_cast<uint64_t>(m->values[0].integer) : 0;
+        const size_t min = static_cast<size_t>(std::min<uint64_t>(bytes, std::numeric_limits<size_t>::max()));
         const std::string &mode = st.args[0].text;
         if (mode == "all") return alloc_fail_all(min);
         const unsigned n = static_cast<unsigned>(st.args[1].integer);
