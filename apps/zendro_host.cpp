@@ -1,70 +1,259 @@
 // SPDX-License-Identifier: MIT
-// Command-line host: loads a tool module file as the host does, activates its server against a
-// small built-in scene, plays the demo session for that tool, and prints the trace of every call
-// between host and module followed by every key written.
+// Command-line host: loads a tool module file as the host does and plays a session script against
+// it through the host simulator (docs/sessions.md describes the scripts).
 //
-//   zendro_host <module file> [--quiet]      --quiet prints the keys only
+//   zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]
+//
+// Exit status: 0 when every step held; 1 when a simulator violation, a failed expectation or an
+// impossible step was found, or the module crashed; 2 when the command line, the script or the
+// module file is unusable (nothing was played).
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
-#include "apps/sessions.h"
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <csignal>
+#include <unistd.h>
+#endif
 
-int main(int argc, char **argv) {
-    const char *path = nullptr;
-    bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quiet") == 0) quiet = true;
-        else if (!path) path = argv[i];
+#include "host/player.h"
+#include "host/script.h"
+
+namespace {
+
+const char k_usage[] =
+    "usage: zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]\n"
+    "       zendro_host check ...      (not yet available)\n"
+    "\n"
+    "play      loads the module file, plays the session script against it through the host\n"
+    "          simulator and reports every key written and every failure with its script line\n"
+    "--trace   also prints every call between host and module\n"
+    "--quiet   prints only the failures and the summary line\n"
+    "--server  the LayoutTool server to activate, by name (default: the module's first)\n"
+    "--channels  the channel names the tool may key (default: Position.X,Position.Y,Position.Z,\n"
+    "          Rotation.H,Rotation.P,Rotation.B)\n"
+    "\n"
+    "exit status: 0 all held; 1 a violation, failed expectation, impossible step or crash;\n"
+    "             2 bad command line, script or module file\n";
+
+int usage_error(const char *why) {
+    if (why) std::fprintf(stderr, "zendro_host: %s\n", why);
+    std::fputs(k_usage, stderr);
+    return 2;
+}
+
+// ---- Crash report -----------------------------------------------------------------------------
+// What the handler writes is prepared before each step, so the handler itself only writes bytes:
+// "<head>(<signal or exception>)<tail>".
+
+char g_crash_head[512];
+char g_crash_tail[1536];
+size_t g_crash_head_len, g_crash_tail_len;
+
+void copy_into(char *dst, size_t cap, size_t *len, const std::string &text) {
+    *len = text.size() < cap ? text.size() : cap - 1;
+    std::memcpy(dst, text.data(), *len);
+}
+
+void set_crash_context(const std::string &script, const std::string &where, const std::string &statement) {
+    copy_into(g_crash_head, sizeof g_crash_head, &g_crash_head_len,
+              script + ":" + where + ": session-crash: the module crashed (");
+    copy_into(g_crash_tail, sizeof g_crash_tail, &g_crash_tail_len, ") during `" + statement + "`\n");
+}
+
+#ifdef _WIN32
+
+void write_err(const char *p, size_t n) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), p, static_cast<DWORD>(n), &written, nullptr);
+}
+
+LONG WINAPI on_exception(EXCEPTION_POINTERS *info) {
+    char code[24] = "exception 0x";
+    const unsigned long c = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
+    for (int i = 0; i < 8; ++i) code[12 + i] = "0123456789ABCDEF"[(c >> (28 - 4 * i)) & 0xF];
+    write_err(g_crash_head, g_crash_head_len);
+    write_err(code, 20);
+    write_err(g_crash_tail, g_crash_tail_len);
+    TerminateProcess(GetCurrentProcess(), 1);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void install_crash_handler() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(on_exception);
+}
+
+#else
+
+void write_err(const char *p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = write(2, p, n);
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<size_t>(w);
     }
-    if (!path) {
-        std::fprintf(stderr, "usage: %s <module file> [--quiet]\n", argv[0]);
+}
+
+void on_signal(int sig) {
+    const char *name = sig == SIGSEGV   ? "SIGSEGV"
+                       : sig == SIGBUS  ? "SIGBUS"
+                       : sig == SIGFPE  ? "SIGFPE"
+                       : sig == SIGILL  ? "SIGILL"
+                       : sig == SIGABRT ? "SIGABRT"
+                                        : "signal";
+    write_err(g_crash_head, g_crash_head_len);
+    write_err(name, std::strlen(name));
+    write_err(g_crash_tail, g_crash_tail_len);
+    _exit(1);
+}
+
+// A stack of its own, so that a stack overflow in the module is reported too.
+alignas(16) char g_signal_stack[64 * 1024];
+
+void install_crash_handler() {
+    stack_t ss{};
+    ss.ss_sp = g_signal_stack;
+    ss.ss_size = sizeof g_signal_stack;
+    sigaltstack(&ss, nullptr);
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_ONSTACK | SA_RESETHAND;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(sig, &sa, nullptr);
+}
+
+#endif
+
+// ---- Report -----------------------------------------------------------------------------------
+
+// Every key written in the session, per item and channel, in write order.
+void print_keys(const sim::Host &host) {
+    std::printf("\n-- keys written (item, channel: value at time; + created, = replaced)\n");
+    std::map<std::tuple<sim::ItemId, std::string, int>, std::vector<const sim::KeyWrite *>> by_channel;
+    for (const sim::KeyWrite &w : host.writes()) by_channel[{w.item, w.channel, w.occurrence}].push_back(&w);
+    for (const auto &entry : by_channel) {
+        std::string channel = std::get<1>(entry.first);
+        if (std::get<2>(entry.first) > 0) channel += "#" + std::to_string(std::get<2>(entry.first) + 1);
+        std::printf("%-5s %-11s", host.item_name(std::get<0>(entry.first)).c_str(), channel.c_str());
+        for (const sim::KeyWrite *w : entry.second)
+            std::printf(" %c%.17g@%g", w->created ? '+' : '=', w->value, w->time);
+        std::printf("\n");
+    }
+}
+
+std::vector<std::string> split_commas(const std::string &s) {
+    std::vector<std::string> out;
+    std::string part;
+    std::istringstream in(s);
+    while (std::getline(in, part, ','))
+        if (!part.empty()) out.push_back(part);
+    return out;
+}
+
+bool read_file(const std::string &path, std::string *text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    *text = all.str();
+    return true;
+}
+
+int play(int argc, char **argv) {
+    const char *module_path = nullptr, *script_path = nullptr;
+    bool trace = false, quiet = false;
+    sim::PlayerOptions options;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--trace") trace = true;
+        else if (a == "--quiet") quiet = true;
+        else if ((a == "--server" || a == "--channels") && i + 1 < argc) {
+            if (a == "--server") options.server = argv[++i];
+            else options.write_targets = split_commas(argv[++i]);
+            if (a == "--channels" && options.write_targets.empty()) return usage_error("--channels needs names");
+        } else if (a.size() > 1 && a[0] == '-') return usage_error(("unknown or incomplete option " + a).c_str());
+        else if (!module_path) module_path = argv[i];
+        else if (!script_path) script_path = argv[i];
+        else return usage_error("play takes one MODULE and one SCRIPT");
+    }
+    if (!module_path || !script_path) return usage_error("play needs a MODULE and a SCRIPT");
+
+    std::string text;
+    if (!read_file(script_path, &text)) {
+        std::fprintf(stderr, "%s: cannot read the script file\n", script_path);
         return 2;
     }
+    const sim::ParseResult parsed = sim::parse_script(text);
+    for (const sim::ScriptError &e : parsed.errors) std::fprintf(stderr, "%s:%s\n", script_path, e.message().c_str());
+    if (!parsed.ok()) return 2;
 
-    sim::Host host;
-    host.trace().enable(!quiet);
-    sim::Module module(path);
-    if (!module.ok()) {
-        std::fprintf(stderr, "%s: %s\n", path, module.error().c_str());
-        return 1;
+    options.trace = trace;
+    options.narration = quiet ? nullptr : stdout;
+    install_crash_handler();
+    sim::Player player(options);
+    set_crash_context(script_path, "start", "start-up");
+    if (!player.load(module_path)) {
+        std::fprintf(stderr, "%s: %s\n", module_path, player.error().c_str());
+        return 2;
     }
-    if (module.server_count() == 0) {
-        std::fprintf(stderr, "%s: the module lists no server\n", path);
-        return 1;
+    if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
+    for (const sim::Statement &s : parsed.script.statements) {
+        set_crash_context(script_path, "line " + std::to_string(s.line), s.source);
+        std::fflush(stdout);
+        player.step(s);
     }
-    const std::string server = module.servers()[0]->server_name ? module.servers()[0]->server_name : "";
-    const demo::Session *session = demo::find_session(server);
-    if (!session) {
-        std::fprintf(stderr, "%s: no demo session for server \"%s\"\n", path, server.c_str());
-        return 1;
-    }
+    set_crash_context(script_path, "end", "release");
+    std::fflush(stdout);
+    player.finish();
 
-    std::printf("== %s: server \"%s\" (%s)\n", path, server.c_str(), session->summary);
-    module.startup();
-    demo::build_scene(host);
-    int status = 0;
-    {
-        sim::Tool tool(host, module);
-        const int32_t result = tool.activate();
-        std::printf("activation -> %d\n", static_cast<int>(result));
-        if (result != 0) {
-            status = 1;
-        } else {
-            session->play(host, tool);
-            tool.release();
+    if (trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
+    if (!quiet) print_keys(player.host());
+
+    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0;
+    bool header = false;
+    for (const sim::Finding &f : player.findings()) {
+        switch (f.kind) {
+        case sim::Finding::Kind::Violation:
+            ++violations;
+            expected += f.expected;
+            break;
+        case sim::Finding::Kind::Expectation: ++expectations; break;
+        case sim::Finding::Kind::Impossible: ++impossible; break;
+        case sim::Finding::Kind::Error: ++errors; break;
         }
+        if (f.expected) continue;
+        if (!header) std::printf("\n-- failures\n");
+        header = true;
+        std::printf("%s:%s\n", script_path, f.text().c_str());
     }
-    module.shutdown();
+    const bool ok = player.failures() == 0;
+    std::printf("\n== %s: %zu statements, %zu keys written, %zu violations", ok ? "ok" : "FAILED",
+                parsed.script.statements.size(), player.host().writes().size(), violations);
+    if (expected) std::printf(" (%zu expected)", expected);
+    std::printf(", %zu failed expectations, %zu impossible steps", expectations, impossible);
+    if (errors) std::printf(", %zu player errors", errors);
+    std::printf("\n");
+    return ok ? 0 : 1;
+}
 
-    if (!quiet) {
-        std::printf("\n-- trace\n%s", host.trace().text().c_str());
-    }
-    demo::print_keys(host);
-    if (!host.clean()) {
-        std::printf("\n-- violations\n%s", host.report(0).c_str());
-        status = 1;
-    }
-    std::printf("\n%zu keys written, %zu violations\n", host.writes().size(), host.violations().size());
-    return status;
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return usage_error(nullptr);
+    const std::string command = argv[1];
+    if (command == "play") return play(argc, argv);
+    if (command == "check") return usage_error("check is not yet available");
+    if (command == "--help" || command == "-h" || command == "help") return usage_error(nullptr);
+    return usage_error(("unknown command " + command).c_str());
 }

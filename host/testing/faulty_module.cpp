@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+// Small faulty modules for the command-line host's tests, one per value of FAULTY_VARIANT. Not
+// deliverables; never installed.
+//
+//   1 (crash)     a LayoutTool server "Zendro_Faulty" whose activation makes no panel and whose
+//                 mouse-down writes through a null pointer
+//   2 (nodesc)    exports no _mod_descrip
+//   3 (class)     a valid descriptor whose only server is of another class than LayoutTool
+#include <stdint.h>
+
+#include "frame/host_interface.h"
+
+#ifndef FAULTY_VARIANT
+#define FAULTY_VARIANT 1
+#endif
+
+namespace {
+
+int32_t g_instance; // what activation hands out as the instance
+
+void HOST_CALL faulty_void(void *) {}
+void HOST_CALL faulty_draw(void *, const host_draw_record *) {}
+const char *HOST_CALL faulty_text(void *, const host_tool_event *) { return "Faulty"; }
+int32_t HOST_CALL faulty_query(void *) { return 0; }
+int32_t HOST_CALL faulty_zero(void *, const host_tool_event *) { return 0; }
+int32_t HOST_CALL faulty_position(void *, const host_tool_event *, int32_t index, double *) { return index + 1; }
+int32_t HOST_CALL faulty_adjust(void *, const host_tool_event *, int32_t) { return 0; }
+void HOST_CALL faulty_event(void *, const host_tool_event *) {}
+void HOST_CALL faulty_notify(void *, int32_t) {}
+
+int32_t HOST_CALL faulty_crash(void *, const host_tool_event *) {
+    volatile int32_t *volatile nowhere = nullptr;
+    *nowhere = 1;
+    return 1;
+}
+
+int32_t HOST_CALL faulty_activate(int32_t, host_global_fn, void *local_record, void *) {
+    host_local_record *local = static_cast<host_local_record *>(local_record);
+    local->instance = &g_instance;
+    host_tool_callbacks *t = local->callbacks;
+    t->release = faulty_void;
+    t->draw = faulty_draw;
+    t->tool_text = faulty_text;
+    t->change_query = faulty_query;
+    t->handle_count = faulty_zero;
+    t->handle_position = faulty_position;
+    t->drag_start = faulty_zero;
+    t->handle_adjust = faulty_adjust;
+    t->mouse_down = faulty_crash;
+    t->mouse_move = faulty_event;
+    t->mouse_up = faulty_event;
+    t->notify = faulty_notify;
+    return 0;
+}
+
+void *HOST_CALL faulty_startup(void) { return reinterpret_cast<void *>(static_cast<intptr_t>(4)); }
+void HOST_CALL faulty_shutdown(void *) {}
+
+const host_server_record faulty_servers[] = {
+    {FAULTY_VARIANT == 3 ? "LayoutGeneric" : HOST_CLASS_LAYOUT_TOOL, "Zendro_Faulty", faulty_activate, nullptr},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+} // namespace
+
+#if FAULTY_VARIANT == 2
+#define FAULTY_DESCRIPTOR faulty_descriptor_elsewhere
+#else
+#define FAULTY_DESCRIPTOR _mod_descrip
+#endif
+
+extern "C" HOST_EXPORT const host_module_descriptor FAULTY_DESCRIPTOR;
+extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = {
+    HOST_MODULE_SYNC,
+    HOST_MODULE_DESCRIPTOR_VERSION,
+    HOST_MODULE_INTERFACE_VERSION,
+#if HOST_PTR64
+    0,
+#endif
+    faulty_startup,
+    faulty_shutdown,
+    faulty_servers,
+};
