@@ -175,18 +175,10 @@ elseif(CHECK STREQUAL "version")
   set(numbers ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} 0)
   set(cause "the module linked without its version resource (cmake/version.rc.in, compiled by zendro_add_module)")
 
-  # objdump -p: the resource directory's type table lists type 16 (a version resource).
-  library_check_run(lines "${OBJDUMP}" -p)
-  set(has_type FALSE)
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^[0-9a-f]+   Entry: ID: 0x0*10,")
-      set(has_type TRUE)
-    endif()
-  endforeach()
-  if(NOT has_type)
-    library_check_fail(${id} "a resource of type 16 (version) in .rsrc" "no version resource" "${cause}")
+  library_check_run(lines "${OBJDUMP}" -h)
+  if(NOT lines MATCHES " \\.rsrc ")
+    library_check_fail(${id} "a version resource in the .rsrc section" "no .rsrc section" "${cause}")
   endif()
-
   # objdump -s -j .rsrc: the section's bytes, as " <address> <up to four words of hex>  <text>" lines;
   # gathered as "xx xx ..." so that every pattern below starts on a byte.
   library_check_run(lines "${OBJDUMP}" -s -j .rsrc)
@@ -220,7 +212,7 @@ elseif(CHECK STREQUAL "version")
   string(REGEX REPLACE "^(.. .. )(.. .. )(.. .. )(.. .. )$" "\\2\\1\\4\\3" version_bytes "${version_bytes}")
   if(NOT bytes MATCHES " bd 04 ef fe 00 00 01 00 ${version_bytes}${version_bytes}")
     library_check_fail(${id} "file and product version ${VERSION}.0 in the fixed version information"
-                       "another version or no fixed version information" "${cause}, or an old build")
+                       "another version or no version resource" "${cause}, or an old build")
   endif()
 
   # The strings: "<key>\0", padding to four bytes, "<value>\0", both UTF-16LE.
