@@ -1,17 +1,37 @@
-# zendro_add_module(<name> SOURCES <files...> [LIBS <libs...>])
+# zendro_add_module(<name> DESCRIPTION <text> SOURCES <files...> [LIBS <libs...>])
 # Builds the tool module <name>_<bits><suffix> (zendro_kardel_64.so, zendro_kardel_32.p, ...) from
 # the frame and the given tool sources, and installs it into dist/<platform>/.
-# The module exports `_mod_descrip` only and links nothing of the C++ runtime.
+# The module exports `_mod_descrip` only and links nothing of the C++ runtime. On Windows it carries
+# a version resource: the product, PROJECT_VERSION and DESCRIPTION (one line, shown as the file's
+# description).
+set(ZENDRO_VENDOR "Zendro")
+set(ZENDRO_PRODUCT "Zendro tools for Layout")
+if(WIN32)
+  enable_language(RC)
+endif()
+
 function(zendro_add_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DESCRIPTION" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_DESCRIPTION)
+    message(FATAL_ERROR "zendro_add_module(${name}): DESCRIPTION is required")
+  endif()
+  set(file "${name}_${ZENDRO_BITS}${ZENDRO_MODULE_SUFFIX}")
   add_library(${name} MODULE ${ARG_SOURCES} $<TARGET_OBJECTS:zendro_frame>)
   target_link_libraries(${name} PRIVATE zendro_frame_helpers zendro_module_flags ${ARG_LIBS})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES
     PREFIX "" SUFFIX "${ZENDRO_MODULE_SUFFIX}" OUTPUT_NAME "${name}_${ZENDRO_BITS}"
     LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/modules"
-    POSITION_INDEPENDENT_CODE ON)
+    POSITION_INDEPENDENT_CODE ON
+    ZENDRO_DESCRIPTION "${ARG_DESCRIPTION}")
   if(WIN32)
+    # The resource is compiled on its own: the module's compiler flags mean nothing to windres.
+    set(ZENDRO_RC_DESCRIPTION "${ARG_DESCRIPTION}")
+    set(ZENDRO_RC_NAME "${name}_${ZENDRO_BITS}")
+    set(ZENDRO_RC_FILE "${file}")
+    configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc" @ONLY)
+    add_library(${name}_version OBJECT "${CMAKE_CURRENT_BINARY_DIR}/${name}_version.rc")
+    target_sources(${name} PRIVATE $<TARGET_OBJECTS:${name}_version>)
     target_link_options(${name} PRIVATE
       "${PROJECT_SOURCE_DIR}/frame/module.def" -static-libgcc -static-libstdc++ -Wl,--gc-sections)
   else()

@@ -1,30 +1,19 @@
-option(ZENDRO_TESTS "Build the host simulator tests" ON)
+# Build options. What a module user needs is always built; the developer targets (host simulator,
+# command-line host, tests) are on by default only when this is the top-level project, so a parent
+# project that adds this folder with add_subdirectory() gets the modules alone, and so does a
+# configure with -DZENDRO_HOST=OFF -DZENDRO_TESTS=OFF (nothing beyond a compiler is needed then).
+option(ZENDRO_HOST "Build the host simulator and the command-line host" ${PROJECT_IS_TOP_LEVEL})
+option(ZENDRO_TESTS "Build the tests (needs the GoogleTest sources, see ZENDRO_GTEST_SOURCE)" ${PROJECT_IS_TOP_LEVEL})
 option(ZENDRO_BENCH "Build the benchmarks (needs Google Benchmark for the target)" OFF)
 option(ZENDRO_PEDANTIC "Turn on the project's compiler warnings" ON)
 option(ZENDRO_WERROR "Treat compiler warnings as errors" OFF)
 option(ZENDRO_SANITIZE "Build everything with the address and undefined-behaviour sanitizers" OFF)
 
-# Warnings for everything the project compiles.
-add_library(zendro_warnings INTERFACE)
-if(ZENDRO_PEDANTIC)
-  target_compile_options(zendro_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wformat=2)
-endif()
-if(ZENDRO_WERROR)
-  target_compile_options(zendro_warnings INTERFACE -Werror)
+if((ZENDRO_TESTS OR ZENDRO_BENCH) AND NOT ZENDRO_HOST)
+  message(FATAL_ERROR "The tests and benchmarks run the modules in the host simulator: configure with "
+                      "-DZENDRO_HOST=ON, or with -DZENDRO_TESTS=OFF -DZENDRO_BENCH=OFF for the modules alone.")
 endif()
 
-# Code that ends up inside a module: no exceptions, no RTTI, nothing from the C++ runtime, hidden
-# symbols. -fno-tree-slp-vectorize: GCC 12 at -O2 on x86-64 merges double->float->double pairs
-# of adjacent elements and drops the rounding to single precision; the tools rely on it.
-add_library(zendro_module_flags INTERFACE)
-target_link_libraries(zendro_module_flags INTERFACE zendro_warnings)
-target_compile_options(zendro_module_flags INTERFACE
-  -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
-  -fvisibility=hidden -fvisibility-inlines-hidden -ffunction-sections -fdata-sections
-  -fno-tree-slp-vectorize -ffp-contract=off
-  $<$<BOOL:${ZENDRO_PEDANTIC}>:-Wconversion -Wsign-conversion>)
-
-if(ZENDRO_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
-  add_link_options(-fsanitize=address,undefined)
+if(PROJECT_IS_TOP_LEVEL AND NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
 endif()

@@ -1,11 +1,13 @@
 # Library checks: what the host sees of a built module file before it calls anything.
 #   library-exports-only-descriptor  The module file exports one symbol, the descriptor; nothing else is visible.
 #   library-imports-c-runtime-only   The module imports only libc/libm (Linux) or KERNEL32 and the C runtime (Windows).
+#   library-version-resource         A Windows module carries a version resource: the project's version as numbers and
+#                                    text, the product name and the tool's own description.
 #
 # Included from tests/CMakeLists.txt, this file registers both checks for every module target
 # (one CTest test per check and module file, label "library"). Run as a script it performs one check:
-#   cmake -D CHECK=exports|imports -D FORMAT=elf|pe -D MODULE=<file> -D OBJDUMP=<objdump> [-D NM=<nm>]
-#         -P tests/library_checks.cmake
+#   cmake -D CHECK=exports|imports|version -D FORMAT=elf|pe -D MODULE=<file> -D OBJDUMP=<objdump> [-D NM=<nm>]
+#         [-D VERSION=<major.minor.patch> -D PRODUCT=<text> -D DESCRIPTION=<text>] -P tests/library_checks.cmake
 # The checks read the file with the binutils of the build's toolchain on the build machine, so the
 # Windows modules are checked without wine.
 
@@ -25,16 +27,22 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
   if(NOT ZENDRO_SANITIZE)
     list(APPEND _checks imports)
   endif()
+  if(WIN32)
+    list(APPEND _checks version)
+  endif()
   set(_names_exports library-exports-only-descriptor)
   set(_names_imports library-imports-c-runtime-only)
+  set(_names_version library-version-resource)
   get_property(_modules GLOBAL PROPERTY ZENDRO_MODULES)
   foreach(_module IN LISTS _modules)
     get_target_property(_file ${_module} OUTPUT_NAME)
+    get_target_property(_description ${_module} ZENDRO_DESCRIPTION)
     foreach(_check IN LISTS _checks)
       set(_test "${_names_${_check}}:${_file}${ZENDRO_MODULE_SUFFIX}")
       add_test(NAME "${_test}"
         COMMAND "${CMAKE_COMMAND}" -D CHECK=${_check} -D FORMAT=${_format}
                 -D "MODULE=$<TARGET_FILE:${_module}>" -D "OBJDUMP=${CMAKE_OBJDUMP}" -D "NM=${CMAKE_NM}"
+                -D "VERSION=${PROJECT_VERSION}" -D "PRODUCT=${ZENDRO_PRODUCT}" -D "DESCRIPTION=${_description}"
                 -P "${CMAKE_CURRENT_LIST_FILE}")
       set_tests_properties("${_test}" PROPERTIES LABELS library TIMEOUT 30)
     endforeach()
@@ -154,6 +162,77 @@ elseif(CHECK STREQUAL "imports")
   list(JOIN imports ", " got)
   message(STATUS "${id}: imports ${got}")
 
+elseif(CHECK STREQUAL "version")
+  set(id library-version-resource)
+  foreach(var VERSION PRODUCT DESCRIPTION)
+    if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
+      message(FATAL_ERROR "library check version: -D ${var}=... is required")
+    endif()
+  endforeach()
+  if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+    message(FATAL_ERROR "library check version: VERSION '${VERSION}' is not major.minor.patch")
+  endif()
+  set(numbers ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3} 0)
+  set(cause "the module linked without its version resource (cmake/version.rc.in, compiled by zendro_add_module)")
+
+  library_check_run(lines "${OBJDUMP}" -h)
+  if(NOT lines MATCHES " \\.rsrc ")
+    library_check_fail(${id} "a version resource in the .rsrc section" "no .rsrc section" "${cause}")
+  endif()
+  # objdump -s -j .rsrc: the section's bytes, as " <address> <up to four words of hex>  <text>" lines;
+  # gathered as "xx xx ..." so that every pattern below starts on a byte.
+  library_check_run(lines "${OBJDUMP}" -s -j .rsrc)
+  set(bytes " ")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^ [0-9a-f]+ (.+)$")
+      string(SUBSTRING "${CMAKE_MATCH_1}" 0 35 words)
+      string(REPLACE " " "" words "${words}")
+      string(REGEX REPLACE "(..)" "\\1 " words "${words}")
+      string(APPEND bytes "${words}")
+    endif()
+  endforeach()
+
+  # The fixed part: signature 0xFEEF04BD, structure version 1.0, then file and product version, each
+  # as (major << 16 | minor) and (patch << 16 | 0), little-endian.
+  set(version_bytes "")
+  foreach(n IN LISTS numbers)
+    math(EXPR lo "${n} % 256")
+    math(EXPR hi "${n} / 256 % 256")
+    foreach(b ${lo} ${hi})
+      math(EXPR b "${b}" OUTPUT_FORMAT HEXADECIMAL)
+      string(REGEX REPLACE "^0x" "" b "${b}")
+      string(LENGTH "${b}" length)
+      if(length EQUAL 1)
+        set(b "0${b}")
+      endif()
+      string(APPEND version_bytes "${b} ")
+    endforeach()
+  endforeach()
+  # Word order: minor, major, tweak, patch (the low half of each double word first).
+  string(REGEX REPLACE "^(.. .. )(.. .. )(.. .. )(.. .. )$" "\\2\\1\\4\\3" version_bytes "${version_bytes}")
+  if(NOT bytes MATCHES " bd 04 ef fe 00 00 01 00 ${version_bytes}${version_bytes}")
+    library_check_fail(${id} "file and product version ${VERSION}.0 in the fixed version information"
+                       "another version or no version resource" "${cause}, or an old build")
+  endif()
+
+  # The strings: "<key>\0", padding to four bytes, "<value>\0", both UTF-16LE.
+  foreach(pair "ProductName|${PRODUCT}" "FileDescription|${DESCRIPTION}" "FileVersion|${VERSION}"
+               "ProductVersion|${VERSION}")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 key)
+    list(GET pair 1 value)
+    set(pattern "")
+    foreach(text IN ITEMS "${key}" "${value}")
+      string(HEX "${text}" hex)
+      string(REGEX REPLACE "(..)" "\\1 00 " hex "${hex}")
+      string(APPEND pattern "${hex}00 00 (00 00 )?")
+    endforeach()
+    if(NOT bytes MATCHES " ${pattern}")
+      library_check_fail(${id} "${key} \"${value}\"" "no such string in the version resource" "${cause}")
+    endif()
+  endforeach()
+  message(STATUS "${id}: version ${VERSION}, \"${DESCRIPTION}\"")
+
 else()
-  message(FATAL_ERROR "library check: unknown CHECK '${CHECK}' (exports or imports)")
+  message(FATAL_ERROR "library check: unknown CHECK '${CHECK}' (exports, imports or version)")
 endif()

@@ -1,0 +1,30 @@
+# Language levels, the project's warnings and the flags of code that ends up inside a module.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_C_STANDARD 11)
+
+# Warnings for everything the project compiles.
+add_library(zendro_warnings INTERFACE)
+if(ZENDRO_PEDANTIC)
+  target_compile_options(zendro_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wcast-align -Wformat=2)
+endif()
+if(ZENDRO_WERROR)
+  target_compile_options(zendro_warnings INTERFACE -Werror)
+endif()
+
+# Code that ends up inside a module: no exceptions, no RTTI, nothing from the C++ runtime, hidden
+# symbols. -fno-tree-slp-vectorize: GCC 12 at -O2 on x86-64 merges double->float->double pairs
+# of adjacent elements and drops the rounding to single precision; the tools rely on it.
+add_library(zendro_module_flags INTERFACE)
+target_link_libraries(zendro_module_flags INTERFACE zendro_warnings)
+target_compile_options(zendro_module_flags INTERFACE
+  -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+  -fvisibility=hidden -fvisibility-inlines-hidden -ffunction-sections -fdata-sections
+  -fno-tree-slp-vectorize -ffp-contract=off
+  $<$<BOOL:${ZENDRO_PEDANTIC}>:-Wconversion -Wsign-conversion>)
+
+if(ZENDRO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
