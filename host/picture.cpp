@@ -363,6 +363,8 @@ std::string xml_text(const std::string &text) {
             if ((c == 0xE0 && d < 0xA0) || (c == 0xED && d > 0x9F) || (c == 0xF0 && d < 0x90) ||
                 (c == 0xF4 && d > 0x8F))
                 ok = false;
+            // U+FFFE and U+FFFF are not characters XML allows.
+            if (c == 0xEF && d == 0xBF && static_cast<unsigned char>(text[i + 2]) >= 0xBE) ok = false;
         }
         if (ok && len == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) ok = false; // C1 controls
         if (!ok) {
