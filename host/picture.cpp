@@ -553,10 +553,8 @@ std::string viewport_svg(const ViewportPicture &pic) {
             if (!p.before_ok) what += " before " + position_text(item.before);
             if (!p.before_ok && !p.after_ok) what += " and";
             if (!p.after_ok) what += " after " + position_text(item.after);
-            notes.push_back(what + (std::isfinite(item.before[0] + item.before[1] + item.before[2] + item.after[0] +
-                                                  item.after[1] + item.after[2])
-                                        ? ", too far to frame"
-                                        : ", not finite"));
+            const bool finite = std::isfinite(p.before[0] + p.before[1]) && std::isfinite(p.after[0] + p.after[1]);
+            notes.push_back(what + (finite ? ", too far to frame" : ", not finite in the window"));
         }
         if (dropped)
             notes.push_back("left out: " + std::to_string(dropped) + " of " + std::to_string(item.path.size()) +
@@ -590,10 +588,18 @@ std::string viewport_svg(const ViewportPicture &pic) {
     const double area_w = (f.x1 - f.x0) * f.s, area_h = (f.y1 - f.y0) * f.s;
     // Grid lines at multiples of the grid size; every 10th, 100th ... when they would crowd.
     const double step = std::fabs(view.scale * view.grid);
-    const bool grid = std::isfinite(step) && step > 0.0 && std::isfinite(view.origin_x) && std::isfinite(view.origin_y);
+    bool grid = std::isfinite(step) && step > 0.0 && frameable(view.origin_x, view.origin_y);
     double grid_k = 1.0;
-    while (grid && step * grid_k * f.s < k_min_grid_step) grid_k *= 10.0;
-    if (grid_k > 1.0) notes.push_back("grid: one line in " + coord(grid_k) + " drawn");
+    while (grid && step * grid_k * f.s < k_min_grid_step && grid_k < 1e9) grid_k *= 10.0;
+    if (grid && step * grid_k * f.s < k_min_grid_step) {
+        grid = false;
+        notes.push_back("grid: too fine to draw");
+    } else if (grid_k > 1.0) {
+        notes.push_back("grid: one line in " + coord(grid_k) + " drawn");
+    } else if (view.grid != 0.0 && !grid) {
+        notes.push_back("grid: not drawn (grid " + shown(view.grid) + ", scale " + shown(view.scale) + ", origin (" +
+                        shown(view.origin_x) + ", " + shown(view.origin_y) + "))");
+    }
     const double margin = 10.0;
     const double width = std::max(area_w + 2 * margin, 560.0);
     const size_t columns = static_cast<size_t>((width - 2 * margin) / (0.6 * 11.0));
@@ -640,8 +646,12 @@ std::string viewport_svg(const ViewportPicture &pic) {
     if (grid) {
         const double d = step * grid_k;
         auto lines = [&](double origin, double lo, double hi, bool vertical) {
+            // The origin and the frame lie within a million pixels and d is at least 8 pixels,
+            // so there are fewer than 300000 lines; no more than 1000 are drawn.
             const double first = std::ceil((lo - origin) / d), last = std::floor((hi - origin) / d);
-            for (double m = first; m <= last && m - first < 1000; m += 1.0) {
+            const long long count = std::min(1000LL, static_cast<long long>(last - first) + 1);
+            for (long long n = 0; n < count; ++n) {
+                const double m = first + static_cast<double>(n);
                 if (m == 0.0) continue;
                 const double w = origin + m * d;
                 if (vertical) svg.line(f.px(w), f.top, f.px(w), f.top + area_h, "stroke=\"#4a4a4a\"");
