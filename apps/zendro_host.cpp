@@ -3,6 +3,7 @@
 // it through the host simulator (docs/sessions.md describes the scripts).
 //
 //   zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]
+//                    [--pictures DIR]
 //
 // Exit status: 0 when every step held; 1 when a simulator violation, a failed expectation or an
 // impossible step was found, or the module crashed; 2 when the command line, the script or the
@@ -33,6 +34,7 @@ namespace {
 
 const char k_usage[] =
     "usage: zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]\n"
+    "                        [--pictures DIR]\n"
     "       zendro_host check ...      (not yet available)\n"
     "\n"
     "play      loads the module file, plays the session script against it through the host\n"
@@ -42,6 +44,8 @@ const char k_usage[] =
     "--server  the LayoutTool server to activate, by name (default: the module's first)\n"
     "--channels  the channel names the tool may key (default: Position.X,Position.Y,Position.Z,\n"
     "          Rotation.H,Rotation.P,Rotation.B)\n"
+    "--pictures  writes SVG pictures of the panel and of every viewport into DIR after each step\n"
+    "          that acts (line-0007-panel.svg, line-0007-viewport-2.svg, ...)\n"
     "\n"
     "exit status: 0 all held; 1 a violation, failed expectation, impossible step or crash;\n"
     "             2 bad command line, script or module file\n";
@@ -178,7 +182,10 @@ int play(int argc, char **argv) {
         const std::string a = argv[i];
         if (a == "--trace") trace = true;
         else if (a == "--quiet") quiet = true;
-        else if ((a == "--server" || a == "--channels") && i + 1 < argc) {
+        else if (a == "--pictures" && i + 1 < argc) {
+            options.pictures_dir = argv[++i];
+            if (options.pictures_dir.empty()) return usage_error("--pictures needs a folder");
+        } else if ((a == "--server" || a == "--channels") && i + 1 < argc) {
             if (a == "--server") options.server = argv[++i];
             else options.write_targets = split_commas(argv[++i]);
             if (a == "--channels" && options.write_targets.empty()) return usage_error("--channels needs names");

@@ -170,6 +170,8 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
     if (!p) return 0;
     p->open = true;
     ++p->open_calls;
+    // What the user is shown from now on: every control inside the panel, none on another.
+    h->check_layout(*p);
     return 1;
 }
 
@@ -218,11 +220,16 @@ void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) 
                 int32_t v;
                 std::memcpy(&v, value, sizeof v);
                 shown = std::to_string(v);
+                const int32_t limit = code == HOST_PANEL_W ? h->panel_limit_w_ : h->panel_limit_h_;
+                const int32_t made = limit > 0 && v > limit ? limit : v;
+                if (made != v) shown += " (limited to " + std::to_string(made) + ")";
                 if (code == HOST_PANEL_W) {
-                    p->width = v;
+                    p->width = made;
+                    p->asked_width = v;
                     ++p->width_sets;
                 } else {
-                    p->height = v;
+                    p->height = made;
+                    p->asked_height = v;
                     ++p->height_sets;
                 }
             }
@@ -500,32 +507,79 @@ int64_t shared(int64_t a, int64_t la, int64_t b, int64_t lb) { return std::min(a
 
 } // namespace
 
-std::vector<std::string> layout_problems(const Panel &panel) {
-    std::vector<std::string> problems;
+std::vector<LayoutProblem> layout_check(const Panel &panel) {
+    std::vector<LayoutProblem> problems;
     const std::string of = "panel " + quote(panel.title.c_str());
     for (const auto &c : panel.controls) {
         const int64_t right = int64_t{c->x} + c->w, bottom = int64_t{c->y} + c->h;
-        if (c->x < 0 || c->y < 0) problems.push_back(box(*c) + " starts left of or above the corner of " + of);
+        auto outside = [&](const std::string &text) {
+            problems.push_back({LayoutProblem::Outside, c->index, c->index, box(*c) + text});
+        };
+        if (c->x < 0 || c->y < 0) outside(" starts left of or above the corner of " + of);
         if (right > panel.width)
-            problems.push_back(box(*c) +
-                               format(" reaches x %lld, beyond the width %d of ", static_cast<long long>(right),
-                                      static_cast<int>(panel.width)) +
-                               of);
+            outside(format(" reaches x %lld, beyond the width %d of ", static_cast<long long>(right),
+                           static_cast<int>(panel.width)) +
+                    of);
         if (bottom > panel.height)
-            problems.push_back(box(*c) +
-                               format(" reaches y %lld, below the height %d of ", static_cast<long long>(bottom),
-                                      static_cast<int>(panel.height)) +
-                               of);
+            outside(format(" reaches y %lld, below the height %d of ", static_cast<long long>(bottom),
+                           static_cast<int>(panel.height)) +
+                    of);
     }
     for (size_t i = 0; i < panel.controls.size(); ++i) {
         const Control &a = *panel.controls[i];
         for (size_t j = i + 1; j < panel.controls.size(); ++j) {
             const Control &b = *panel.controls[j];
             if (shared(a.x, a.w, b.x, b.w) > k_shared_edge && shared(a.y, a.h, b.y, b.h) > k_shared_edge)
-                problems.push_back(box(a) + " overlaps " + box(b));
+                problems.push_back({LayoutProblem::Overlap, a.index, b.index, box(a) + " overlaps " + box(b)});
         }
     }
     return problems;
+}
+
+std::vector<std::string> layout_problems(const Panel &panel) {
+    std::vector<std::string> texts;
+    for (LayoutProblem &p : layout_check(panel)) texts.push_back(std::move(p.text));
+    return texts;
+}
+
+std::vector<LayoutProblem> Host::check_layout(Panel &p) {
+    if (p.destroyed) return {};
+    std::vector<LayoutProblem> problems = layout_check(p);
+    const std::string of = "panel " + quote(p.title.c_str());
+    for (const LayoutProblem &problem : problems) {
+        if (std::find(p.layout_reported.begin(), p.layout_reported.end(), problem.text) != p.layout_reported.end())
+            continue;
+        p.layout_reported.push_back(problem.text);
+        if (problem.kind == LayoutProblem::Overlap) {
+            violation("panel-controls-overlap",
+                      format("controls of %s that share at most a %d-pixel strip", of.c_str(),
+                             static_cast<int>(k_shared_edge)),
+                      problem.text,
+                      "two controls placed on the same spot, or a position worked out from a neighbour's size "
+                      "that the toolkit reports differently");
+            continue;
+        }
+        std::string cause;
+        if (p.asked_width != p.width || p.asked_height != p.height)
+            cause = format("the host made the panel %dx%d, smaller than the %dx%d the module asked for",
+                           static_cast<int>(p.width), static_cast<int>(p.height), static_cast<int>(p.asked_width),
+                           static_cast<int>(p.asked_height));
+        else if (!p.width_sets || !p.height_sets)
+            cause = std::string("the module never set the panel's ") + (!p.width_sets ? "width" : "height");
+        else
+            cause = "the panel's size was set from a control other than the lowest or widest, or before the "
+                    "layout was final";
+        violation("panel-control-outside",
+                  format("every control inside %s, (0, 0) to (%d, %d)", of.c_str(), static_cast<int>(p.width),
+                         static_cast<int>(p.height)),
+                  problem.text, cause);
+    }
+    return problems;
+}
+
+void Host::limit_panel_size(int32_t width, int32_t height) {
+    panel_limit_w_ = width > 0 ? width : 0;
+    panel_limit_h_ = height > 0 ? height : 0;
 }
 
 // ---- The user's side --------------------------------------------------------------------------

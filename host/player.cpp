@@ -10,11 +10,14 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <map>
 #include <unordered_map>
 
 #include "host/alloc_hooks.h"
+#include "host/picture.h"
 
 namespace sim {
 
@@ -113,6 +116,13 @@ struct Player::State {
 
     std::unordered_map<std::string, ItemId> ids;
     std::vector<ItemStart> items;
+    // Per item (as items): where it stood before the module first keyed it, and after each step
+    // that keyed it.
+    struct Track {
+        Vec3 before, before_rot;
+        std::vector<Vec3> path;
+    };
+    std::vector<Track> tracks;
 
     // The pointer: where the last event was; a press (mouse-down or drag-start) and the last move.
     int32_t pointer_vp = 2;
@@ -313,6 +323,7 @@ struct Player::State {
         const ItemId id = host.add_item(name, pos, rot, channels);
         ids[name] = id;
         items.push_back({name, id, pos, rot, channels});
+        tracks.push_back({pos, rot, {}});
     }
     void do_key(const Statement &st) {
         const ItemId id = item_of(st.args[0]);
@@ -362,6 +373,9 @@ struct Player::State {
         alloc_fail_after(n - 1, c ? static_cast<unsigned>(c->values[0].integer) : 1u, min);
     }
     void do_allow_alloc(const Statement &) { alloc_fail_none(); }
+    void do_limit_panel(const Statement &st) {
+        host.limit_panel_size(as_int32(st.args[0].integer), as_int32(st.args[1].integer));
+    }
 
     void do_activate(const Statement &st) {
         if (!module) return impossible("no module is loaded");
@@ -556,6 +570,89 @@ struct Player::State {
     void do_panel_key(const Statement &st) {
         if (Panel *p = usable_panel()) answer_int(host.press_key(*p, static_cast<uint16_t>(st.args[0].integer)));
     }
+    // ---- Pictures
+    // Before a step: an item the module has not keyed yet stands where the scene has it now.
+    void track_before() {
+        for (size_t i = 0; i < items.size(); ++i)
+            if (tracks[i].path.empty()) {
+                tracks[i].before = host.position_at(items[i].id, host.time());
+                tracks[i].before_rot = host.rotation_at(items[i].id, host.time());
+            }
+    }
+    // After a step: each item it keyed has a new point on its path.
+    void track_after(size_t writes_before) {
+        const std::vector<KeyWrite> &all = host.writes();
+        for (size_t i = 0; i < items.size(); ++i) {
+            bool keyed = false;
+            for (size_t w = writes_before; w < all.size() && !keyed; ++w) keyed = all[w].item == items[i].id;
+            if (keyed) tracks[i].path.push_back(host.position_at(items[i].id, host.time()));
+        }
+    }
+    std::string caption() const {
+        std::string c = server_name.empty() ? std::string("no module") : server_name;
+        c += ", time " + format_real(host.time());
+        if (current) c += ", line " + std::to_string(current->line) + ": " + statement_text();
+        return c;
+    }
+    std::string panel_picture(const std::string &caption_text) {
+        Panel *p = panel();
+        return p ? panel_svg(*p, host, caption_text) : std::string();
+    }
+    std::string viewport_picture(int32_t vp, const std::string &caption_text) {
+        if (!host.has_viewport(vp)) return std::string();
+        ViewportPicture pic;
+        pic.index = vp;
+        pic.view = host.viewport(vp);
+        for (size_t i = 0; i < items.size(); ++i) {
+            const ItemId id = items[i].id;
+            const std::vector<ItemId> &sel = host.selection();
+            pic.items.push_back({items[i].name, std::find(sel.begin(), sel.end(), id) != sel.end(), tracks[i].before,
+                                 host.position_at(id, host.time()), tracks[i].before_rot,
+                                 host.rotation_at(id, host.time()), tracks[i].path});
+        }
+        auto d = drawings.find(vp);
+        pic.drawing = d == drawings.end() ? nullptr : &d->second;
+        pic.caption = caption_text;
+        return viewport_svg(pic);
+    }
+    // Writes a picture; false (with the finding) when the file cannot be written.
+    bool write_picture(const std::string &path, const std::string &svg) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        if (out) out << svg;
+        if (out) out.close();
+        if (out) return true;
+        add(Finding::Kind::Impossible, "picture-unwritable", "cannot write the picture file " + quote(path));
+        return false;
+    }
+    void do_picture(const Statement &st) {
+        const std::string &file = st.args[0].text;
+        if (const Option *v = st.option("viewport")) {
+            const int32_t vp = as_int32(v->values[0].integer);
+            if (!host.has_viewport(vp)) return impossible("viewport " + std::to_string(vp) + " does not exist");
+            write_picture(file, viewport_picture(vp, caption()));
+            return;
+        }
+        Panel *p = panel();
+        if (!p) return impossible("there is no panel (no activation made one)");
+        host.check_layout(*p);
+        write_picture(file, panel_picture(caption()));
+    }
+    // The picture set of a step: the panel (checked) and every viewport.
+    void picture_set() {
+        std::error_code ec;
+        std::filesystem::create_directories(options.pictures_dir, ec);
+        char stem[32];
+        std::snprintf(stem, sizeof stem, "line-%04d", current ? current->line : 0);
+        const std::string base = options.pictures_dir + "/" + stem;
+        if (Panel *p = panel()) {
+            host.check_layout(*p);
+            if (!write_picture(base + "-panel.svg", panel_picture(caption()))) return;
+        }
+        for (int32_t vp = 0; host.has_viewport(vp); ++vp)
+            if (!write_picture(base + "-viewport-" + std::to_string(vp) + ".svg", viewport_picture(vp, caption())))
+                return;
+    }
+
     void do_say(const Statement &st) {
         const std::string &text = st.args[0].text;
         if (options.narration) {
@@ -760,6 +857,7 @@ Player::State::Handler Player::State::handler(const std::string &verb) {
         {"fail-panel-create", &State::do_fail_panel_create},
         {"refuse-alloc", &State::do_refuse_alloc},
         {"allow-alloc", &State::do_allow_alloc},
+        {"limit-panel", &State::do_limit_panel},
         {"activate", &State::do_activate},
         {"release", &State::do_release},
         {"mouse-down", &State::do_mouse_down},
@@ -780,6 +878,7 @@ Player::State::Handler Player::State::handler(const std::string &verb) {
         {"press", &State::do_press},
         {"close", &State::do_close},
         {"panel-key", &State::do_panel_key},
+        {"picture", &State::do_picture},
         {"say", &State::do_say},
         {"expect key", &State::do_expect_key},
         {"expect keys", &State::do_expect_keys},
@@ -866,7 +965,12 @@ StepResult Player::step(const Statement &st) {
         if (!why.empty()) s.add(Finding::Kind::Error, "statement-invalid", why);
         else if (!h) s.add(Finding::Kind::Error, "player-error", "no handler for " + quote(st.verb));
         else if (s.finished) s.impossible("the session is finished");
-        else (s.*h)(st);
+        else {
+            s.track_before();
+            (s.*h)(st);
+            s.track_after(writes_before);
+            if (action && !s.options.pictures_dir.empty()) s.picture_set();
+        }
     } catch (const std::exception &e) {
         s.add(Finding::Kind::Error, "player-error", e.what());
     }
@@ -942,6 +1046,18 @@ const std::vector<ItemStart> &Player::items() const { return s_->items; }
 ItemId Player::item_id(const std::string &name) const {
     auto it = s_->ids.find(name);
     return it == s_->ids.end() ? 0 : it->second;
+}
+
+const std::vector<Vec3> &Player::path(ItemId item) const {
+    static const std::vector<Vec3> none;
+    for (size_t i = 0; i < s_->items.size(); ++i)
+        if (s_->items[i].id == item) return s_->tracks[i].path;
+    return none;
+}
+
+std::string Player::panel_picture(const std::string &caption) { return s_->panel_picture(caption); }
+std::string Player::viewport_picture(int32_t viewport, const std::string &caption) {
+    return s_->viewport_picture(viewport, caption);
 }
 
 const std::vector<Finding> &Player::findings() const { return s_->findings; }

@@ -37,6 +37,10 @@ struct PlayerOptions {
     std::string server;
     // Where "say" prints its "-- TEXT" line; null prints nothing.
     std::FILE *narration = nullptr;
+    // A folder (made when missing) for a picture set after every step that acts (not expect, not
+    // say): the panel and every viewport, named by the step's line, line-0007-panel.svg,
+    // line-0007-viewport-2.svg. Empty: none. The picture statement's files do not go here.
+    std::string pictures_dir;
 };
 
 struct Finding {
@@ -134,6 +138,15 @@ public:
     const Answer &last_answer() const;
     const std::vector<ItemStart> &items() const;
     ItemId item_id(const std::string &name) const; // 0 when the script defined no such item
+    // The item's world position after each step that keyed it, in order; empty when none did.
+    const std::vector<Vec3> &path(ItemId item) const;
+
+    // SVG pictures (host/picture.h) of the panel of the latest activation (empty when there is
+    // none) and of a viewport as the session stands: each item before the module first keyed it
+    // and now, its path, and the last drawing there. They record nothing; the picture statement
+    // and the picture sets also check the panel's layout (Host::check_layout).
+    std::string panel_picture(const std::string &caption = std::string());
+    std::string viewport_picture(int32_t viewport, const std::string &caption = std::string());
 
     // Every finding so far; failures() counts those not expected.
     const std::vector<Finding> &findings() const;

@@ -100,6 +100,13 @@ const char *say_rule(const Statement &s) {
     return nullptr;
 }
 
+const char *picture_rule(const Statement &s) {
+    if (s.has("panel") == s.has("viewport"))
+        return "a picture is of the panel or of one viewport: panel FILE | viewport N FILE";
+    if (!s.args.empty() && s.args[0].text.empty()) return "the picture needs a file name";
+    return nullptr;
+}
+
 std::vector<VerbRule> make_verbs() {
     const std::vector<OptionRule> ev = event_options(true), move = event_options(false);
     const char *on_off = "on off";
@@ -146,6 +153,14 @@ std::vector<VerbRule> make_verbs() {
          "next N | nth K [count N] | all  [min BYTES]",
          refuse_rule},
         {"allow-alloc", {}, 0, false, false, {}, "", nullptr},
+        {"limit-panel",
+         {int32("WIDTH", 0, 65535), int32("HEIGHT", 0, 65535)},
+         2,
+         false,
+         false,
+         {},
+         "WIDTH HEIGHT",
+         nullptr},
         // Lifecycle
         {"activate", {}, 0, false, false, {opt("expect", {int32("RESULT")})}, "[expect RESULT]", nullptr},
         {"release", {}, 0, false, false, {}, "", nullptr},
@@ -176,6 +191,15 @@ std::vector<VerbRule> make_verbs() {
         {"press", {ref("LABEL")}, 1, false, false, {k_nth}, "LABEL|#N [nth N]", nullptr},
         {"close", {}, 0, false, false, {}, "", nullptr},
         {"panel-key", {int32("KEY", 0, 65535)}, 1, false, false, {}, "KEY", nullptr},
+        // Pictures
+        {"picture",
+         {text("FILE")},
+         1,
+         false,
+         false,
+         {opt("panel"), opt("viewport", {int32("N", 0, 255)})},
+         "panel FILE | viewport N FILE",
+         picture_rule},
         // Narration
         {"say", {text("TEXT")}, 0, false, true, {}, "TEXT", say_rule},
         // Expectations
@@ -636,6 +660,10 @@ std::string ScriptChecker::check(const Statement &s) {
     const Option *in = s.option("in");
     if (in && !has_viewport(in->values[0].integer))
         return "viewport " + std::to_string(in->values[0].integer) +
+               " is not defined (0 to 3 exist; add others with a viewport statement)";
+    const Option *pictured = s.verb == "picture" ? s.option("viewport") : nullptr;
+    if (pictured && !has_viewport(pictured->values[0].integer))
+        return "viewport " + std::to_string(pictured->values[0].integer) +
                " is not defined (0 to 3 exist; add others with a viewport statement)";
     if (s.verb == "mouse-down" && !has_viewport(s.args[0].integer))
         return "viewport " + std::to_string(s.args[0].integer) +

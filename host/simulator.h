@@ -224,7 +224,8 @@ class Panel {
 public:
     host_panel handle = nullptr;
     std::string title;
-    int32_t width = 0, height = 0; // last values of attributes 2 and 3 (0 until set)
+    int32_t width = 0, height = 0; // last values of attributes 2 and 3 (0 until set), as the toolkit made them
+    int32_t asked_width = 0, asked_height = 0; // what the module set; larger than width, height under a size limit
     size_t width_sets = 0, height_sets = 0;
     host_panel_key_fn key_callback = nullptr; // attribute 13
     bool open = false;
@@ -232,6 +233,7 @@ public:
     bool destroyed = false;
     size_t open_calls = 0, close_calls = 0;
     std::vector<std::unique_ptr<Control>> controls;
+    std::vector<std::string> layout_reported; // the layout problems already recorded as violations
 
     Control *control(size_t index) { return index < controls.size() ? controls[index].get() : nullptr; }
     // The `occurrence`-th control (from 0) of that type name and label, or null.
@@ -250,6 +252,17 @@ public:
 // as the number-field columns stack each row 2 pixels into the one above (frame on frame); a
 // deeper shared area, in both directions, is an overlap.
 std::vector<std::string> layout_problems(const Panel &panel);
+
+// One of those problems with the controls it concerns, for a check that records it or a picture
+// that outlines them.
+struct LayoutProblem {
+    enum Kind { Outside, Overlap } kind;
+    size_t first;  // creation index of the control outside, or of the first of the two that overlap
+    size_t second; // Overlap: creation index of the second; Outside: equal to first
+    std::string text;
+};
+// The problems layout_problems() describes, in the same order.
+std::vector<LayoutProblem> layout_check(const Panel &panel);
 
 // ---- Host -------------------------------------------------------------------------------------
 
@@ -313,6 +326,9 @@ public:
     void forbid(const std::string &service, bool forbidden = true);
     // Create panel answers none.
     void fail_panel_create(bool fail = true) { fail_panel_create_ = fail; }
+    // The largest panel the toolkit makes, in pixels (0: no limit on that side): a larger width or
+    // height the module sets from now on is cut to it, as a host on a small screen would.
+    void limit_panel_size(int32_t width, int32_t height);
     // The value "Product Info" hands out (a small integer cast to a pointer).
     static constexpr intptr_t product_info_value = 3;
     // The record (or function, or value) the global function hands out for `service`, or null.
@@ -355,6 +371,10 @@ public:
     bool fire(Control &c);
     void user_pick_item(Control &list, ItemId item) { user_set_value(list, static_cast<int32_t>(item)); }
     void user_close(Panel &p);
+    // Checks the layout of a live panel (layout_check) and records each problem not yet recorded on
+    // that panel as a violation: panel-control-outside or panel-controls-overlap. Runs when the
+    // module opens a panel and whenever a picture of it is drawn. Returns the problems found now.
+    std::vector<LayoutProblem> check_layout(Panel &p);
     // Calls the panel key callback with (panel, null user data, key) and returns its answer.
     uint16_t press_key(Panel &p, uint16_t key);
 
@@ -429,6 +449,7 @@ private:
     std::vector<std::string> missing_;
     std::vector<std::string> forbidden_;
     bool fail_panel_create_ = false;
+    int32_t panel_limit_w_ = 0, panel_limit_h_ = 0;
     std::vector<InstanceUpdate> instance_updates_;
     std::unordered_map<void *, bool> instances_;
 

@@ -273,6 +273,11 @@ struct PanelFixture : ::testing::Test {
     sim::Host host;
     host_panel_services_v2 *ps = service<host_panel_services_v2>(host, HOST_SERVICE_PANEL);
     host_panel panel = ps->create("Test", nullptr);
+    PanelFixture() { size(400, 300); } // room for what the tests add; opening checks the layout
+    void size(int32_t width, int32_t height) {
+        ps->set(panel, HOST_PANEL_W, &width);
+        ps->set(panel, HOST_PANEL_H, &height);
+    }
     host_control *add(const char *type, host_control_desc desc, const char *label = "") {
         return ps->add_control(panel, type, &desc, label);
     }
@@ -367,6 +372,33 @@ TEST_F(PanelFixture, LayoutProblemsAreControlsOutsideThePanelAndOverlapsDeeperTh
                   "FloatControl \" B\" (#1) at (70, 19) 60x20 reaches x 130, beyond the width 120 of panel \"Test\"",
                   "FloatControl \" B\" (#1) at (70, 19) 60x20 reaches y 39, below the height 38 of panel \"Test\""}));
     EXPECT_TRUE(host.clean()) << host.report();
+}
+
+TEST_F(PanelFixture, OpeningRecordsEachLayoutProblemOnceAsAViolation) {
+    host.limit_panel_size(100, 0); // the toolkit cuts widths above 100, leaves heights alone
+    size(150, 60);
+    const host_control_desc field = plain(HOST_CTL_FLOAT);
+    host_control *a = add(HOST_TYPE_FLOAT, field, " A"), *b = add(HOST_TYPE_FLOAT, field, " B");
+    host_value_int v = {HOST_VALUE_INT, 80};
+    b->set(b, HOST_CTL_X, &v); // 80..140: beyond the 100 the panel was made
+    v.value = 0;
+    b->set(b, HOST_CTL_Y, &v);
+    v.value = 10;
+    a->set(a, HOST_CTL_X, &v); // 10..70 on the same row: overlaps nothing
+    const sim::Panel &p = *host.last_panel();
+    EXPECT_EQ(p.width, 100);
+    EXPECT_EQ(p.asked_width, 150);
+    EXPECT_EQ(p.height, 60);
+    ASSERT_TRUE(host.clean()) << host.report(); // nothing is checked before the panel opens
+    v.value = 50;
+    a->set(a, HOST_CTL_X, &v); // now 50..110 against 80..140
+    ps->open(panel, 0);
+    EXPECT_EQ(host.violation_count("panel-controls-overlap"), 1u);
+    ASSERT_EQ(host.violation_count("panel-control-outside"), 2u) << host.report();
+    EXPECT_NE(host.violations()[0].message.find("smaller than the 150x60 the module asked for"), std::string::npos)
+        << host.violations()[0].message;
+    EXPECT_EQ(host.check_layout(*host.last_panel()).size(), 3u);
+    EXPECT_EQ(host.violations().size(), 3u) << "a problem already recorded is not recorded again";
 }
 
 TEST_F(PanelFixture, ValueRecordsAreReadAtThePinnedOffsets) {

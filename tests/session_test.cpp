@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <ostream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ expect answer null
 expect answer "null"
 expect handle 0 0 0
 expect violation viewport-unknown
+limit-panel 200 0
+picture panel "a picture.svg"
+picture viewport 7 panel.svg
 )";
 
 TEST(ScriptText, EveryVerbPrintsAndParsesBackUnchanged) {
@@ -189,7 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"refuse-alloc next", "\"refuse-alloc next\" and \"nth\" need a number"},
         BadLine{"refuse-alloc all 2", "\"refuse-alloc all\" takes no count"},
         BadLine{"expect key Cube Position.X 1 created replaced", "a key is either created or replaced, not both"},
-        BadLine{"expect field X 1 tol -1", "the tolerance must be 0 or more"}),
+        BadLine{"expect field X 1 tol -1", "the tolerance must be 0 or more"},
+        BadLine{"picture x.svg", "a picture is of the panel or of one viewport: panel FILE | viewport N FILE"},
+        BadLine{"picture viewport 5 x.svg",
+                "viewport 5 is not defined (0 to 3 exist; add others with a viewport statement)"},
+        BadLine{"limit-panel 200", "wrong number of arguments; usage: limit-panel WIDTH HEIGHT"}),
     case_name);
 
 // ---- The player, with statements built in code ------------------------------------------------
@@ -277,6 +285,46 @@ TEST_F(PlayerSession, AccessorsFollowTheSession) {
     EXPECT_EQ(player.tool(), nullptr);
     EXPECT_TRUE(step("activate").impossible());
     EXPECT_EQ(player.failures(), 1u);
+}
+
+// ---- Pictures -----------------------------------------------------------------------------------
+
+TEST_F(PlayerSession, PanelPictureShowsValuesAsAUserSeesThemAndTheLayoutProblemsAreViolations) {
+    for (const char *t : {"item \"A<&>\" 0 0 0", "select \"A<&>\"", "limit-panel 0 150"}) step(t);
+    const sim::StepResult opened = step("activate"); // Apply's bottom edge is at 152
+    ASSERT_EQ(opened.findings.size(), 1u);
+    EXPECT_EQ(opened.findings[0].id, "panel-control-outside");
+    for (const char *t : {"type H 0.1", "type P 1e20", "type B -2.5e-7", "pick \"A<&>\"", "choose Method Rotate"})
+        step(t);
+    const std::string svg = player.panel_picture();
+    for (const char *shown : {">0.1<", ">1e+20<", ">-2.5e-07<", ">A&lt;&amp;&gt;<", ">Custom<", ">Rotate<",
+                              "Zendro Kardel \xE2\x80\x94 open", "outside: ButtonControl &quot;Apply&quot;"})
+        EXPECT_NE(svg.find(shown), std::string::npos) << shown << "\n" << svg;
+    EXPECT_TRUE(step("picture panel session-test-panel.svg").ok()) << "a problem is recorded once";
+    step("close");
+    EXPECT_NE(player.panel_picture().find("closed by the user"), std::string::npos);
+}
+
+TEST_F(PlayerSession, ViewportPictureFramesWhatIsFiniteAndNamesWhatIsLeftOut) {
+    for (const char *t : {"item Near 0.5 0 0", "item Far 1e300 0 0", "item Lost nan 0 0", "select Near Far Lost",
+                          "activate", "mouse-down 2 40 40", "mouse-move 4500 0", "mouse-move 9000 0", "draw 2"})
+        step(t);
+    // A quarter turn about Z through the centre at the origin, in two steps.
+    const std::vector<sim::Vec3> &path = player.path(player.item_id("Near"));
+    ASSERT_EQ(path.size(), 2u);
+    EXPECT_NEAR(path[1][1], 0.5, 1e-12);
+    const std::string svg = player.viewport_picture(2);
+    EXPECT_NE(svg.find("left out: Far before (1e+300, 0.0, 0.0)"), std::string::npos) << svg;
+    EXPECT_NE(svg.find("left out: Lost before (nan, 0.0, 0.0)"), std::string::npos) << svg;
+    EXPECT_NE(svg.find("stroke=\"#abbcbc\""), std::string::npos) << "the centre cross in its colour";
+    // Every attribute value is a plain number or word: nothing of the far or lost items reached one.
+    const std::regex attribute("=\"([^\"]*)\"");
+    for (std::sregex_iterator it(svg.begin(), svg.end(), attribute), end; it != end; ++it) {
+        const std::string v = (*it)[1];
+        EXPECT_EQ(v.find_first_of("+"), std::string::npos) << v;
+        EXPECT_EQ(v.find("nan"), std::string::npos) << v;
+        EXPECT_EQ(v.find("inf"), std::string::npos) << v;
+    }
 }
 
 } // namespace

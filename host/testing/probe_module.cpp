@@ -5,8 +5,8 @@
 //
 // Behaviour:
 //   activation   allocates the instance (1 when that fails), binds every service, builds a panel
-//                "Probe" with one FloatControl " V" (2 when create panel fails), opens it, sets the
-//                key callback, fills slots 0 to 11
+//                "Probe" of 100x40 with one FloatControl " V" (2 when create panel fails), opens it,
+//                sets the key callback, fills slots 0 to 11
 //   mouse_move   allocates and frees a block of dx bytes (at least 1); keys "Position.X" of every
 //                selected item to dx at the current time
 //   draw         sets white and draws one line from (1,2,0.01) to (3,4,0.01) in code 3; in
@@ -133,6 +133,9 @@ int32_t HOST_CALL probe_activate(int32_t, host_global_fn global, void *local_rec
     }
     host_control_desc desc;
     desc.plain.kind = HOST_CTL_FLOAT;
+    int32_t size[2] = {100, 40}; // room for the field in its corner
+    g_panel->set(p->panel, HOST_PANEL_W, &size[0]);
+    g_panel->set(p->panel, HOST_PANEL_H, &size[1]);
     p->field = g_panel->add_control(p->panel, HOST_TYPE_FLOAT, &desc, " V");
     host_value_pointer v = {HOST_VALUE_INT, p};
     p->field->set(p->field, HOST_CTL_USER_DATA, &v);
