@@ -211,29 +211,65 @@ static const int32_t FRAME_HEADING_GAP = 10; // pixels from a heading's bottom e
 static const int32_t FRAME_ROW_OVERLAP = 2;  // pixels a row overlaps the field above it
 static const int32_t FRAME_COLUMN_GAP = 70;  // pixels beyond the left column's two button widths
 
-host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
-                               host_control **method_choice, frame_column *left, frame_column *right,
-                               host_control **apply) {
+host_panel frame_columns_panel(const frame_columns_texts *texts, frame_columns_controls *controls, double point[3]) {
     host_panel panel = frame_host.panel->create(texts->title, nullptr);
     if (!panel) return nullptr;
+    for (int c = 0; c < 3; ++c) point[c] = 0.0;
+    frame_column *left = &controls->left, *right = &controls->right;
     frame_panel_size(panel, FRAME_COLUMNS_PANEL_W, FRAME_COLUMNS_PANEL_H);
-    *origin_choice = frame_add_choice(panel, "Origin", texts->origin_items);
-    *method_choice = frame_add_choice(panel, "Method", texts->method_items);
+    controls->origin_choice = frame_add_choice(panel, "Origin", texts->origin_items);
+    controls->method_choice = frame_add_choice(panel, "Method", texts->method_items);
     left->heading = frame_add_heading(panel, texts->left.heading);
     right->heading = frame_add_heading(panel, texts->right.heading);
     for (int r = 0; r < 3; ++r) left->field[r] = frame_add_float(panel, texts->left.field[r]);
     for (int r = 0; r < 3; ++r) left->button[r] = frame_add_drag_button(panel);
     for (int r = 0; r < 3; ++r) right->field[r] = frame_add_float(panel, texts->right.field[r]);
     for (int r = 0; r < 3; ++r) right->button[r] = frame_add_drag_button(panel);
-    *apply = frame_add_button(panel, "Apply");
+    controls->apply = frame_add_button(panel, "Apply");
     return panel;
 }
 
-void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
-                         host_control *apply) {
+void frame_hook_up_columns(const frame_columns_controls *controls, host_control *extra, void *data,
+                           host_control_event_fn changed, host_control_event_fn nudge, host_control_event_fn apply) {
+    host_control *const *lf = controls->left.field, *const *lb = controls->left.button;
+    host_control *const *rf = controls->right.field, *const *rb = controls->right.button;
+    host_control *const with_values[] = {
+        controls->origin_choice, controls->method_choice, lf[0], lf[1], lf[2], rf[0], rf[1], rf[2], extra};
+    host_control *const buttons[] = {lb[0], lb[1], lb[2], rb[0], rb[1], rb[2]};
+    frame_hook_up(with_values, extra ? 9 : 8, data, changed);
+    frame_hook_up(buttons, 6, data, nudge);
+    frame_hook_up(&controls->apply, 1, data, apply);
+}
+
+int frame_columns_changed(const frame_columns_controls *controls, host_control *control, int32_t *origin,
+                          int32_t *method, float left[3], double right[3]) {
+    if (control == controls->origin_choice) {
+        *origin = frame_get_int(control, HOST_CTL_VALUE);
+        return 3;
+    }
+    if (control == controls->method_choice) {
+        *method = frame_get_int(control, HOST_CTL_VALUE);
+        return 3;
+    }
+    for (int r = 0; r < 3; ++r) {
+        if (control == controls->left.field[r]) {
+            left[r] = static_cast<float>(frame_get_float(control));
+            return 3;
+        }
+        if (control == controls->right.field[r]) {
+            right[r] = frame_single(frame_get_float(control));
+            return r;
+        }
+    }
+    return -1;
+}
+
+void frame_place_columns(const frame_columns_controls *controls) {
+    const frame_column *left = &controls->left, *right = &controls->right;
+    host_control *const apply = controls->apply;
     host_control *const *lf = left->field, *const *lb = left->button;
     host_control *const *rf = right->field, *const *rb = right->button;
-    const int32_t x0 = frame_get_int(anchor, HOST_CTL_X);
+    const int32_t x0 = frame_get_int(controls->origin_choice, HOST_CTL_X);
     const int32_t heading_y = frame_get_int(left->heading, HOST_CTL_Y);
     int32_t row[3];
     row[0] = heading_y + frame_get_int(left->heading, HOST_CTL_H) + FRAME_HEADING_GAP;

@@ -127,21 +127,42 @@ struct frame_columns_texts {
     frame_column_labels left, right;
 };
 
+// The controls of a two-column panel, replaced by every panel build.
+struct frame_columns_controls {
+    host_control *origin_choice; // "Origin"
+    host_control *method_choice; // "Method"
+    frame_column left, right;
+    host_control *apply; // "Apply"
+};
+
 // Creates a two-column panel at its opening size, 277 x 300 pixels, and adds, in this order: the
 // "Origin" and "Method" choices, the left heading, the right heading, the left fields, their drag
-// buttons, the right fields, theirs, and "Apply". Returns none, with nothing added, when the panel
-// services cannot make the panel.
-host_panel frame_columns_panel(const frame_columns_texts *texts, host_control **origin_choice,
-                               host_control **method_choice, frame_column *left, frame_column *right,
-                               host_control **apply);
+// buttons, the right fields, theirs, and "Apply". The right column shows `point`, whose fields open
+// at 0: the point is set to 0 with them, so the tool's marker and the fields agree from the first
+// draw (a fresh instance holds 0 already). Returns none, with nothing added and the point kept,
+// when the panel services cannot make the panel.
+host_panel frame_columns_panel(const frame_columns_texts *texts, frame_columns_controls *controls, double point[3]);
 
-// Places the columns and "Apply". The left column starts at the x of `anchor`, its first row 10
+// Places the columns and "Apply". The left column starts at the x of the Origin choice, its first row 10
 // pixels below the left heading's bottom edge; each further row overlaps the field above by 2
 // pixels, and each drag button follows its field. The right column, its heading level with the
 // left one, starts two drag-button widths plus 70 pixels to the right, row for row; "Apply" stands
 // under its last field. Every position comes from the geometry the host reports for the controls.
-void frame_place_columns(host_control *anchor, const frame_column *left, const frame_column *right,
-                         host_control *apply);
+void frame_place_columns(const frame_columns_controls *controls);
+
+// Hooks the panel's controls up, `data` their user data: the two choices, the left fields, the
+// right fields and `extra` (when not null) to `changed`, in that order; the six drag buttons, left
+// column first, to `nudge`; "Apply" to `apply`.
+void frame_hook_up_columns(const frame_columns_controls *controls, host_control *extra, void *data,
+                           host_control_event_fn changed, host_control_event_fn nudge, host_control_event_fn apply);
+
+// Takes a value the user set in a choice or field of the panel into what the tool keeps: a
+// choice's index into *origin or *method; a left field's value, as typed, into left[row] in
+// single precision; a right field's value, rounded to single precision, into right[row]. Reads
+// the one control's value. Returns the row (0 to 2) when a right field changed, 3 for any other of
+// these controls, -1 when `control` is none of them (nothing is read).
+int frame_columns_changed(const frame_columns_controls *controls, host_control *control, int32_t *origin,
+                          int32_t *method, float left[3], double right[3]);
 
 // ---- Drag nudge -------------------------------------------------------------------------------
 // A panel's drag button steps the number field beside it. The first event of a newly used button

@@ -12,7 +12,7 @@ static const char *const kardel_targets[6] = {"Position.X", "Position.Y", "Posit
 
 void kardel_show_point(const double point[3]) {
     for (int i = 0; i < 3; ++i) {
-        frame_set_float(kardel_module.centre_column.field[i], frame_single(point[i]));
+        frame_set_float(kardel_module.columns.right.field[i], frame_single(point[i]));
     }
 }
 

@@ -40,11 +40,9 @@ struct kardel_instance {
 struct kardel_module_state {
     float remembered[3]; // last H, P, B angles in degrees; shown again by a later panel
     // The panel's controls, replaced by every panel build.
-    host_control *origin_choice;
-    host_control *method_choice;
-    frame_column angle_column;  // "Rotate": the H, P, B fields and their drag buttons
-    frame_column centre_column; // "Origin": the X, Y, Z fields of the centre and their drag buttons
-    host_control *apply_button;
+    // Left, "Rotate": the H, P, B fields and their drag buttons; right, "Origin": the X, Y, Z
+    // fields of the centre and theirs.
+    frame_columns_controls columns;
     host_control *item_list;
     frame_drag_memory drag; // never reset
 };

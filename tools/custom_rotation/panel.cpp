@@ -23,11 +23,7 @@ static void kardel_instance_update(kardel_instance *inst) { frame_host.instance_
 static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
     kardel_instance *inst = kardel_cast(data);
     kardel_module_state &m = kardel_module;
-    if (control == m.origin_choice) {
-        inst->origin = frame_get_int(control, HOST_CTL_VALUE);
-    } else if (control == m.method_choice) {
-        inst->method = frame_get_int(control, HOST_CTL_VALUE);
-    } else if (control == m.item_list) {
+    if (control == m.item_list) {
         const host_item item =
             reinterpret_cast<host_item>(static_cast<intptr_t>(frame_get_int(control, HOST_CTL_VALUE)));
         if (item) { // the list reports none when nothing is chosen: nothing to ask the host about
@@ -41,13 +37,7 @@ static void HOST_CALL kardel_field_changed(host_control *control, void *data) {
             kardel_show_point(pos);
         }
     } else {
-        for (int i = 0; i < 3; ++i) {
-            if (control == m.angle_column.field[i]) {
-                m.remembered[i] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.centre_column.field[i]) {
-                inst->centre[i] = frame_single(frame_get_float(control));
-            }
-        }
+        frame_columns_changed(&m.columns, control, &inst->origin, &inst->method, m.remembered, inst->centre);
     }
     inst->base.changed = 1;
     kardel_instance_update(inst);
@@ -59,8 +49,8 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
     kardel_instance *inst = kardel_cast(data);
     kardel_module_state &m = kardel_module;
     frame_nudge_row rows[6];
-    frame_column_rows(&m.angle_column, m.remembered, nullptr, rows);
-    frame_column_rows(&m.centre_column, nullptr, inst->centre, rows + 3); // the pivot stays where it was
+    frame_column_rows(&m.columns.left, m.remembered, nullptr, rows);
+    frame_column_rows(&m.columns.right, nullptr, inst->centre, rows + 3); // the pivot stays where it was
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_SINGLE)) inst->base.changed = 1;
 }
 
@@ -68,10 +58,10 @@ static void HOST_CALL kardel_drag_button(host_control *control, void *data) {
 static void HOST_CALL kardel_apply(host_control *, void *data) {
     kardel_module_state &m = kardel_module;
     kardel_apply_values v;
-    v.origin = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
-    v.method = frame_get_int(m.method_choice, HOST_CTL_VALUE);
-    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.angle_column.field[i]));
-    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.centre_column.field[i]));
+    v.origin = frame_get_int(m.columns.origin_choice, HOST_CTL_VALUE);
+    v.method = frame_get_int(m.columns.method_choice, HOST_CTL_VALUE);
+    for (int i = 0; i < 3; ++i) v.angles[i] = frame_single(frame_get_float(m.columns.left.field[i]));
+    for (int i = 0; i < 3; ++i) v.centre[i] = frame_single(frame_get_float(m.columns.right.field[i]));
     kardel_apply_angles(kardel_cast(data), &v);
 }
 
@@ -80,38 +70,27 @@ static void HOST_CALL kardel_apply(host_control *, void *data) {
 host_panel kardel_build_panel(frame_instance *base) {
     kardel_instance *inst = reinterpret_cast<kardel_instance *>(base);
     kardel_module_state &m = kardel_module;
-    host_panel panel = frame_columns_panel(&kardel_texts, &m.origin_choice, &m.method_choice, &m.angle_column,
-                                           &m.centre_column, &m.apply_button);
+    host_panel panel = frame_columns_panel(&kardel_texts, &m.columns, inst->centre);
     if (!panel) return nullptr;
-    // The X, Y, Z fields show the centre and open at 0 below: the centre is set to 0 with them, so
-    // the cross and the fields agree from the first draw (a fresh instance holds 0 already).
-    for (double &c : inst->centre) c = 0.0;
     host_control_desc list = {};
     list.item_list = {HOST_CTL_ITEM_LIST, base->global, HOST_ITEM_LIST_ITEM_TYPE, nullptr, 0, 0};
     m.item_list = frame_host.panel->add_control(panel, HOST_TYPE_ITEM_LIST, &list, "");
 
     // The angle column under "Rotate", the centre column under "Origin", "Apply" under the centre
     // column; the item list beside the Method choice.
-    frame_place_columns(m.origin_choice, &m.angle_column, &m.centre_column, m.apply_button);
-    const int32_t list_y = frame_get_int(m.method_choice, HOST_CTL_Y);
-    frame_place(m.item_list, frame_get_int(m.method_choice, HOST_CTL_W) + KARDEL_LIST_GAP, list_y);
+    frame_place_columns(&m.columns);
+    const int32_t list_y = frame_get_int(m.columns.method_choice, HOST_CTL_Y);
+    frame_place(m.item_list, frame_get_int(m.columns.method_choice, HOST_CTL_W) + KARDEL_LIST_GAP, list_y);
 
     // Start values: the remembered angles, each in its own field; the centre at 0.
-    frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin);
-    frame_set_int(m.method_choice, HOST_CTL_VALUE, inst->method);
-    for (int i = 0; i < 3; ++i) frame_set_float(m.angle_column.field[i], static_cast<double>(m.remembered[i]));
+    frame_set_int(m.columns.origin_choice, HOST_CTL_VALUE, inst->origin);
+    frame_set_int(m.columns.method_choice, HOST_CTL_VALUE, inst->method);
+    for (int i = 0; i < 3; ++i) frame_set_float(m.columns.left.field[i], static_cast<double>(m.remembered[i]));
     kardel_show_point(inst->centre);
 
-    frame_panel_fit(panel, m.apply_button);
+    frame_panel_fit(panel, m.columns.apply);
 
-    host_control *const *af = m.angle_column.field, *const *ab = m.angle_column.button;
-    host_control *const *cf = m.centre_column.field, *const *cb = m.centre_column.button;
-    host_control *const with_fields[] = {m.origin_choice, m.method_choice, af[0], af[1],      af[2],
-                                         cf[0],           cf[1],           cf[2], m.item_list};
-    host_control *const buttons[] = {ab[0], ab[1], ab[2], cb[0], cb[1], cb[2]};
-    frame_hook_up(with_fields, 9, inst, kardel_field_changed);
-    frame_hook_up(buttons, 6, inst, kardel_drag_button);
-    frame_hook_up(&m.apply_button, 1, inst, kardel_apply);
+    frame_hook_up_columns(&m.columns, m.item_list, inst, kardel_field_changed, kardel_drag_button, kardel_apply);
 
     inst->base.changed = 1;
     return panel;

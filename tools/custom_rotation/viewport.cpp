@@ -12,7 +12,7 @@ static kardel_instance *kardel_cast(void *inst) { return static_cast<kardel_inst
 // The field that shows the angle about an axis: X in P, Y in H, Z in B.
 static host_control *kardel_axis_field(int32_t axis) {
     const int32_t k = frame_axis_number(axis);
-    return kardel_module.angle_column.field[k == 1 ? KARDEL_P : k == 2 ? KARDEL_H : KARDEL_B];
+    return kardel_module.columns.left.field[k == 1 ? KARDEL_P : k == 2 ? KARDEL_H : KARDEL_B];
 }
 
 // The drag angle in the field of the axis and the centre in X, Y, Z, while the panel is open.

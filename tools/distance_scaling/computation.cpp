@@ -24,7 +24,7 @@ void menlix_gather(menlix_instance *inst) {
 
     if (inst->origin_mode == MENLIX_ORIGIN_CENTRE) {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c] = centre[c];
-        for (int c = 0; c < 3; ++c) frame_set_float(menlix_module.origin_column.field[c], frame_single(centre[c]));
+        for (int c = 0; c < 3; ++c) frame_set_float(menlix_module.columns.right.field[c], frame_single(centre[c]));
     } else {
         for (int c = 0; c < 3; ++c) inst->working_origin[c] = inst->custom_origin[c];
     }
@@ -89,13 +89,13 @@ int32_t menlix_write_keys(menlix_instance *inst) {
 
 void menlix_panel_apply(menlix_instance *inst) {
     menlix_module_state &m = menlix_module;
-    inst->origin_mode = frame_get_int(m.origin_choice, HOST_CTL_VALUE);
-    frame_set_int(m.method_choice, HOST_CTL_VALUE, MENLIX_METHOD_STRETCH);
+    inst->origin_mode = frame_get_int(m.columns.origin_choice, HOST_CTL_VALUE);
+    frame_set_int(m.columns.method_choice, HOST_CTL_VALUE, MENLIX_METHOD_STRETCH);
     inst->method = MENLIX_METHOD_STRETCH;
-    for (int c = 0; c < 3; ++c) m.scale[c] = static_cast<float>(frame_get_float(m.scale_column.field[c]));
+    for (int c = 0; c < 3; ++c) m.scale[c] = static_cast<float>(frame_get_float(m.columns.left.field[c]));
     // The Origin fields are taken at full precision here, unlike a typed value.
     for (int c = 0; c < 3; ++c)
-        inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.origin_column.field[c]);
+        inst->custom_origin[c] = inst->working_origin[c] = frame_get_float(m.columns.right.field[c]);
     const double f[3] = {static_cast<double>(m.scale[0]), static_cast<double>(m.scale[1]),
                          static_cast<double>(m.scale[2])};
     menlix_gather(inst);

@@ -41,11 +41,9 @@ struct menlix_instance {
 struct menlix_module_state {
     float scale[3]; // the Scale X, Y, Z values as last typed, nudged or applied; seed a later panel
     // The panel's controls, replaced by every panel build.
-    host_control *origin_choice;
-    host_control *method_choice;
-    frame_column scale_column;  // "Scale": the X, Y, Z factor fields and their drag buttons
-    frame_column origin_column; // "Origin": the X, Y, Z fields of the custom origin and their drag buttons
-    host_control *apply_button;
+    // Left, "Scale": the X, Y, Z factor fields and their drag buttons; right, "Origin": the X, Y, Z
+    // fields of the custom origin and theirs.
+    frame_columns_controls columns;
     frame_drag_memory drag; // never reset
 };
 extern menlix_module_state menlix_module;

@@ -42,8 +42,8 @@ void menlix_show_factors(menlix_instance *inst) {
             break;
         }
     }
-    for (int c = 0; c < 3; ++c) menlix_show(m.scale_column.field[c], shown[c]);
-    for (int c = 0; c < 3; ++c) menlix_show(m.origin_column.field[c], inst->custom_origin[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.columns.left.field[c], shown[c]);
+    for (int c = 0; c < 3; ++c) menlix_show(m.columns.right.field[c], inst->custom_origin[c]);
 }
 
 // ---- Control event callbacks ----
@@ -51,21 +51,10 @@ void menlix_show_factors(menlix_instance *inst) {
 static void HOST_CALL menlix_value_changed(host_control *control, void *data) {
     menlix_instance *inst = menlix_cast(data);
     menlix_module_state &m = menlix_module;
-    if (control == m.origin_choice) {
-        inst->origin_mode = frame_get_int(control, HOST_CTL_VALUE);
-    } else if (control == m.method_choice) {
-        inst->method = frame_get_int(control, HOST_CTL_VALUE);
-    } else {
-        for (int c = 0; c < 3; ++c) {
-            if (control == m.scale_column.field[c]) {
-                m.scale[c] = static_cast<float>(frame_get_float(control));
-            } else if (control == m.origin_column.field[c]) {
-                // A typed coordinate moves the cross and the origin of the next scaling at once.
-                const double typed = frame_single(frame_get_float(control));
-                inst->custom_origin[c] = inst->working_origin[c] = typed;
-            }
-        }
-    }
+    const int row =
+        frame_columns_changed(&m.columns, control, &inst->origin_mode, &inst->method, m.scale, inst->custom_origin);
+    // A typed coordinate moves the cross and the origin of the next scaling at once.
+    if (row >= 0 && row < 3) inst->working_origin[row] = inst->custom_origin[row];
     inst->base.changed = 1;
 }
 
@@ -74,9 +63,9 @@ static void HOST_CALL menlix_drag_button(host_control *control, void *data) {
     menlix_instance *inst = menlix_cast(data);
     menlix_module_state &m = menlix_module;
     frame_nudge_row rows[6];
-    frame_column_rows(&m.scale_column, m.scale, nullptr, rows);
+    frame_column_rows(&m.columns.left, m.scale, nullptr, rows);
     // The working origin stays; in "Custom" mode the next gather takes the nudged point.
-    frame_column_rows(&m.origin_column, nullptr, inst->custom_origin, rows + 3);
+    frame_column_rows(&m.columns.right, nullptr, inst->custom_origin, rows + 3);
     if (frame_nudge_rows(&m.drag, control, rows, 6, FRAME_NUDGE_DOUBLE)) inst->base.changed = 1;
 }
 
@@ -87,12 +76,8 @@ static void HOST_CALL menlix_apply(host_control *, void *data) { menlix_panel_ap
 host_panel menlix_build_panel(frame_instance *base) {
     menlix_instance *inst = reinterpret_cast<menlix_instance *>(base);
     menlix_module_state &m = menlix_module;
-    host_panel panel = frame_columns_panel(&menlix_texts, &m.origin_choice, &m.method_choice, &m.scale_column,
-                                           &m.origin_column, &m.apply_button);
+    host_panel panel = frame_columns_panel(&menlix_texts, &m.columns, inst->custom_origin);
     if (!panel) return nullptr;
-    // The Origin fields show the custom origin and open at 0 below: the origin is set to 0 with
-    // them, so the cross and the fields agree from the first draw (a fresh instance holds 0 already).
-    for (double &c : inst->custom_origin) c = 0.0;
 
     // A choice control can show only the items it lists. Every instance starts inside both ranges,
     // so this changes nothing today; it stays so that no start value the choices cannot show ever
@@ -101,23 +86,18 @@ host_panel menlix_build_panel(frame_instance *base) {
     if (inst->method < 0 || inst->method > 2) inst->method = MENLIX_METHOD_STRETCH;
 
     // The Scale column under its heading, the Origin column under its own, "Apply" under Origin Z.
-    frame_place_columns(m.origin_choice, &m.scale_column, &m.origin_column, m.apply_button);
-    host_control *const *sf = m.scale_column.field, *const *sb = m.scale_column.button;
-    host_control *const *of = m.origin_column.field, *const *ob = m.origin_column.button;
+    frame_place_columns(&m.columns);
+    host_control *const *sf = m.columns.left.field, *const *of = m.columns.right.field;
 
     // Start values: the choices from the instance, the remembered factors, the origin at 0.
-    frame_set_int(m.origin_choice, HOST_CTL_VALUE, inst->origin_mode);
-    frame_set_int(m.method_choice, HOST_CTL_VALUE, inst->method);
+    frame_set_int(m.columns.origin_choice, HOST_CTL_VALUE, inst->origin_mode);
+    frame_set_int(m.columns.method_choice, HOST_CTL_VALUE, inst->method);
     for (int c = 0; c < 3; ++c) frame_set_float(sf[c], static_cast<double>(m.scale[c]));
     for (int c = 0; c < 3; ++c) menlix_show(of[c], inst->custom_origin[c]);
 
-    frame_panel_fit(panel, m.apply_button);
+    frame_panel_fit(panel, m.columns.apply);
 
-    host_control *const with_values[] = {m.origin_choice, m.method_choice, sf[0], sf[1], sf[2], of[0], of[1], of[2]};
-    host_control *const buttons[] = {sb[0], sb[1], sb[2], ob[0], ob[1], ob[2]};
-    frame_hook_up(with_values, 8, inst, menlix_value_changed);
-    frame_hook_up(buttons, 6, inst, menlix_drag_button);
-    frame_hook_up(&m.apply_button, 1, inst, menlix_apply);
+    frame_hook_up_columns(&m.columns, nullptr, inst, menlix_value_changed, menlix_drag_button, menlix_apply);
 
     inst->base.changed = 1;
     return panel;
