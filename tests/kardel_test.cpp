@@ -272,8 +272,15 @@ TEST_F(Kardel, DragButtonRowsAndClamp) {
         int32_t dir;
         float to;
     };
-    const Row rows[] = {{90, 1, 90.9f},        {-90, 1, -89.1f},       {0, 1, 0.001f}, {0.005, 1, 0.005f + 0.001f},
-                        {99999, 1, 100000.0f}, {100000, 1, 100000.0f}, {90, -1, 89.1f}};
+    // 0.004 stepped in single precision gives 0.0050000004, in double then rounded 0.005.
+    const Row rows[] = {{90, 1, 90.9f},
+                        {-90, 1, -89.1f},
+                        {0, 1, 0.001f},
+                        {0.005, 1, 0.005f + 0.001f},
+                        {0.004, 1, 0.004f + 0.001f},
+                        {99999, 1, 100000.0f},
+                        {100000, 1, 100000.0f},
+                        {90, -1, 89.1f}};
     int32_t n = 0;
     drag(0, n); // arms the H button
     for (const Row &r : rows) {

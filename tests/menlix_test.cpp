@@ -408,6 +408,7 @@ TEST_F(Menlix, ScaleValuesAreRememberedAcrossActivations) {
     EXPECT_TRUE(host.writes().empty()) << "typing keys nothing";
     host.user_set_value(scale_field(2), 0.1); // taken by Apply, rounded to single
     apply();
+    EXPECT_CLOSE(key(a, 2), 3 * single(0.1)) << "Apply scales by the factor it keeps";
     activate();
     EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, 2.5, 0.10000000149011612}));
     EXPECT_EQ(shown_origin(), (sim::Vec3{0.0, 0.0, 0.0}));
@@ -423,7 +424,8 @@ TEST_F(Menlix, NudgeRowsAndClamp) {
     };
     const Row rows[] = {{0, 1, 0.001f},         {0.005, 1, 0.006f},    {50, 1, 50.5f},        {-50, 1, -49.5f},
                         {100000, 1, 100000.0f}, {-0.005, -1, -0.006f}, {99999, 1, 100000.0f}, {-100000, -1, -100000.0f},
-                        {1e30, 1, 100000.0f},   {50, -1, 49.5f}};
+                        {1e30, 1, 100000.0f},   {0.004, 1, 0.005f}, // single-precision steps give 0.0050000004
+                        {50, -1, 49.5f}};
     for (int column = 0; column < 2; ++column) {
         sim::Control &field = column == 0 ? scale_field(1) : origin_field(1);
         const int which = column == 0 ? 1 : 4;
