@@ -214,6 +214,11 @@ TEST_F(Kardel, DragAngleShowsInTheAxisFieldButIsNotRemembered) {
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
     tool->mouse_up(host.event_in(kAlongY, 60, 40, 250));
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
+    const sim::Viewport &vp = host.viewport(kAlongY);
+    tool->mouse_down(host.event_in(kAlongY, vp.origin_x, vp.origin_y)); // grabs the centre
+    tool->mouse_move(host.event_in(kAlongY, vp.origin_x, vp.origin_y));
+    tool->mouse_up(host.event_in(kAlongY, vp.origin_x, vp.origin_y));
+    EXPECT_EQ(field(" H").float_value, 0.0) << "a centre drag's angle is 0";
     rotate_drag(kAlongX, 250, kAlt);
     EXPECT_EQ(field(" P").float_value, 250.0);
 

@@ -332,6 +332,7 @@ TEST_F(Menlix, OriginDragStaysInTheViewPlaneAndSnapsToTheGrid) {
     choose("Method", 0);
     type(origin_field(2), 0.57);
     const double z0 = single(0.57);
+    scale_drag(kAlongZ, 30, -20); // factors 1.3 and 0.8 until the next move
     const sim::Viewport &vp = host.viewport(kAlongZ);
     tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y)); // picks the cross
     const size_t writes_before = scale_field(0).value_writes + origin_field(0).value_writes;
