@@ -305,6 +305,7 @@ TEST_F(Kardel, TypedCentreMovesTheCrossButNotThePivot) {
     const sim::ItemId a = host.add_item("A", {1, 0, 0});
     host.select({a});
     type(" X", 1.1);
+    ASSERT_FALSE(host.instance_updates().empty());
     EXPECT_EQ(host.instance_updates().back().class_name, "LayoutTool");
     EXPECT_EQ(host.instance_updates().back().instance, tool->instance());
     std::vector<sim::DrawOp> ops = tool->draw(kAlongZ);

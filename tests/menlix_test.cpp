@@ -238,6 +238,9 @@ TEST_F(Menlix, FactorsShowByMethodAndViewAxisRoundedToSingle) {
     host.select({a});
     const double h = 1.0 + 7 * 0.01, v = 1.0 + -3 * 0.01;
     choose("Method", 0);
+    tool->mouse_down(host.event_in(kAlongX, 3, 3)); // a click before any move shows the start factors
+    tool->mouse_up(host.event_in(kAlongX, 3, 3));
+    EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, 1.0, 1.0}));
     scale_drag(kAlongX, 7, -3);
     // Along X the Y field shows the horizontal factor, although the keys put it on Z.
     EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, single(h), single(v)}));
