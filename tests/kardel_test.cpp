@@ -214,6 +214,11 @@ TEST_F(Kardel, DragAngleShowsInTheAxisFieldButIsNotRemembered) {
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
     tool->mouse_up(host.event_in(kAlongY, 60, 40, 250));
     EXPECT_EQ(field(" H").float_value, static_cast<double>(2.5f));
+    const sim::Viewport &vp = host.viewport(kAlongY);
+    tool->mouse_down(host.event_in(kAlongY, vp.origin_x, vp.origin_y)); // grabs the centre
+    tool->mouse_move(host.event_in(kAlongY, vp.origin_x, vp.origin_y));
+    tool->mouse_up(host.event_in(kAlongY, vp.origin_x, vp.origin_y));
+    EXPECT_EQ(field(" H").float_value, 0.0) << "a centre drag's angle is 0";
     rotate_drag(kAlongX, 250, kAlt);
     EXPECT_EQ(field(" P").float_value, 250.0);
 
@@ -272,8 +277,15 @@ TEST_F(Kardel, DragButtonRowsAndClamp) {
         int32_t dir;
         float to;
     };
-    const Row rows[] = {{90, 1, 90.9f},        {-90, 1, -89.1f},       {0, 1, 0.001f}, {0.005, 1, 0.005f + 0.001f},
-                        {99999, 1, 100000.0f}, {100000, 1, 100000.0f}, {90, -1, 89.1f}};
+    // 0.004 stepped in single precision gives 0.0050000004, in double then rounded 0.005.
+    const Row rows[] = {{90, 1, 90.9f},
+                        {-90, 1, -89.1f},
+                        {0, 1, 0.001f},
+                        {0.005, 1, 0.005f + 0.001f},
+                        {0.004, 1, 0.004f + 0.001f},
+                        {99999, 1, 100000.0f},
+                        {100000, 1, 100000.0f},
+                        {90, -1, 89.1f}};
     int32_t n = 0;
     drag(0, n); // arms the H button
     for (const Row &r : rows) {
@@ -293,6 +305,7 @@ TEST_F(Kardel, TypedCentreMovesTheCrossButNotThePivot) {
     const sim::ItemId a = host.add_item("A", {1, 0, 0});
     host.select({a});
     type(" X", 1.1);
+    ASSERT_FALSE(host.instance_updates().empty());
     EXPECT_EQ(host.instance_updates().back().class_name, "LayoutTool");
     EXPECT_EQ(host.instance_updates().back().instance, tool->instance());
     std::vector<sim::DrawOp> ops = tool->draw(kAlongZ);

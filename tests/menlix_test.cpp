@@ -238,6 +238,9 @@ TEST_F(Menlix, FactorsShowByMethodAndViewAxisRoundedToSingle) {
     host.select({a});
     const double h = 1.0 + 7 * 0.01, v = 1.0 + -3 * 0.01;
     choose("Method", 0);
+    tool->mouse_down(host.event_in(kAlongX, 3, 3)); // a click before any move shows the start factors
+    tool->mouse_up(host.event_in(kAlongX, 3, 3));
+    EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, 1.0, 1.0}));
     scale_drag(kAlongX, 7, -3);
     // Along X the Y field shows the horizontal factor, although the keys put it on Z.
     EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, single(h), single(v)}));
@@ -332,6 +335,7 @@ TEST_F(Menlix, OriginDragStaysInTheViewPlaneAndSnapsToTheGrid) {
     choose("Method", 0);
     type(origin_field(2), 0.57);
     const double z0 = single(0.57);
+    scale_drag(kAlongZ, 30, -20); // factors 1.3 and 0.8 until the next move
     const sim::Viewport &vp = host.viewport(kAlongZ);
     tool->mouse_down(host.event_in(kAlongZ, vp.origin_x, vp.origin_y)); // picks the cross
     const size_t writes_before = scale_field(0).value_writes + origin_field(0).value_writes;
@@ -408,6 +412,7 @@ TEST_F(Menlix, ScaleValuesAreRememberedAcrossActivations) {
     EXPECT_TRUE(host.writes().empty()) << "typing keys nothing";
     host.user_set_value(scale_field(2), 0.1); // taken by Apply, rounded to single
     apply();
+    EXPECT_CLOSE(key(a, 2), 3 * single(0.1)) << "Apply scales by the factor it keeps";
     activate();
     EXPECT_EQ(shown_scale(), (sim::Vec3{1.0, 2.5, 0.10000000149011612}));
     EXPECT_EQ(shown_origin(), (sim::Vec3{0.0, 0.0, 0.0}));
@@ -423,7 +428,8 @@ TEST_F(Menlix, NudgeRowsAndClamp) {
     };
     const Row rows[] = {{0, 1, 0.001f},         {0.005, 1, 0.006f},    {50, 1, 50.5f},        {-50, 1, -49.5f},
                         {100000, 1, 100000.0f}, {-0.005, -1, -0.006f}, {99999, 1, 100000.0f}, {-100000, -1, -100000.0f},
-                        {1e30, 1, 100000.0f},   {50, -1, 49.5f}};
+                        {1e30, 1, 100000.0f},   {0.004, 1, 0.005f}, // single-precision steps give 0.0050000004
+                        {50, -1, 49.5f}};
     for (int column = 0; column < 2; ++column) {
         sim::Control &field = column == 0 ? scale_field(1) : origin_field(1);
         const int which = column == 0 ? 1 : 4;

@@ -192,7 +192,7 @@ TEST_P(ModuleFrame, EveryBlockIsFreedAtReleaseAndAtARefusedActivation) {
     for (int i = 0; i < 6; ++i) items.push_back(host.add_item("I", {1.0 + i, 2, 3}));
     const host_tool_event press = host.event_in(2, 5, 5); // far from any centre or origin handle
     {
-        SCOPED_TRACE("a session: presses on two, then six items");
+        SCOPED_TRACE("a session: presses on two, six, then no items, then one");
         const size_t before = sim::alloc_live_blocks();
         sim::Tool tool(host, module);
         ASSERT_EQ(tool.activate(), 0);
@@ -200,6 +200,10 @@ TEST_P(ModuleFrame, EveryBlockIsFreedAtReleaseAndAtARefusedActivation) {
         host.select({items[0], items[1]});
         tool.mouse_down(press);
         host.select(items);
+        tool.mouse_down(press);
+        host.select({}); // the table is given back while nothing is selected
+        tool.mouse_down(press);
+        host.select({items[0]});
         tool.mouse_down(press);
         tool.release();
         EXPECT_EQ(sim::alloc_live_blocks(), before);

@@ -320,6 +320,17 @@ TEST_P(ToolSession, MoveBeforeAnyPressKeysNothingAndDragStartAloneGathers) {
     EXPECT_EQ(written(), every({a, b}, tc().drag));
 }
 
+TEST_P(ToolSession, ReleaseKeepsTheAxisForATieAtTheNextDragStart) {
+    const sim::ItemId a = host.add_item("A", {1, 2, 3}, {0.1, 0.2, 0.3}), b = host.add_item("B", {-2, 0.5, 4});
+    host.select({a, b});
+    drag(50);
+    tool->mouse_up(host.event_in(kAlongY, 3, 3, 50));
+    host.clear_writes();
+    EXPECT_EQ(tool->drag_start(sim::make_event({0, 0, 0}, kTie, 0, 0, 0, kAlongY)), 1);
+    tool->mouse_move(sim::make_event({0, 0, 0}, kTie, 50, 0, 0, kAlongY));
+    EXPECT_EQ(written(), every({a, b}, tc().drag));
+}
+
 INSTANTIATE_TEST_SUITE_P(Tools, ToolKeys, ::testing::ValuesIn(kCases), case_name);
 INSTANTIATE_TEST_SUITE_P(Tools, ToolSession, ::testing::ValuesIn(kCases), case_name);
 
@@ -337,6 +348,7 @@ TEST_P(MarkerDrag, PressElsewhereAfterwardsWorksAboutTheMovedPoint) {
     tool->mouse_down(host.event_in(kAlongZ, start[0], start[1])); // on the marker
     tool->mouse_move(host.event_in(kAlongZ, end[0], end[1]));
     tool->mouse_up(host.event_in(kAlongZ, end[0], end[1]));
+    EXPECT_EQ(tool->draw(kAlongZ)[0].rgba, kPicked) << "white until the next press";
     tool->mouse_down(host.event_in(kAlongZ, end[0], end[1])); // the marker is where it was dragged to
     EXPECT_EQ(tool->draw(kAlongZ)[0].rgba, kPicked);
     tool->mouse_up(host.event_in(kAlongZ, end[0], end[1]));
