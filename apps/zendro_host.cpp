@@ -27,6 +27,7 @@
 #include <unistd.h>
 #endif
 
+#include "host/isolate.h"
 #include "host/player.h"
 #include "host/script.h"
 
@@ -260,6 +261,8 @@ int main(int argc, char **argv) {
     if (argc < 2) return usage_error(nullptr);
     const std::string command = argv[1];
     if (command == "play") return play(argc, argv);
+    // A child process of this program running one isolated job (host/isolate.h); not for users.
+    if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
     if (command == "check") return usage_error("check is not yet available");
     if (command == "--help" || command == "-h" || command == "help") return usage_error(nullptr);
     return usage_error(("unknown command " + command).c_str());

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// The isolated runner: how a worker ended and what it wrote reach the caller, on every target.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host/isolate.h"
+
+namespace {
+
+int exits_three(const std::vector<std::string> &args, std::FILE *out) {
+    std::fprintf(out, "args %zu %s\n", args.size(), args.size() > 1 ? args[1].c_str() : "");
+    return 3;
+}
+
+int prints_then_crashes(const std::vector<std::string> &, std::FILE *out) {
+    std::fprintf(out, "begin 1\nend 1\nbegin 2\n");
+    std::fflush(out);
+    volatile int *volatile nowhere = nullptr;
+    *nowhere = 1;
+    std::fprintf(out, "end 2\n");
+    return 0;
+}
+
+int hangs(const std::vector<std::string> &, std::FILE *out) {
+    std::fprintf(out, "waiting\n");
+    std::fflush(out);
+    for (volatile unsigned long i = 0;; i = i + 1) {
+    }
+}
+
+using Status = sim::WorkerOutcome::Status;
+
+TEST(IsolatedWorker, ExitCodeAndOutputReachTheCaller) {
+    // An argument with blanks and quotes must arrive as one word on Windows too.
+    const sim::WorkerOutcome o = sim::run_worker({"exits-three", "a \"b\" c\\"}, 30);
+    ASSERT_EQ(o.status, Status::Exited) << o.describe();
+    EXPECT_EQ(o.exit_code, 3);
+    EXPECT_EQ(o.output, "args 2 a \"b\" c\\\n");
+}
+
+TEST(IsolatedWorker, CrashKeepsEverythingWrittenBefore) {
+    const sim::WorkerOutcome o = sim::run_worker({"crashes"}, 30);
+    ASSERT_EQ(o.status, Status::Crashed) << o.describe();
+    EXPECT_TRUE(o.crash == "SIGSEGV" || o.crash == "exception 0xC0000005") << o.crash;
+    EXPECT_EQ(o.output, "begin 1\nend 1\nbegin 2\n");
+}
+
+TEST(IsolatedWorker, HangIsKilledAtTheTimeout) {
+    const sim::WorkerOutcome o = sim::run_worker({"hangs"}, 1.5);
+    EXPECT_EQ(o.status, Status::TimedOut) << o.describe();
+    EXPECT_EQ(o.output, "waiting\n");
+}
+
+TEST(IsolatedWorker, UnknownJobAnswersTwo) {
+    const sim::WorkerOutcome o = sim::run_worker({"no-such-job"}, 30);
+    ASSERT_EQ(o.status, Status::Exited) << o.describe();
+    EXPECT_EQ(o.exit_code, 2);
+}
+
+} // namespace
+
+// The test program is also its own worker: on Windows run_worker starts it as `PROGRAM worker ...`.
+int main(int argc, char **argv) {
+    sim::register_worker("exits-three", exits_three);
+    sim::register_worker("crashes", prints_then_crashes);
+    sim::register_worker("hangs", hangs);
+    if (argc > 1 && std::string(argv[1]) == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
