@@ -9,7 +9,22 @@
 #include <cstring>
 #include <limits>
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "host/alloc_hooks.h"
+#include "host/isolate.h"
 #include "host/player.h"
 
 namespace sim {
@@ -44,9 +59,25 @@ const double k_inf = std::numeric_limits<double>::infinity();
 const double k_nan = std::numeric_limits<double>::quiet_NaN();
 
 // Finite doubles that break arithmetic: huge, tiny, subnormal, beyond float's range, negative zero.
-const double k_finite_hurt[] = {0.0,     -0.0,    1.0,     -1.0,    0.5,       90.0,    -360.0,  1e-300,
-                                -1e-300, 5e-324,  1e300,   -1e300,  1.7976931348623157e308,
-                                3.4028234663852886e38, 3.5e38, -3.5e38, 1e-45, 16777217.0, 0.1};
+const double k_finite_hurt[] = {0.0,
+                                -0.0,
+                                1.0,
+                                -1.0,
+                                0.5,
+                                90.0,
+                                -360.0,
+                                1e-300,
+                                -1e-300,
+                                5e-324,
+                                1e300,
+                                -1e300,
+                                1.7976931348623157e308,
+                                3.4028234663852886e38,
+                                3.5e38,
+                                -3.5e38,
+                                1e-45,
+                                16777217.0,
+                                0.1};
 const double k_non_finite[] = {k_nan, k_inf, -k_inf};
 const int64_t k_int_hurt[] = {0, 1, -1, 2, 10, 100, 9000, -9000, INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1};
 
@@ -54,8 +85,7 @@ const int64_t k_int_hurt[] = {0, 1, -1, 2, 10, 100, 9000, -9000, INT32_MAX, INT3
 double real_value(Rng &r, bool finite_only = false) {
     const uint64_t k = r.below(100);
     if (k < 45) return static_cast<double>(r.range(-4000, 4000)) / 8.0; // exact in binary, short in text
-    if (k < 80 || finite_only)
-        return k_finite_hurt[r.below(sizeof k_finite_hurt / sizeof k_finite_hurt[0])];
+    if (k < 80 || finite_only) return k_finite_hurt[r.below(sizeof k_finite_hurt / sizeof k_finite_hurt[0])];
     return k_non_finite[r.below(3)];
 }
 
@@ -68,11 +98,10 @@ int64_t int_value(Rng &r) {
 // Names that only share a prefix, and one with a blank.
 const char *const k_item_names[] = {"A", "A1", "AB", "Cube", "Cube.1", "Cube 1", "C", "Ca", "B"};
 // Channel names beyond the six, sharing their prefixes.
-const char *const k_odd_channels[] = {"Position.XTra", "Position.X2", "Rotation.HPB", "Position", "Scale.X",
-                                      "Rotation.H "};
-const char *const k_services[] = {"LWPanelServices 2", "LW Viewport Info 5", "LW Interface Info 7",
-                                  "LW Item Info 6",    "LW Time Info",       "Channel Info 2",
-                                  "Animation Envelopes", "Instance Update"};
+const char *const k_odd_channels[] = {"Position.XTra", "Position.X2", "Rotation.HPB",
+                                      "Position",      "Scale.X",     "Rotation.H "};
+const char *const k_services[] = {"LWPanelServices 2", "LW Viewport Info 5", "LW Interface Info 7", "LW Item Info 6",
+                                  "LW Time Info",      "Channel Info 2",     "Animation Envelopes", "Instance Update"};
 
 Value V(double v) { return Value::number(v); }
 Value I(int64_t v) { return Value::int32(v); }
@@ -81,8 +110,7 @@ Value I(int64_t v) { return Value::int32(v); }
 
 class Generator {
 public:
-    Generator(uint64_t seed, Player &player, const ExploreOptions &options)
-        : r_(seed), p_(player), options_(options) {}
+    Generator(uint64_t seed, Player &player, const ExploreOptions &options) : r_(seed), p_(player), options_(options) {}
 
     // The scene and host conditions before the first activation, then the activation.
     void opening(std::vector<Statement> &out) {
@@ -126,8 +154,8 @@ private:
         do name = k_item_names[r_.below(sizeof k_item_names / sizeof k_item_names[0])];
         while (std::find(names_.begin(), names_.end(), name) != names_.end() && names_.size() < 9);
         if (std::find(names_.begin(), names_.end(), name) != names_.end()) name += std::to_string(names_.size());
-        Statement s = statement("item", {Value::name(name), V(real_value(r_, true)), V(real_value(r_, true)),
-                                         V(real_value(r_, true))});
+        Statement s = statement(
+            "item", {Value::name(name), V(real_value(r_, true)), V(real_value(r_, true)), V(real_value(r_, true))});
         if (r_.chance(30)) s.set("rot", {V(real_value(r_, true)), V(real_value(r_, true)), V(real_value(r_, true))});
         std::vector<std::string> channels = {"Position.X", "Position.Y", "Position.Z",
                                              "Rotation.H", "Rotation.P", "Rotation.B"};
@@ -387,12 +415,36 @@ PlayerOptions player_options(const ExploreOptions &o) {
 // Plays one statement and records its first failure into `res`. Returns false once the session
 // failed. An activation's answer becomes its statement's "expect", so the kept script replays
 // without failed expectations.
-bool play_one(Player &player, Statement &st, size_t index, SessionResult &res) {
+// Why the host would never send this statement now (empty when it might): moves and the button's
+// release only within a drag, the selection kept during a drag, only viewports the host has.
+std::string unrealistic(Player &player, const Statement &st) {
+    const bool tool_verb = st.verb == "mouse-move" || st.verb == "mouse-up";
+    if (tool_verb && player.tool() && !player.pressing()) return st.verb + " without a press";
+    if (st.verb == "select" && player.pressing()) return "the selection changed during a drag";
+    const Option *vp = st.option("vp");
+    if (vp && !player.host().has_viewport(static_cast<int32_t>(vp->values[0].integer)))
+        return "an event in a viewport the host does not have";
+    if (st.verb == "draw" && !player.host().has_viewport(static_cast<int32_t>(st.args[0].integer)))
+        return "a drawing of a viewport the host does not have";
+    return std::string();
+}
+
+bool play_one(Player &player, Statement &st, size_t index, SessionResult &res, std::FILE *progress) {
+    const std::string why = unrealistic(player, st);
+    if (!why.empty()) {
+        if (res.impossible++ == 0) res.first_impossible = "step " + std::to_string(index + 1) + ": " + why;
+        return true;
+    }
+    if (progress) {
+        std::fprintf(progress, "play %s\n", print_statement(st).c_str());
+        std::fflush(progress);
+    }
     const StepResult r = player.step(st);
     if (st.verb == "activate") {
         const int32_t got = player.last_answer().value;
         if (got == 0) st.unset("expect");
         else st.set("expect", {Value::int32(got)});
+        if (progress) std::fprintf(progress, "fixed %s\n", print_statement(st).c_str());
     }
     for (const Finding &f : r.findings) {
         if (f.kind == Finding::Kind::Violation && !f.expected) {
@@ -454,7 +506,8 @@ std::vector<Value> simpler(const Value &v) {
 
 // ---- Sessions ---------------------------------------------------------------------------------
 
-SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options) {
+SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
+                              std::FILE *progress) {
     SessionResult res;
     Player player(player_options(options));
     if (!player.load(module_path)) {
@@ -474,7 +527,7 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
             continue;
         }
         res.statements.push_back(s);
-        if (!(going = play_one(player, res.statements.back(), res.statements.size() - 1, res))) break;
+        if (!(going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress))) break;
     }
     for (unsigned i = 0; going && i < options.steps; ++i) {
         Statement s = gen.next();
@@ -483,14 +536,14 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
             continue;
         }
         res.statements.push_back(s);
-        going = play_one(player, res.statements.back(), res.statements.size() - 1, res);
+        going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
     }
     finish_session(player, res);
     return res;
 }
 
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
-                             const ExploreOptions &options) {
+                             const ExploreOptions &options, std::FILE *progress) {
     SessionResult res;
     res.statements = statements;
     ScriptChecker checker;
@@ -511,7 +564,7 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
         return res;
     }
     for (size_t i = 0; i < res.statements.size(); ++i)
-        if (!play_one(player, res.statements[i], i, res)) break;
+        if (!play_one(player, res.statements[i], i, res, progress)) break;
     finish_session(player, res);
     return res;
 }
@@ -594,11 +647,11 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
             for (size_t a = 0; i < best.size() && a < best[i].args.size(); ++a)
                 simplify([a](Statement &s) { return a < s.args.size() ? &s.args[a] : nullptr; });
             for (size_t o = 0; i < best.size() && o < best[i].options.size(); ++o)
-                for (size_t v = 0; i < best.size() && o < best[i].options.size() && v < best[i].options[o].values.size();
-                     ++v)
+                for (size_t v = 0;
+                     i < best.size() && o < best[i].options.size() && v < best[i].options[o].values.size(); ++v)
                     simplify([o, v](Statement &s) {
                         return o < s.options.size() && v < s.options[o].values.size() ? &s.options[o].values[v]
-                                                                                        : nullptr;
+                                                                                      : nullptr;
                     });
         }
         return changed;
@@ -644,6 +697,320 @@ uint64_t explore_batch(const std::string &module_path, const ExploreOptions &opt
         if (r.failed && (stop_at_failure || r.load_failed)) break;
     }
     return failed;
+}
+
+} // namespace sim
+
+// ---- Isolated runs ----------------------------------------------------------------------------
+
+namespace sim {
+
+namespace {
+
+std::string join_channels(const std::vector<std::string> &c) {
+    std::string out;
+    for (const std::string &n : c) out += (out.empty() ? "" : ",") + n;
+    return out.empty() ? std::string("-") : out;
+}
+
+// The words after the kind: MODULE SEED STEPS CHANNELS SERVER, then the kind's own.
+std::vector<std::string> worker_words(const char *kind, const std::string &module, const ExploreOptions &o) {
+    return {kind,
+            module,
+            std::to_string(o.seed),
+            std::to_string(o.steps),
+            join_channels(o.channels),
+            o.server.empty() ? std::string("-") : o.server};
+}
+
+bool read_options(const std::vector<std::string> &a, size_t need, ExploreOptions *o, std::FILE *out) {
+    if (a.size() < 6 + need) {
+        std::fprintf(out, "error wrong number of worker arguments\n");
+        return false;
+    }
+    o->seed = std::strtoull(a[2].c_str(), nullptr, 10);
+    o->steps = static_cast<unsigned>(std::strtoul(a[3].c_str(), nullptr, 10));
+    o->channels.clear();
+    if (a[4] != "-") {
+        size_t b = 0;
+        while (b <= a[4].size()) {
+            const size_t e = std::min(a[4].find(',', b), a[4].size());
+            if (e > b) o->channels.push_back(a[4].substr(b, e - b));
+            b = e + 1;
+        }
+    }
+    o->server = a[5] == "-" ? std::string() : a[5];
+    return true;
+}
+
+void print_result(std::FILE *out, const SessionResult &r) {
+    std::string message = r.message;
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    if (r.failed) std::fprintf(out, "result fail %s %d %zu %s\n", r.id.c_str(), r.step, r.impossible, message.c_str());
+    else std::fprintf(out, "result pass 0 0 %zu\n", r.impossible);
+    std::fflush(out);
+}
+
+bool read_script(const std::string &path, std::vector<Statement> *out) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    ParseResult p = parse_script(text);
+    if (!p.ok()) return false;
+    *out = std::move(p.script.statements);
+    return true;
+}
+
+bool write_script(const std::string &path, const std::vector<Statement> &s) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const std::string text = reproducer_script(s, std::string());
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// explore MODULE SEED STEPS CHANNELS SERVER FIRST COUNT
+int explore_worker(const std::vector<std::string> &a, std::FILE *out) {
+    ExploreOptions o;
+    if (!read_options(a, 2, &o, out)) return 2;
+    explore_batch(a[1], o, std::strtoull(a[6].c_str(), nullptr, 10), std::strtoull(a[7].c_str(), nullptr, 10), out);
+    return 0;
+}
+
+// session MODULE SEED STEPS CHANNELS SERVER: the session of that seed, statement by statement.
+int session_worker(const std::vector<std::string> &a, std::FILE *out) {
+    ExploreOptions o;
+    if (!read_options(a, 0, &o, out)) return 2;
+    print_result(out, explore_session(a[1], o.seed, o, out));
+    return 0;
+}
+
+// replay MODULE SEED STEPS CHANNELS SERVER SCRIPT
+int replay_worker(const std::vector<std::string> &a, std::FILE *out) {
+    ExploreOptions o;
+    std::vector<Statement> s;
+    if (!read_options(a, 1, &o, out)) return 2;
+    if (!read_script(a[6], &s)) {
+        std::fprintf(out, "error cannot read %s\n", a[6].c_str());
+        return 2;
+    }
+    print_result(out, replay_session(a[1], s, o, out));
+    return 0;
+}
+
+// shrink MODULE SEED STEPS CHANNELS SERVER SCRIPT ID: shrinks in this process (every candidate
+// replayed here) and prints the result after "shrunk".
+int shrink_worker(const std::vector<std::string> &a, std::FILE *out) {
+    ExploreOptions o;
+    std::vector<Statement> s;
+    if (!read_options(a, 2, &o, out)) return 2;
+    if (!read_script(a[6], &s)) {
+        std::fprintf(out, "error cannot read %s\n", a[6].c_str());
+        return 2;
+    }
+    const std::string module = a[1];
+    const SessionRunner run = [&](const std::vector<Statement> &c) { return replay_session(module, c, o); };
+    const std::vector<Statement> shrunk = shrink_session(s, a[7], run);
+    std::fprintf(out, "shrunk\n%s", reproducer_script(shrunk, std::string()).c_str());
+    std::fflush(out);
+    return 0;
+}
+
+// What a worker that printed "play"/"fixed" lines and maybe a "result" line tells of its session.
+// A worker that crashed has no result line: the session failed with session-crash at the last
+// statement it began.
+SessionResult session_from(const WorkerOutcome &w) {
+    SessionResult r;
+    std::string script;
+    std::vector<std::string> lines;
+    size_t b = 0;
+    const std::string &t = w.output;
+    bool have_result = false;
+    while (b < t.size()) {
+        const size_t e = std::min(t.find('\n', b), t.size());
+        const std::string line = t.substr(b, e - b);
+        b = e + 1;
+        if (line.compare(0, 5, "play ") == 0) lines.push_back(line.substr(5));
+        else if (line.compare(0, 6, "fixed ") == 0 && !lines.empty()) lines.back() = line.substr(6);
+        else if (line.compare(0, 7, "result ") == 0) {
+            have_result = true;
+            char verdict[8] = {0}, id[128] = {0};
+            int step = 0;
+            size_t impossible = 0;
+            int used = 0;
+            if (std::sscanf(line.c_str() + 7, "%7s %127s %d %zu %n", verdict, id, &step, &impossible, &used) >= 4) {
+                r.failed = std::strcmp(verdict, "fail") == 0;
+                r.id = r.failed ? id : "";
+                r.step = step;
+                r.impossible = impossible;
+                r.message = used > 0 ? line.substr(7 + static_cast<size_t>(used)) : std::string();
+            }
+        }
+    }
+    for (const std::string &l : lines) script += l + "\n";
+    ParseResult p = parse_script(script);
+    r.statements = std::move(p.script.statements);
+    if (!have_result) {
+        r.failed = true;
+        if (w.status == WorkerOutcome::Status::Crashed) {
+            r.id = "session-crash";
+            r.message = "the module crashed (" + w.crash + ")";
+        } else {
+            r.id = "session-incomplete";
+            r.message = "the session " + w.describe();
+        }
+        r.step = static_cast<int>(r.statements.size());
+    }
+    return r;
+}
+
+std::string temp_script_path() {
+    static unsigned counter = 0;
+    std::error_code ec;
+    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    if (ec) dir = ".";
+#ifdef _WIN32
+    const unsigned long pid = GetCurrentProcessId();
+#else
+    const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+    return (dir / ("zendro-shrink-" + std::to_string(pid) + "-" + std::to_string(counter++) + ".session")).string();
+}
+
+constexpr double k_worker_timeout = 300.0;
+#ifdef _WIN32
+constexpr uint64_t k_batch = 500;
+constexpr size_t k_isolated_shrink_runs = 300; // a child process per candidate is slow under wine
+#else
+constexpr uint64_t k_batch = 2000;
+constexpr size_t k_isolated_shrink_runs = 2000;
+#endif
+
+} // namespace
+
+void register_explore_workers() {
+    register_worker("explore", explore_worker);
+    register_worker("session", session_worker);
+    register_worker("replay", replay_worker);
+    register_worker("shrink", shrink_worker);
+}
+
+RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options, uint64_t max_failures) {
+    RandomCheck rc;
+    const auto t0 = std::chrono::steady_clock::now();
+    uint64_t next = 0;
+    bool have_first = false;
+    while (next < options.sessions && rc.failed_sessions < max_failures) {
+        const uint64_t count = std::min<uint64_t>(k_batch, options.sessions - next);
+        std::vector<std::string> words = worker_words("explore", module_path, options);
+        words.push_back(std::to_string(next));
+        words.push_back(std::to_string(count));
+        const WorkerOutcome w = run_worker(words, k_worker_timeout);
+        // Walk the begin/end lines; the session that began and did not end is the one that crashed.
+        uint64_t began = 0, ended = 0;
+        bool open = false;
+        size_t b = 0;
+        const std::string &t = w.output;
+        while (b < t.size()) {
+            const size_t e = std::min(t.find('\n', b), t.size());
+            const std::string line = t.substr(b, e - b);
+            b = e + 1;
+            unsigned long long seed = 0;
+            char verdict[8] = {0}, id[128] = {0};
+            int step = 0, used = 0;
+            if (std::sscanf(line.c_str(), "begin %llu", &seed) == 1) {
+                open = true;
+                began = seed;
+            } else if (std::sscanf(line.c_str(), "end %llu %7s %n", &seed, verdict, &used) >= 2) {
+                open = false;
+                ended = seed;
+                ++rc.sessions;
+                if (std::strcmp(verdict, "fail") == 0) {
+                    ++rc.failed_sessions;
+                    if (!have_first && std::sscanf(line.c_str() + used, "%127s %d", id, &step) == 2) {
+                        have_first = true;
+                        rc.seed = seed;
+                        rc.id = id;
+                    }
+                    if (rc.id == "module-load") {
+                        rc.error = "the module cannot be loaded";
+                        rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                        return rc;
+                    }
+                }
+            }
+        }
+        (void)ended;
+        if (w.status == WorkerOutcome::Status::Exited && w.exit_code == 0 && !open) {
+            next += count;
+            continue;
+        }
+        if (!open) {
+            // The worker failed before or after every session: nothing to pin it on.
+            rc.error = "the session worker " + w.describe();
+            break;
+        }
+        // A crash or a hang inside one session: pin it to its seed and go on after it.
+        ++rc.sessions;
+        ++rc.failed_sessions;
+        if (!have_first) {
+            have_first = true;
+            rc.seed = began;
+            rc.id = w.status == WorkerOutcome::Status::Crashed ? "session-crash" : "session-incomplete";
+        }
+        next = began - options.seed + 1;
+    }
+    rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (!have_first) return rc;
+
+    // The first failing session again, statement by statement, then shrunk.
+    ExploreOptions one = options;
+    one.seed = rc.seed;
+    const SessionResult first = session_from(run_worker(worker_words("session", module_path, one), k_worker_timeout));
+    rc.id = first.failed ? first.id : rc.id;
+    rc.message = first.message;
+    rc.original_length = first.statements.size();
+    rc.shrunk = first.statements;
+    if (!first.failed || first.statements.empty()) return rc;
+    const std::string path = temp_script_path();
+    // Each candidate in its own worker: a crash ends only that candidate.
+    const SessionRunner isolated = [&](const std::vector<Statement> &c) {
+        SessionResult r;
+        if (!write_script(path, c)) {
+            r.failed = true;
+            r.id = "script-unwritable";
+            return r;
+        }
+        std::vector<std::string> words = worker_words("replay", module_path, one);
+        words.push_back(path);
+        return session_from(run_worker(words, k_worker_timeout));
+    };
+    bool shrunk = false;
+    if (rc.id != "session-crash" && rc.id != "session-incomplete" && write_script(path, first.statements)) {
+        // In one worker, every candidate in its process: fast everywhere.
+        std::vector<std::string> words = worker_words("shrink", module_path, one);
+        words.push_back(path);
+        words.push_back(rc.id);
+        const WorkerOutcome w = run_worker(words, k_worker_timeout);
+        const size_t at = w.output.find("shrunk\n");
+        if (w.status == WorkerOutcome::Status::Exited && at != std::string::npos) {
+            ParseResult p = parse_script(w.output.substr(at + 7));
+            if (p.ok() && !p.script.statements.empty()) {
+                rc.shrunk = std::move(p.script.statements);
+                shrunk = true;
+            }
+        }
+    }
+    if (!shrunk) rc.shrunk = shrink_session(first.statements, rc.id, isolated, k_isolated_shrink_runs);
+    // The message as the shrunk script gives it.
+    const SessionResult again = isolated(rc.shrunk);
+    if (again.failed && again.id == rc.id) rc.message = again.message;
+    std::remove(path.c_str());
+    return rc;
 }
 
 } // namespace sim

@@ -65,19 +65,23 @@ struct SessionResult {
     bool load_failed = false; // the module file could not be loaded; message says why
     std::string id;           // the first failure's violation id
     std::string message;
-    int step = 0; // 1-based index of the statement it came from; 0 for the end of the session
+    int step = 0;                      // 1-based index of the statement it came from; 0 for the end of the session
     std::vector<Statement> statements; // as played (activation answers recorded as "expect R")
     size_t impossible = 0;             // steps the player refused: the generator's fault, not the module's
     std::string first_impossible;      // the first of them, as the player reported it
 };
 
 // Generates and plays one session with that seed against the module file.
-SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options);
+// With `progress`, each statement is written there before it is played ("play <statement>") and
+// an activation again after it with its answer ("fixed <statement>"), flushed, so a caller keeps
+// the session up to a crash.
+SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
+                              std::FILE *progress = nullptr);
 // Plays the statements (none is generated) and reports the first failure the same way. An
 // activation's answer replaces the "expect" of its statement in the result's copy, so the
 // statements a shrinker keeps stay a script that plays without failed expectations.
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
-                             const ExploreOptions &options);
+                             const ExploreOptions &options, std::FILE *progress = nullptr);
 
 // Plays the statements and reports the first failure; may run in another process.
 using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
@@ -102,6 +106,34 @@ std::string reproducer_script(const std::vector<Statement> &statements, const st
 // Returns the number of sessions that failed.
 uint64_t explore_batch(const std::string &module_path, const ExploreOptions &options, uint64_t first, uint64_t count,
                        std::FILE *out, bool stop_at_failure = false);
+
+// ---- Isolated runs ----------------------------------------------------------------------------
+// The random sessions of the validator: batches of sessions in isolated workers (host/isolate.h),
+// a crash pinned to its seed and the run going on from the next, the first failing session
+// shrunk and printed as a script.
+
+// Registers the workers "explore", "session", "replay" and "shrink"; every process that runs
+// run_random_sessions calls it at start-up (a Windows worker is the program started anew).
+void register_explore_workers();
+
+struct RandomCheck {
+    uint64_t sessions = 0;        // sessions run (a crashed one included)
+    uint64_t failed_sessions = 0; // sessions that failed or crashed
+    double seconds = 0.0;         // wall time of the sessions, without the shrinking
+    // The first failing session: its seed (a run with --seed SEED --sessions 1 plays it first),
+    // violation id ("session-crash" for a crash), message, length as generated, and shrunk.
+    uint64_t seed = 0;
+    std::string id, message;
+    size_t original_length = 0;
+    std::vector<Statement> shrunk;
+    std::string error; // the sessions could not be run at all (module not loadable, worker failed)
+    bool failed() const { return failed_sessions != 0; }
+};
+
+// Runs options.sessions sessions against the module file in isolated batches. Stops early after
+// `max_failures` failing sessions.
+RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options,
+                                uint64_t max_failures = 20);
 
 } // namespace sim
 

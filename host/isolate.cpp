@@ -157,9 +157,9 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
         }
     }
     CloseHandle(read_end);
-    if (!timed_out && WaitForSingleObject(pi.hProcess, static_cast<DWORD>(seconds_left(deadline) > 0
-                                                                               ? seconds_left(deadline) * 1000
-                                                                               : 0)) != WAIT_OBJECT_0) {
+    if (!timed_out &&
+        WaitForSingleObject(pi.hProcess, static_cast<DWORD>(seconds_left(deadline) > 0 ? seconds_left(deadline) * 1000
+                                                                                       : 0)) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 1);
         WaitForSingleObject(pi.hProcess, INFINITE);
         timed_out = true;

@@ -43,10 +43,10 @@ int worker_main(const std::vector<std::string> &args);
 
 struct WorkerOutcome {
     enum class Status { Exited, Crashed, TimedOut, Failed } status = Status::Failed; // Failed: could not start
-    int exit_code = 0;   // Exited
-    std::string crash;   // Crashed: "SIGSEGV", "exception 0xC0000005"
-    std::string output;  // all the worker wrote to `out`, also when it crashed part way
-    std::string error;   // Failed: why
+    int exit_code = 0;                                                               // Exited
+    std::string crash;  // Crashed: "SIGSEGV", "exception 0xC0000005"
+    std::string output; // all the worker wrote to `out`, also when it crashed part way
+    std::string error;  // Failed: why
     // "exited with 3", "crashed (SIGSEGV)", "timed out after 5 s", "could not start: ..."
     std::string describe() const;
 };

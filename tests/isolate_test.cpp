@@ -27,8 +27,7 @@ int prints_then_crashes(const std::vector<std::string> &, std::FILE *out) {
 int hangs(const std::vector<std::string> &, std::FILE *out) {
     std::fprintf(out, "waiting\n");
     std::fflush(out);
-    for (volatile unsigned long i = 0;; i = i + 1) {
-    }
+    for (volatile unsigned long i = 0;; i = i + 1) {}
 }
 
 using Status = sim::WorkerOutcome::Status;
@@ -67,7 +66,8 @@ int main(int argc, char **argv) {
     sim::register_worker("exits-three", exits_three);
     sim::register_worker("crashes", prints_then_crashes);
     sim::register_worker("hangs", hangs);
-    if (argc > 1 && std::string(argv[1]) == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
+    if (argc > 1 && std::string(argv[1]) == "worker")
+        return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
