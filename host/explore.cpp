@@ -856,13 +856,11 @@ SessionResult session_from(const WorkerOutcome &w) {
     r.statements = std::move(p.script.statements);
     if (!have_result) {
         r.failed = true;
-        if (w.status == WorkerOutcome::Status::Crashed) {
-            r.id = "session-crash";
-            r.message = "the module crashed (" + w.crash + ")";
-        } else {
-            r.id = "session-incomplete";
-            r.message = "the session " + w.describe();
-        }
+        // A sanitizer's report ends the process with an exit status; a fault with a signal or an
+        // exception code. Either way the session did not end.
+        r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
+        r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
+                                                               : "the session " + w.describe();
         r.step = static_cast<int>(r.statements.size());
     }
     return r;
@@ -960,7 +958,7 @@ RandomCheck run_random_sessions(const std::string &module_path, const ExploreOpt
         if (!have_first) {
             have_first = true;
             rc.seed = began;
-            rc.id = w.status == WorkerOutcome::Status::Crashed ? "session-crash" : "session-incomplete";
+            rc.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
         }
         next = began - options.seed + 1;
     }
@@ -990,7 +988,7 @@ RandomCheck run_random_sessions(const std::string &module_path, const ExploreOpt
         return session_from(run_worker(words, k_worker_timeout));
     };
     bool shrunk = false;
-    if (rc.id != "session-crash" && rc.id != "session-incomplete" && write_script(path, first.statements)) {
+    if (rc.id != "session-crash" && rc.id != "session-timeout" && write_script(path, first.statements)) {
         // In one worker, every candidate in its process: fast everywhere.
         std::vector<std::string> words = worker_words("shrink", module_path, one);
         words.push_back(path);

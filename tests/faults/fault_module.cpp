@@ -151,8 +151,7 @@ int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_rec
     g_host.time = static_cast<host_time_info *>(global(HOST_SERVICE_TIME, 0));
     g_host.channel = static_cast<host_channel_info_v2 *>(global(HOST_SERVICE_CHANNEL, 0));
     g_host.envelopes = static_cast<host_envelopes *>(global(HOST_SERVICE_ENVELOPES, 0));
-    if (!g_host.panel || !g_host.interface_info || !g_host.item || !g_host.time || !g_host.channel ||
-        !g_host.envelopes)
+    if (!g_host.panel || !g_host.interface_info || !g_host.item || !g_host.time || !g_host.channel || !g_host.envelopes)
         return 2;
     fault_instance *p = static_cast<fault_instance *>(calloc(1, sizeof(fault_instance)));
     if (!p) return 1;
