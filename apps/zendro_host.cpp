@@ -27,6 +27,7 @@
 #include <unistd.h>
 #endif
 
+#include "host/check.h"
 #include "host/isolate.h"
 #include "host/player.h"
 #include "host/script.h"
@@ -258,12 +259,13 @@ int play(int argc, char **argv) {
 } // namespace
 
 int main(int argc, char **argv) {
+    sim::register_check_workers();
     if (argc < 2) return usage_error(nullptr);
     const std::string command = argv[1];
     if (command == "play") return play(argc, argv);
     // A child process of this program running one isolated job (host/isolate.h); not for users.
     if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
-    if (command == "check") return usage_error("check is not yet available");
+    if (command == "check") return sim::check_main(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
     if (command == "--help" || command == "-h" || command == "help") return usage_error(nullptr);
     return usage_error(("unknown command " + command).c_str());
 }

@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+// The module validator behind `zendro_host check`: a table of checks that any module of the
+// LayoutTool class must pass, each run isolated in a worker process (host/isolate.h), and the
+// command that runs them on module files and prints one line per check (docs/validator.md).
+//
+//   sim::register_check_workers();                        // in main, before anything else
+//   return sim::check_main({"check", "mod.so", "--only-failed"}, stdout, stderr);
+//
+// Adding a check is one row in check_table(): an id, a one-line description and either a
+// function run inside a worker (`run`) or one run in the validator that starts workers itself
+// (`parent`, for checks made of many isolated runs, such as the allocation sweep). Adding an
+// option is one row in check_option_rules() and, when it carries a value, a field in CheckOptions.
+#ifndef HOST_CHECK_H
+#define HOST_CHECK_H
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct CheckOptions {
+    std::vector<std::string> modules;
+    bool only_failed = false;
+    bool list = false;
+    std::string filter;     // std::regex (ECMAScript) on the check id; empty: every check
+    std::string server;     // the LayoutTool server to check; empty: the module's first
+    double timeout = 120.0; // seconds for one worker
+    // The option words as given (not the module paths), handed to every worker so that it sees
+    // the same options.
+    std::vector<std::string> words;
+};
+
+struct CheckResult {
+    enum class Outcome { Pass, Fail, Skip } outcome = Outcome::Pass;
+    std::string id;      // Fail: the violation id
+    std::string message; // Fail: what was wrong; Skip: why; Pass: an optional note ("143 runs")
+    bool blocks = false; // the later checks of the module cannot run (it does not load or start)
+
+    static CheckResult pass(const std::string &note = std::string()) { return {Outcome::Pass, "", note, false}; }
+    static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
+        return {Outcome::Fail, id, message, blocks};
+    }
+    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false}; }
+};
+
+struct CheckContext {
+    const CheckOptions &options;
+    const std::string &module; // the module file's path
+};
+
+struct CheckDef {
+    const char *id;
+    const char *description; // one sentence: what the module must do
+    // Runs inside a worker; a crash there is the check's FAIL with `session-crash`.
+    CheckResult (*run)(const CheckContext &);
+    // Or: runs in the validator and starts its own workers (run_worker with "worker" jobs).
+    CheckResult (*parent)(const CheckContext &, const CheckDef &);
+    // A crash of this check blocks the later checks (the module cannot be started at all).
+    bool crash_blocks;
+};
+
+// Every check, in the order they run and are listed.
+std::vector<CheckDef> &check_table();
+const CheckDef *find_check(const std::string &id);
+
+struct CheckOptionRule {
+    const char *name;       // "--filter"
+    const char *value_name; // "REGEX"; null for a flag
+    const char *help;
+    // Takes the value (empty for a flag) into the options; returns an error message or empty.
+    std::string (*apply)(CheckOptions &options, const std::string &value);
+};
+const std::vector<CheckOptionRule> &check_option_rules();
+
+// Parses the words after "check". False with `error` set on a bad command line.
+bool parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error);
+
+// The command: args[0] is "check". Exit status: 0 every check passed or was skipped, 1 a check
+// failed, 2 a bad command line.
+int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err);
+// The usage lines of the command, for the program's usage text.
+std::string check_usage();
+
+// Registers the worker jobs the checks use ("check", "sweep"); call it in main before
+// worker_main so that a child process started as `PROGRAM worker ...` knows them.
+void register_check_workers();
+
+// For a parent check: one result line of a worker, "result pass NOTE", "result fail ID MESSAGE",
+// "result skip WHY", as the "check" worker prints it.
+std::string result_line(const CheckResult &r);
+// Reads the last result line of a worker's output; false when there is none.
+bool parse_result_line(const std::string &output, CheckResult *r);
+
+} // namespace sim
+
+#endif // HOST_CHECK_H
