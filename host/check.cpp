@@ -13,6 +13,7 @@
 
 #include "host/alloc_hooks.h"
 #include "host/binary.h"
+#include "host/explore.h"
 #include "host/isolate.h"
 #include "host/player.h"
 #include "host/script.h"
@@ -74,7 +75,6 @@ std::string crashed_step(const std::string &output) {
     }
     return last.empty() ? std::string() : " at `" + last + "`";
 }
-
 
 enum FindingFilter : unsigned {
     k_violations = 1,   // Violation and Error findings
@@ -162,7 +162,8 @@ void panel_round(Player &p) {
             list.push_back(statement("type", {Value::index(i), Value::number(-2)}));
             break;
         case ControlType::DragButton:
-            list.push_back(statement("drag-button", {Value::index(i), Value::int32(1), Value::int32(3), Value::int32(-2)}));
+            list.push_back(
+                statement("drag-button", {Value::index(i), Value::int32(1), Value::int32(3), Value::int32(-2)}));
             break;
         case ControlType::Choice:
             for (size_t k = c->items.size(); k-- > 0;)
@@ -214,8 +215,8 @@ CheckResult check_file_format(const CheckContext &c) {
     const int bits = static_cast<int>(sizeof(void *) * 8);
     const std::string got = binary_kind(info) + " " + info.machine_name;
     if (info.format != want)
-        return CheckResult::fail("module-file-format",
-                                 "the file is " + got + "; this host loads " + kind + " modules", true);
+        return CheckResult::fail("module-file-format", "the file is " + got + "; this host loads " + kind + " modules",
+                                 true);
     if (info.pointer_bits != bits)
         return CheckResult::fail("module-pointer-width",
                                  "the file is " + got + "; this host is " + std::to_string(bits) +
@@ -225,8 +226,7 @@ CheckResult check_file_format(const CheckContext &c) {
     if (info.machine != machine)
         return CheckResult::fail("module-machine", "the file is built for " + info.machine_name, true);
     if (!info.shared_library)
-        return CheckResult::fail("module-not-shared-library", "the file is " + got + " but not a shared library",
-                                 true);
+        return CheckResult::fail("module-not-shared-library", "the file is " + got + " but not a shared library", true);
     return CheckResult::pass();
 }
 
@@ -241,8 +241,9 @@ CheckResult check_exports(const CheckContext &c) {
         else others += (others.empty() ? "" : ", ") + e;
     }
     if (!descriptor)
-        return CheckResult::fail("module-descriptor-missing", "the file exports no " HOST_MODULE_DESCRIPTOR_SYMBOL +
-                                                                  (others.empty() ? std::string() : " (it exports " + others + ")"));
+        return CheckResult::fail("module-descriptor-missing",
+                                 "the file exports no " HOST_MODULE_DESCRIPTOR_SYMBOL +
+                                     (others.empty() ? std::string() : " (it exports " + others + ")"));
     if (!others.empty())
         return CheckResult::fail("module-exports-extra",
                                  "besides " HOST_MODULE_DESCRIPTOR_SYMBOL " the file exports " + others +
@@ -334,12 +335,11 @@ CheckResult check_service_binding(const CheckContext &c) {
     steps(p, k_scene);
     steps(p, "activate");
     for (const Finding &f : p.findings())
-        if (starts_with(f.id, "lookup-"))
-            return CheckResult::fail(f.id, "during activation: " + one_line(f.message));
+        if (starts_with(f.id, "lookup-")) return CheckResult::fail(f.id, "during activation: " + one_line(f.message));
     for (const Lookup &l : p.host().lookups())
         if (l.mode != 0)
-            return CheckResult::fail("lookup-mode-nonzero", quote(l.name) + " looked up with mode " +
-                                                                std::to_string(l.mode) + ", expected 0");
+            return CheckResult::fail("lookup-mode-nonzero",
+                                     quote(l.name) + " looked up with mode " + std::to_string(l.mode) + ", expected 0");
     return CheckResult::pass();
 }
 
@@ -355,7 +355,8 @@ CheckResult check_callback_slots(const CheckContext &c) {
     if (!t->instance()) return CheckResult::fail("activation-instance-null", "activation left the instance slot null");
     std::string unfilled;
     for (int s = 0; s < 12; ++s)
-        if (!t->slot_filled(s)) unfilled += (unfilled.empty() ? "" : ", ") + std::to_string(s) + " (" + k_slot_names[s] + ")";
+        if (!t->slot_filled(s))
+            unfilled += (unfilled.empty() ? "" : ", ") + std::to_string(s) + " (" + k_slot_names[s] + ")";
     if (!unfilled.empty())
         return CheckResult::fail("tool-callback-unfilled", "activation left slot(s) " + unfilled +
                                                                " as the host gave them; it must fill slots 0 to 11");
@@ -421,7 +422,8 @@ CheckResult check_no_memory(const CheckContext &c) {
     CheckResult r;
     if (!load(c, p, &r)) return r;
     if (!alloc_hooks_available())
-        return CheckResult::skip(std::string("the allocation hooks are unavailable: ") + alloc_hooks_unavailable_reason());
+        return CheckResult::skip(std::string("the allocation hooks are unavailable: ") +
+                                 alloc_hooks_unavailable_reason());
     steps(p, k_scene);
     alloc_reset_counts();
     steps(p, "refuse-alloc next 1\nactivate expect 1\n");
@@ -518,8 +520,8 @@ CheckResult run_sweep(const CheckContext &c, const CheckDef &) {
     }
     if (!failures.empty()) {
         const Failure &f = failures.front();
-        return CheckResult::fail(f.id, "run " + std::to_string(f.k) + " of " + std::to_string(total) +
-                                           " (allocation " + std::to_string(f.k) + " refused): " + f.message + "; " +
+        return CheckResult::fail(f.id, "run " + std::to_string(f.k) + " of " + std::to_string(total) + " (allocation " +
+                                           std::to_string(f.k) + " refused): " + f.message + "; " +
                                            std::to_string(failures.size()) + " of " + std::to_string(total) +
                                            " runs failed");
     }
@@ -546,9 +548,8 @@ std::vector<CheckDef> make_table() {
          "activation routine.",
          check_server_table, nullptr, false},
         {"module-startup", "Start-up answers 4 and calls nothing of the host.", check_startup, nullptr, true},
-        {"activation-service-binding",
-         "Activation looks up every service by a name the host offers, with mode 0.", check_service_binding, nullptr,
-         false},
+        {"activation-service-binding", "Activation looks up every service by a name the host offers, with mode 0.",
+         check_service_binding, nullptr, false},
         {"activation-callback-slots",
          "Activation answers 0, stores an instance, fills callback slots 0-11 and leaves slot 12 untouched.",
          check_callback_slots, nullptr, false},
@@ -558,9 +559,8 @@ std::vector<CheckDef> make_table() {
          check_simple_callbacks, nullptr, false},
         {"release-closes-panel", "Release closes the panel activation opened and destroys it, and frees every block.",
          check_release_panel, nullptr, false},
-        {"activation-no-panel",
-         "Activation answers 2 when no panel can be created, and keeps no block allocated.", check_no_panel, nullptr,
-         false},
+        {"activation-no-panel", "Activation answers 2 when no panel can be created, and keeps no block allocated.",
+         check_no_panel, nullptr, false},
         {"activation-no-memory",
          "Activation answers 1 when its first allocation (the instance) is refused, and keeps no block allocated.",
          check_no_memory, nullptr, false},
@@ -568,6 +568,10 @@ std::vector<CheckDef> make_table() {
          "A generic session with its k-th allocation refused, for every k, ends without a crash or violation "
          "and with every block freed at release.",
          nullptr, run_sweep, false},
+        {"session-random",
+         "Seeded random sessions end without a crash or violation: keys only at the current time, on selected "
+         "items, in the tool's channels, finite, and every block freed at release.",
+         nullptr, random_sessions_check, false},
     };
 }
 
@@ -710,6 +714,12 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--list", nullptr, "print every check id with what it demands, and exit", opt_list},
         {"--filter", "REGEX", "run only the checks whose id matches REGEX (ECMAScript syntax)", opt_filter},
         {"--server", "NAME", "check the LayoutTool server of that name (default: the module's first)", opt_server},
+        {"--sessions", "N", "random sessions per module (default 2000; 0 skips them)", opt_sessions},
+        {"--seed", "S", "seed of the first random session; session i has seed S+i (default 1)", opt_seed},
+        {"--steps", "K", "statements per random session after the scene (default 40)", opt_steps},
+        {"--channels", "A,B,...", "channels a key may be written to (default: the position and rotation six)",
+         opt_channels},
+        {"--save-shrunk", "FILE", "write the shrunk script of a failing random session to FILE", opt_save_shrunk},
     };
     return rules;
 }
@@ -801,6 +811,7 @@ bool parse_result_line(const std::string &output, CheckResult *r) {
 void register_check_workers() {
     register_worker("check", check_worker);
     register_worker("sweep", sweep_worker);
+    register_explore_workers();
 }
 
 int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
@@ -843,6 +854,7 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                 ++mf;
                 std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), r.id.c_str(),
                              one_line(r.message).c_str());
+                std::fputs(r.details.c_str(), out);
                 break;
             case CheckResult::Outcome::Skip:
                 ++ms;

@@ -587,7 +587,8 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
     };
     auto drop_pass = [&]() {
         bool changed = false;
-        for (size_t chunk = std::max<size_t>(best.size() / 2, 1);; chunk /= 2) {
+        // Halving chunk sizes, ending with 2 and 1.
+        for (size_t chunk = std::max<size_t>(best.size() / 2, 1);; chunk = chunk > 3 ? chunk / 2 : chunk - 1) {
             for (size_t at = 0; at < best.size() && runs < max_runs;) {
                 std::vector<Statement> c;
                 c.reserve(best.size());
@@ -596,7 +597,7 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                 if (holds(c)) {
                     best = std::move(c);
                     changed = true;
-                } else at += chunk;
+                } else at += chunk <= 2 ? 1 : chunk; // small chunks at every offset: a pair such as release, activate
             }
             if (chunk == 1) break;
         }
@@ -795,8 +796,14 @@ int replay_worker(const std::vector<std::string> &a, std::FILE *out) {
     std::vector<Statement> s;
     if (!read_options(a, 1, &o, out)) return 2;
     if (!read_script(a[6], &s)) {
-        std::fprintf(out, "error cannot read %s\n", a[6].c_str());
-        return 2;
+        // A candidate the script checker refuses (a statement uses an item whose definition was
+        // dropped) is not a failure of the module.
+        SessionResult r;
+        r.failed = true;
+        r.id = "script-invalid";
+        r.message = "the script " + a[6] + " cannot be read or does not check";
+        print_result(out, r);
+        return 0;
     }
     print_result(out, replay_session(a[1], s, o, out));
     return 0;
@@ -829,13 +836,16 @@ SessionResult session_from(const WorkerOutcome &w) {
     std::vector<std::string> lines;
     size_t b = 0;
     const std::string &t = w.output;
-    bool have_result = false;
+    bool have_result = false, worker_error = false;
     while (b < t.size()) {
         const size_t e = std::min(t.find('\n', b), t.size());
         const std::string line = t.substr(b, e - b);
         b = e + 1;
         if (line.compare(0, 5, "play ") == 0) lines.push_back(line.substr(5));
-        else if (line.compare(0, 6, "fixed ") == 0 && !lines.empty()) lines.back() = line.substr(6);
+        else if (line.compare(0, 6, "error ") == 0) {
+            worker_error = true;
+            r.message = line.substr(6);
+        } else if (line.compare(0, 6, "fixed ") == 0 && !lines.empty()) lines.back() = line.substr(6);
         else if (line.compare(0, 7, "result ") == 0) {
             have_result = true;
             char verdict[8] = {0}, id[128] = {0};
@@ -858,9 +868,14 @@ SessionResult session_from(const WorkerOutcome &w) {
         r.failed = true;
         // A sanitizer's report ends the process with an exit status; a fault with a signal or an
         // exception code. Either way the session did not end.
-        r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
-        r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
-                                                               : "the session " + w.describe();
+        if (worker_error || w.status == WorkerOutcome::Status::Failed) {
+            r.id = "worker-error";
+            if (!worker_error) r.message = w.describe();
+        } else {
+            r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
+            r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
+                                                                   : "the session " + w.describe();
+        }
         r.step = static_cast<int>(r.statements.size());
     }
     return r;

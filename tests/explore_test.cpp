@@ -71,7 +71,9 @@ TEST(ExploreShrink, KeepsTheViolationWithEveryStepPossible) {
     for (uint64_t seed = 1; seed <= 50 && !found.failed; ++seed) found = sim::explore_session(path, seed, o);
     ASSERT_TRUE(found.failed);
     ASSERT_EQ(found.id, "time-mismatch");
-    const sim::SessionRunner run = [&](const std::vector<sim::Statement> &s) { return sim::replay_session(path, s, o); };
+    const sim::SessionRunner run = [&](const std::vector<sim::Statement> &s) {
+        return sim::replay_session(path, s, o);
+    };
     const std::vector<sim::Statement> shrunk = sim::shrink_session(found.statements, found.id, run);
     EXPECT_LE(shrunk.size(), 6u) << sim::reproducer_script(shrunk, "");
     EXPECT_LT(shrunk.size(), found.statements.size());
