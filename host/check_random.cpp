@@ -80,16 +80,16 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     std::snprintf(speed, sizeof speed, "%llu sessions in %.1f s (%.0f sessions/s)",
                   static_cast<unsigned long long>(r.sessions), r.seconds, rate);
     if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
-    if (!r.failed()) return CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
-                                              std::to_string(o.seed + o.sessions - 1));
+    if (!r.failed())
+        return CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
+                                 std::to_string(o.seed + o.sessions - 1));
     const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
                                 std::to_string(r.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
     std::string message = "seed " + std::to_string(r.seed) + ": " + r.message + " (" +
                           std::to_string(r.failed_sessions) + " of " + speed + " failed; shrunk from " +
-                          std::to_string(r.original_length) + " to " + std::to_string(r.shrunk.size()) +
-                          " statements)";
-    const std::string script = reproducer_script(
-        r.shrunk, "random session seed " + std::to_string(r.seed) + ": " + r.id + "\nagain: " + command);
+                          std::to_string(r.original_length) + " to " + std::to_string(r.shrunk.size()) + " statements)";
+    const std::string script = reproducer_script(r.shrunk, "random session seed " + std::to_string(r.seed) + ": " +
+                                                               r.id + "\nagain: " + command);
     CheckResult f = CheckResult::fail(r.id, message);
     f.details = script;
     if (!c.options.save_shrunk.empty()) {
