@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Command-line host: loads a tool module file as the host does and plays a session script against
-// it through the host simulator (docs/sessions.md describes the scripts).
+// it through the host simulator (docs/sessions.md describes the scripts), or validates module
+// files with the conformance checks (docs/validator.md).
 //
 //   zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]
 //                    [--pictures DIR]
+//   zendro_host check MODULE... [--only-failed] [--list] [--filter REGEX] [--server NAME]
 //
-// Exit status: 0 when every step held; 1 when a simulator violation, a failed expectation or an
-// impossible step was found, or the module crashed; 2 when the command line, the script or the
-// module file is unusable (nothing was played).
+// play's exit status: 0 when every step held; 1 when a simulator violation, a failed expectation
+// or an impossible step was found, or the module crashed; 2 when the command line, the script or
+// the module file is unusable (nothing was played). check's: 0 every check passed or was skipped,
+// 1 a check failed, 2 a bad command line.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -37,7 +40,7 @@ namespace {
 const char k_usage[] =
     "usage: zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]\n"
     "                        [--pictures DIR]\n"
-    "       zendro_host check ...      (not yet available)\n"
+    "       zendro_host check MODULE... [--only-failed] [--list] [--filter REGEX] [--server NAME]\n"
     "\n"
     "play      loads the module file, plays the session script against it through the host\n"
     "          simulator and reports every key written and every failure with its script line\n"
@@ -50,7 +53,16 @@ const char k_usage[] =
     "          that acts (line-0007-panel.svg, line-0007-viewport-2.svg, ...)\n"
     "\n"
     "exit status: 0 all held; 1 a violation, failed expectation, impossible step or crash;\n"
-    "             2 bad command line, script or module file\n";
+    "             2 bad command line, script or module file\n"
+    "\n"
+    "check     runs the conformance checks of a LayoutTool module on each MODULE file, each in a\n"
+    "          process of its own, and prints one line per check and a summary (docs/validator.md)\n"
+    "--only-failed  prints only the FAIL lines and the summaries\n"
+    "--list    prints every check id with what it demands, and exits\n"
+    "--filter  runs only the checks whose id matches the regular expression REGEX\n"
+    "--server  the LayoutTool server to check, by name (default: the module's first)\n"
+    "\n"
+    "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
 
 int usage_error(const char *why) {
     if (why) std::fprintf(stderr, "zendro_host: %s\n", why);

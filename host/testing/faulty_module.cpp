@@ -6,7 +6,16 @@
 //                 mouse-down writes through a null pointer
 //   2 (nodesc)    exports no _mod_descrip
 //   3 (class)     a valid descriptor whose only server is of another class than LayoutTool
+//   4 (words)     a descriptor whose synchronisation word is wrong
+//   5 (noend)     a server table of 65 LayoutTool records and no all-null end record
+//   6 (startup)   a start-up routine that writes through a null pointer
+//   7 (service)   an activation that also looks up a service the host does not offer
+//   8 (second)    a server table with a second LayoutTool server
+//   9 (realloc)   an activation that allocates its instance; every mouse-down grows a table with
+//                 `table = realloc(table, ...)`, so a refused realloc loses the block held
+// Variants other than 1 answer mouse-down without crashing.
 #include <stdint.h>
+#include <stdlib.h>
 
 #include "frame/host_interface.h"
 
@@ -18,7 +27,19 @@ namespace {
 
 int32_t g_instance; // what activation hands out as the instance
 
-void HOST_CALL faulty_void(void *) {}
+// Variant 9: the instance and its table, freed at release.
+struct grower {
+    unsigned char *table;
+    size_t size;
+};
+
+void HOST_CALL faulty_void(void *inst) {
+    if (FAULTY_VARIANT == 9 && inst) {
+        grower *g = static_cast<grower *>(inst);
+        free(g->table);
+        free(g);
+    }
+}
 void HOST_CALL faulty_draw(void *, const host_draw_record *) {}
 const char *HOST_CALL faulty_text(void *, const host_tool_event *) { return "Faulty"; }
 int32_t HOST_CALL faulty_query(void *) { return 0; }
@@ -28,15 +49,28 @@ int32_t HOST_CALL faulty_adjust(void *, const host_tool_event *, int32_t) { retu
 void HOST_CALL faulty_event(void *, const host_tool_event *) {}
 void HOST_CALL faulty_notify(void *, int32_t) {}
 
-int32_t HOST_CALL faulty_crash(void *, const host_tool_event *) {
+int32_t HOST_CALL faulty_crash(void *inst, const host_tool_event *) {
+    if (FAULTY_VARIANT == 9) {
+        grower *g = static_cast<grower *>(inst);
+        g->size += 64;
+        g->table = static_cast<unsigned char *>(realloc(g->table, g->size)); // loses the block when refused
+        if (!g->table) g->size = 0;
+        return 1;
+    }
+    if (FAULTY_VARIANT != 1) return 1;
     volatile int32_t *volatile nowhere = nullptr;
     *nowhere = 1;
     return 1;
 }
 
-int32_t HOST_CALL faulty_activate(int32_t, host_global_fn, void *local_record, void *) {
+int32_t HOST_CALL faulty_activate(int32_t, host_global_fn global, void *local_record, void *) {
     host_local_record *local = static_cast<host_local_record *>(local_record);
-    local->instance = &g_instance;
+    if (FAULTY_VARIANT == 7) global("Fancy Service 9", 0);
+    if (FAULTY_VARIANT == 9) {
+        grower *g = static_cast<grower *>(calloc(1, sizeof(grower)));
+        if (!g) return 1;
+        local->instance = g;
+    } else local->instance = &g_instance;
     host_tool_callbacks *t = local->callbacks;
     t->release = faulty_void;
     t->draw = faulty_draw;
@@ -53,13 +87,33 @@ int32_t HOST_CALL faulty_activate(int32_t, host_global_fn, void *local_record, v
     return 0;
 }
 
-void *HOST_CALL faulty_startup(void) { return reinterpret_cast<void *>(static_cast<intptr_t>(4)); }
+void *HOST_CALL faulty_startup(void) {
+    if (FAULTY_VARIANT == 6) {
+        volatile int32_t *volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    return reinterpret_cast<void *>(static_cast<intptr_t>(4));
+}
 void HOST_CALL faulty_shutdown(void *) {}
 
+#if FAULTY_VARIANT == 5
+#define FAULTY_RECORD \
+    { HOST_CLASS_LAYOUT_TOOL, "Zendro_Faulty", faulty_activate, nullptr }
+#define FAULTY_RECORDS_8                                                                                     \
+    FAULTY_RECORD, FAULTY_RECORD, FAULTY_RECORD, FAULTY_RECORD, FAULTY_RECORD, FAULTY_RECORD, FAULTY_RECORD, \
+        FAULTY_RECORD
+const host_server_record faulty_servers[65] = {FAULTY_RECORDS_8, FAULTY_RECORDS_8, FAULTY_RECORDS_8,
+                                               FAULTY_RECORDS_8, FAULTY_RECORDS_8, FAULTY_RECORDS_8,
+                                               FAULTY_RECORDS_8, FAULTY_RECORDS_8, FAULTY_RECORD};
+#else
 const host_server_record faulty_servers[] = {
     {FAULTY_VARIANT == 3 ? "LayoutGeneric" : HOST_CLASS_LAYOUT_TOOL, "Zendro_Faulty", faulty_activate, nullptr},
+#if FAULTY_VARIANT == 8
+    {HOST_CLASS_LAYOUT_TOOL, "Zendro_Faulty_Second", faulty_activate, nullptr},
+#endif
     {nullptr, nullptr, nullptr, nullptr},
 };
+#endif
 
 } // namespace
 
@@ -71,7 +125,7 @@ const host_server_record faulty_servers[] = {
 
 extern "C" HOST_EXPORT const host_module_descriptor FAULTY_DESCRIPTOR;
 extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = {
-    HOST_MODULE_SYNC,
+    FAULTY_VARIANT == 4 ? 0x94191204u : HOST_MODULE_SYNC,
     HOST_MODULE_DESCRIPTOR_VERSION,
     HOST_MODULE_INTERFACE_VERSION,
 #if HOST_PTR64
