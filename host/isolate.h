@@ -7,10 +7,11 @@
 //   if (o.status == sim::WorkerOutcome::Status::Crashed) ... o.crash ("SIGSEGV") ... o.output ...
 //
 // A worker is named by its words: the first is its kind, the rest its arguments. It writes its
-// results as text lines to `out`, flushed line by line, so that a crash keeps every line written
-// before it. A worker that runs many jobs should print a line before and after each one: the job
-// that began and did not end is the one that crashed, and the caller starts a new worker with the
-// job after it.
+// results as text lines to `out` and calls fflush(out) after each line that must survive a crash
+// (`out` is line-buffered on Linux, fully buffered on Windows, whose C runtime has no line
+// buffering and where a pipe write per line is slow). A worker that runs many jobs should print a line before and after
+// each one: the job that began and did not end is the one that crashed, and the caller starts a new worker with the job
+// after it.
 //
 // Linux: the child is a fork of the caller; it runs worker_main with `out` a pipe to the parent
 // (its standard output goes into the same pipe, so nothing the module prints reaches the

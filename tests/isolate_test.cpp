@@ -30,6 +30,12 @@ int hangs(const std::vector<std::string> &, std::FILE *out) {
     for (volatile unsigned long i = 0;; i = i + 1) {}
 }
 
+// More than any pipe holds: the caller must read while the child writes.
+int talks_a_lot(const std::vector<std::string> &, std::FILE *out) {
+    for (int i = 0; i < 20000; ++i) std::fprintf(out, "line %05d\n", i);
+    return 0;
+}
+
 using Status = sim::WorkerOutcome::Status;
 
 TEST(IsolatedWorker, ExitCodeAndOutputReachTheCaller) {
@@ -45,6 +51,13 @@ TEST(IsolatedWorker, CrashKeepsEverythingWrittenBefore) {
     ASSERT_EQ(o.status, Status::Crashed) << o.describe();
     EXPECT_TRUE(o.crash == "SIGSEGV" || o.crash == "exception 0xC0000005") << o.crash;
     EXPECT_EQ(o.output, "begin 1\nend 1\nbegin 2\n");
+}
+
+TEST(IsolatedWorker, LongOutputArrivesWhole) {
+    const sim::WorkerOutcome o = sim::run_worker({"talks"}, 60);
+    ASSERT_EQ(o.status, Status::Exited) << o.describe();
+    ASSERT_EQ(o.output.size(), 20000u * 11u);
+    EXPECT_EQ(o.output.substr(o.output.size() - 11), "line 19999\n");
 }
 
 TEST(IsolatedWorker, HangIsKilledAtTheTimeout) {
@@ -66,6 +79,7 @@ int main(int argc, char **argv) {
     sim::register_worker("exits-three", exits_three);
     sim::register_worker("crashes", prints_then_crashes);
     sim::register_worker("hangs", hangs);
+    sim::register_worker("talks", talks_a_lot);
     if (argc > 1 && std::string(argv[1]) == "worker")
         return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
     testing::InitGoogleTest(&argc, argv);
