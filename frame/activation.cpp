@@ -122,7 +122,9 @@ extern "C" int32_t HOST_CALL frame_change_query(void *instance) {
 extern "C" int32_t HOST_CALL frame_handle_count(void *, const host_tool_event *) { return 0; }
 
 extern "C" int32_t HOST_CALL frame_handle_position(void *, const host_tool_event *, int32_t index, double *) {
-    return index + 1;
+    // index + 1, wrapping at the top of the int32 range as two's complement does: the host may
+    // pass any index, and a signed overflow would be undefined.
+    return index == INT32_MAX ? INT32_MIN : index + 1;
 }
 
 extern "C" int32_t HOST_CALL frame_handle_adjust(void *instance, const host_tool_event *, int32_t) {

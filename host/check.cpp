@@ -13,6 +13,7 @@
 
 #include "host/alloc_hooks.h"
 #include "host/binary.h"
+#include "host/explore.h"
 #include "host/isolate.h"
 #include "host/player.h"
 #include "host/script.h"
@@ -569,6 +570,10 @@ std::vector<CheckDef> make_table() {
          "A generic session with its k-th allocation refused, for every k, ends without a crash or violation "
          "and with every block freed at release.",
          nullptr, run_sweep, false},
+        {"session-random",
+         "Seeded random sessions end without a crash or violation: keys only at the current time, on selected "
+         "items, in the tool's channels, finite, and every block freed at release.",
+         nullptr, random_sessions_check, false},
     };
 }
 
@@ -712,6 +717,12 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--list", nullptr, "print every check id with what it demands, and exit", opt_list},
         {"--filter", "REGEX", "run only the checks whose id matches REGEX (ECMAScript syntax)", opt_filter},
         {"--server", "NAME", "check the LayoutTool server of that name (default: the module's first)", opt_server},
+        {"--sessions", "N", "random sessions per module (default 2000; 0 skips them)", opt_sessions},
+        {"--seed", "S", "seed of the first random session; session i has seed S+i (default 1)", opt_seed},
+        {"--steps", "K", "statements per random session after the scene (default 40)", opt_steps},
+        {"--channels", "A,B,...", "channels a key may be written to (default: the position and rotation six)",
+         opt_channels},
+        {"--save-shrunk", "FILE", "write the shrunk script of a failing random session to FILE", opt_save_shrunk},
     };
     return rules;
 }
@@ -803,6 +814,7 @@ bool parse_result_line(const std::string &output, CheckResult *r) {
 void register_check_workers() {
     register_worker("check", check_worker);
     register_worker("sweep", sweep_worker);
+    register_explore_workers();
 }
 
 int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
@@ -845,6 +857,7 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                 ++mf;
                 std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), r.id.c_str(),
                              one_line(r.message).c_str());
+                std::fputs(r.details.c_str(), out);
                 break;
             case CheckResult::Outcome::Skip:
                 ++ms;

@@ -13,6 +13,7 @@
 #ifndef HOST_CHECK_H
 #define HOST_CHECK_H
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,6 +27,14 @@ struct CheckOptions {
     std::string filter;     // std::regex (ECMAScript) on the check id; empty: every check
     std::string server;     // the LayoutTool server to check; empty: the module's first
     double timeout = 120.0; // seconds for one worker
+    // Random sessions (host/check_random.cpp): how many, the first seed, statements per session,
+    // the channels a key write may go to (empty: the six position and rotation channels), and
+    // where the shrunk script of a failing session is written (empty: nowhere).
+    uint64_t sessions = 2000;
+    uint64_t seed = 1;
+    unsigned steps = 40;
+    std::vector<std::string> channels;
+    std::string save_shrunk;
     // The option words as given (not the module paths), handed to every worker so that it sees
     // the same options.
     std::vector<std::string> words;
@@ -36,12 +45,13 @@ struct CheckResult {
     std::string id;      // Fail: the violation id
     std::string message; // Fail: what was wrong; Skip: why; Pass: an optional note ("143 runs")
     bool blocks = false; // the later checks of the module cannot run (it does not load or start)
+    std::string details; // printed as it is after the check's line (a reproducer script)
 
-    static CheckResult pass(const std::string &note = std::string()) { return {Outcome::Pass, "", note, false}; }
+    static CheckResult pass(const std::string &note = std::string()) { return {Outcome::Pass, "", note, false, ""}; }
     static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
-        return {Outcome::Fail, id, message, blocks};
+        return {Outcome::Fail, id, message, blocks, ""};
     }
-    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false}; }
+    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, ""}; }
 };
 
 struct CheckContext {
@@ -81,6 +91,14 @@ bool parse_check_options(const std::vector<std::string> &words, CheckOptions *op
 int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err);
 // The usage lines of the command, for the program's usage text.
 std::string check_usage();
+
+// The random sessions check and its options (host/check_random.cpp).
+CheckResult random_sessions_check(const CheckContext &c, const CheckDef &def);
+std::string opt_sessions(CheckOptions &o, const std::string &v);
+std::string opt_seed(CheckOptions &o, const std::string &v);
+std::string opt_steps(CheckOptions &o, const std::string &v);
+std::string opt_channels(CheckOptions &o, const std::string &v);
+std::string opt_save_shrunk(CheckOptions &o, const std::string &v);
 
 // Registers the worker jobs the checks use ("check", "sweep"); call it in main before
 // worker_main so that a child process started as `PROGRAM worker ...` knows them.

@@ -3,6 +3,7 @@
 // service look-ups of activation, its result codes, the callback table, and release.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "host/alloc_hooks.h"
@@ -115,6 +116,10 @@ TEST_P(ModuleFrame, SimpleCallbacks) {
     double pos[3] = {7.0, 8.0, 9.0};
     EXPECT_EQ(tool.handle_position(e, 0, pos), 1);
     EXPECT_EQ(tool.handle_position(e, 4, pos), 5);
+    // Any index the host passes: the answer wraps instead of overflowing (the sanitizer build stops
+    // on a signed overflow).
+    EXPECT_EQ(tool.handle_position(e, INT32_MAX, pos), INT32_MIN);
+    EXPECT_EQ(tool.handle_position(e, -1, pos), 0);
     EXPECT_EQ(pos[0], 7.0);
     EXPECT_EQ(pos[1], 8.0);
     EXPECT_EQ(pos[2], 9.0);
