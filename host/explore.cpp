@@ -461,6 +461,16 @@ bool play_one(Player &player, Statement &st, size_t index, SessionResult &res, s
     return true;
 }
 
+// Loads the module into the player; when it does not load, the session fails with the loader's
+// message and is marked as a load failure.
+bool load_module(Player &player, const std::string &module_path, SessionResult &res) {
+    if (player.load(module_path)) return true;
+    res.failed = res.load_failed = true;
+    res.id = "module-load";
+    res.message = player.error();
+    return false;
+}
+
 void finish_session(Player &player, SessionResult &res) {
     const StepResult r = player.finish();
     if (res.failed) return;
@@ -510,12 +520,7 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
                               std::FILE *progress) {
     SessionResult res;
     Player player(player_options(options));
-    if (!player.load(module_path)) {
-        res.failed = res.load_failed = true;
-        res.id = "module-load";
-        res.message = player.error();
-        return res;
-    }
+    if (!load_module(player, module_path, res)) return res;
     Generator gen(seed, player, options);
     ScriptChecker checker;
     std::vector<Statement> opening;
@@ -557,12 +562,7 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
         }
     }
     Player player(player_options(options));
-    if (!player.load(module_path)) {
-        res.failed = res.load_failed = true;
-        res.id = "module-load";
-        res.message = player.error();
-        return res;
-    }
+    if (!load_module(player, module_path, res)) return res;
     for (size_t i = 0; i < res.statements.size(); ++i)
         if (!play_one(player, res.statements[i], i, res, progress)) break;
     finish_session(player, res);
