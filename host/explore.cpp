@@ -525,24 +525,18 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
     ScriptChecker checker;
     std::vector<Statement> opening;
     gen.opening(opening);
-    bool going = true;
-    for (Statement &s : opening) {
+    // Plays a generated statement; false when the session ends there.
+    auto play = [&](const Statement &s) {
         if (!checker.check(s).empty()) {
             ++res.impossible; // the generator's fault; the statement is not played
-            continue;
+            return true;
         }
         res.statements.push_back(s);
-        if (!(going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress))) break;
-    }
-    for (unsigned i = 0; going && i < options.steps; ++i) {
-        Statement s = gen.next();
-        if (!checker.check(s).empty()) {
-            ++res.impossible;
-            continue;
-        }
-        res.statements.push_back(s);
-        going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
-    }
+        return play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
+    };
+    bool going = true;
+    for (size_t i = 0; going && i < opening.size(); ++i) going = play(opening[i]);
+    for (unsigned i = 0; going && i < options.steps; ++i) going = play(gen.next());
     finish_session(player, res);
     return res;
 }
