@@ -568,15 +568,15 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
 std::vector<Statement> shrink_session(std::vector<Statement> best, const std::string &id, const SessionRunner &run,
                                       size_t max_runs) {
     size_t runs = 0;
-    // Keeps the candidate when it still fails the same way with every step possible.
-    auto holds = [&](std::vector<Statement> &candidate) {
+    // Makes the candidate the best when it still fails the same way with every step possible.
+    auto take = [&](const std::vector<Statement> &candidate) {
         if (runs >= max_runs) return false;
         ++runs;
         SessionResult r = run(candidate);
         if (!r.failed || r.id != id || r.impossible != 0) return false;
         // Cut what follows the failing step, and keep the recorded activation answers.
         r.statements.resize(r.step > 0 ? static_cast<size_t>(r.step) : r.statements.size());
-        candidate = std::move(r.statements);
+        best = std::move(r.statements);
         return true;
     };
     auto drop_pass = [&]() {
@@ -588,10 +588,8 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                 c.reserve(best.size());
                 for (size_t i = 0; i < best.size(); ++i)
                     if (i < at || i >= at + chunk) c.push_back(best[i]);
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                } else at += chunk <= 2 ? 1 : chunk; // small chunks at every offset: a pair such as release, activate
+                if (take(c)) changed = true;
+                else at += chunk <= 2 ? 1 : chunk; // small chunks at every offset: a pair such as release, activate
             }
             if (chunk == 1) break;
         }
@@ -605,20 +603,14 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                 if (best[i].verb == "activate") continue;
                 std::vector<Statement> c = best;
                 c[i].options.erase(c[i].options.begin() + static_cast<std::ptrdiff_t>(o));
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                }
+                if (take(c)) changed = true;
             }
             if (i >= best.size()) break;
             const size_t first = best[i].verb == "select" ? 0 : best[i].verb == "drag-button" ? 2 : SIZE_MAX;
             for (size_t a = best[i].args.size(); first != SIZE_MAX && a-- > first && best[i].args.size() > 1;) {
                 std::vector<Statement> c = best;
                 c[i].args.erase(c[i].args.begin() + static_cast<std::ptrdiff_t>(a));
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                }
+                if (take(c)) changed = true;
                 if (i >= best.size()) break;
             }
             if (i >= best.size()) break;
@@ -631,8 +623,7 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                     for (const Value &v : simpler(*now)) {
                         std::vector<Statement> c = best;
                         *slot(c[i]) = v;
-                        if (holds(c)) {
-                            best = std::move(c);
+                        if (take(c)) {
                             changed = again = true;
                             break;
                         }
