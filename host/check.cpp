@@ -126,6 +126,24 @@ const char k_scene[] = "item A 1 0 0\n"
                        "select A B C\n"
                        "time 0\n";
 
+// Loads the module into the player, sets up the small scene and plays `activation` in it; false,
+// with the load failure in *r, when the module does not load.
+bool load_and_activate(const CheckContext &c, Player &p, CheckResult *r, const char *activation = "activate") {
+    if (!load(c, p, r)) return false;
+    steps(p, k_scene);
+    steps(p, activation);
+    return true;
+}
+
+// The first finding since `from` that the filter counts, as a failure; a pass when there is none.
+CheckResult verdict(const Player &p, size_t from, unsigned filter) {
+    CheckResult r = CheckResult::pass();
+    first_failure(p, from, filter, &r);
+    return r;
+}
+
+const char k_no_active_tool[] = "activation did not make an active tool (activation-callback-slots)";
+
 const char *const k_slot_names[13] = {"release",         "draw",       "tool text",     "change query", "handle count",
                                       "handle position", "drag start", "handle adjust", "mouse down",   "mouse move",
                                       "mouse up",        "notify",     "reserved"};
@@ -333,9 +351,7 @@ CheckResult check_startup(const CheckContext &c) {
 CheckResult check_service_binding(const CheckContext &c) {
     Player p(player_options(c));
     CheckResult r;
-    if (!load(c, p, &r)) return r;
-    steps(p, k_scene);
-    steps(p, "activate");
+    if (!load_and_activate(c, p, &r)) return r;
     for (const Finding &f : p.findings())
         if (starts_with(f.id, "lookup-")) return CheckResult::fail(f.id, "during activation: " + one_line(f.message));
     for (const Lookup &l : p.host().lookups())
@@ -348,9 +364,7 @@ CheckResult check_service_binding(const CheckContext &c) {
 CheckResult check_callback_slots(const CheckContext &c) {
     Player p(player_options(c));
     CheckResult r;
-    if (!load(c, p, &r)) return r;
-    steps(p, k_scene);
-    steps(p, "activate");
+    if (!load_and_activate(c, p, &r)) return r;
     if (first_failure(p, 0, k_all, &r)) return r;
     Tool *t = p.tool();
     if (!t) return CheckResult::fail("activation-answer", "activation did not make an active tool");
@@ -366,17 +380,14 @@ CheckResult check_callback_slots(const CheckContext &c) {
         return CheckResult::fail("tool-callback-reserved-written",
                                  "activation changed slot 12, which must stay as the host gave it");
     steps(p, "release");
-    if (first_failure(p, 0, k_all, &r)) return r;
-    return CheckResult::pass();
+    return verdict(p, 0, k_all);
 }
 
 CheckResult check_simple_callbacks(const CheckContext &c) {
     Player p(player_options(c));
     CheckResult r;
-    if (!load(c, p, &r)) return r;
-    steps(p, k_scene);
-    steps(p, "activate");
-    if (!p.tool()) return CheckResult::skip("activation did not make an active tool (activation-callback-slots)");
+    if (!load_and_activate(c, p, &r)) return r;
+    if (!p.tool()) return CheckResult::skip(k_no_active_tool);
     const size_t from = p.findings().size();
     for (int vp = 0; vp < 4; ++vp) {
         const std::string at = " in " + std::to_string(vp) + " 320 240\n";
@@ -387,17 +398,14 @@ CheckResult check_simple_callbacks(const CheckContext &c) {
         if (n > 0) steps(p, "handle-adjust 0" + at);
     }
     steps(p, "change-query\nnotify 0\nnotify 1\nchange-query\nrelease\n");
-    if (first_failure(p, from, k_all, &r)) return r;
-    return CheckResult::pass();
+    return verdict(p, from, k_all);
 }
 
 CheckResult check_release_panel(const CheckContext &c) {
     Player p(player_options(c));
     CheckResult r;
-    if (!load(c, p, &r)) return r;
-    steps(p, k_scene);
-    steps(p, "activate");
-    if (!p.tool()) return CheckResult::skip("activation did not make an active tool (activation-callback-slots)");
+    if (!load_and_activate(c, p, &r)) return r;
+    if (!p.tool()) return CheckResult::skip(k_no_active_tool);
     Panel *panel = p.panel();
     if (!panel) return CheckResult::skip("activation made no panel");
     if (!panel->open) return CheckResult::fail("panel-not-open", "activation left its panel closed");
@@ -412,11 +420,8 @@ CheckResult check_release_panel(const CheckContext &c) {
 CheckResult check_no_panel(const CheckContext &c) {
     Player p(player_options(c));
     CheckResult r;
-    if (!load(c, p, &r)) return r;
-    steps(p, k_scene);
-    steps(p, "fail-panel-create on\nactivate expect 2\n");
-    if (first_failure(p, 0, k_violations | k_expectations, &r)) return r;
-    return CheckResult::pass();
+    if (!load_and_activate(c, p, &r, "fail-panel-create on\nactivate expect 2\n")) return r;
+    return verdict(p, 0, k_violations | k_expectations);
 }
 
 CheckResult check_no_memory(const CheckContext &c) {
@@ -435,8 +440,7 @@ CheckResult check_no_memory(const CheckContext &c) {
         if (p.tool()) return CheckResult::skip("activation allocates nothing, so no allocation could be refused");
         return CheckResult::fail("activation-answer", "activation allocated nothing and still failed");
     }
-    if (first_failure(p, 0, k_violations | k_expectations, &r)) return r;
-    return CheckResult::pass();
+    return verdict(p, 0, k_violations | k_expectations);
 }
 
 // ---- The allocation sweep ---------------------------------------------------------------------

@@ -461,6 +461,16 @@ bool play_one(Player &player, Statement &st, size_t index, SessionResult &res, s
     return true;
 }
 
+// Loads the module into the player; when it does not load, the session fails with the loader's
+// message and is marked as a load failure.
+bool load_module(Player &player, const std::string &module_path, SessionResult &res) {
+    if (player.load(module_path)) return true;
+    res.failed = res.load_failed = true;
+    res.id = "module-load";
+    res.message = player.error();
+    return false;
+}
+
 void finish_session(Player &player, SessionResult &res) {
     const StepResult r = player.finish();
     if (res.failed) return;
@@ -510,34 +520,23 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
                               std::FILE *progress) {
     SessionResult res;
     Player player(player_options(options));
-    if (!player.load(module_path)) {
-        res.failed = res.load_failed = true;
-        res.id = "module-load";
-        res.message = player.error();
-        return res;
-    }
+    if (!load_module(player, module_path, res)) return res;
     Generator gen(seed, player, options);
     ScriptChecker checker;
     std::vector<Statement> opening;
     gen.opening(opening);
-    bool going = true;
-    for (Statement &s : opening) {
+    // Plays a generated statement; false when the session ends there.
+    auto play = [&](const Statement &s) {
         if (!checker.check(s).empty()) {
             ++res.impossible; // the generator's fault; the statement is not played
-            continue;
+            return true;
         }
         res.statements.push_back(s);
-        if (!(going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress))) break;
-    }
-    for (unsigned i = 0; going && i < options.steps; ++i) {
-        Statement s = gen.next();
-        if (!checker.check(s).empty()) {
-            ++res.impossible;
-            continue;
-        }
-        res.statements.push_back(s);
-        going = play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
-    }
+        return play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
+    };
+    bool going = true;
+    for (size_t i = 0; going && i < opening.size(); ++i) going = play(opening[i]);
+    for (unsigned i = 0; going && i < options.steps; ++i) going = play(gen.next());
     finish_session(player, res);
     return res;
 }
@@ -557,12 +556,7 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
         }
     }
     Player player(player_options(options));
-    if (!player.load(module_path)) {
-        res.failed = res.load_failed = true;
-        res.id = "module-load";
-        res.message = player.error();
-        return res;
-    }
+    if (!load_module(player, module_path, res)) return res;
     for (size_t i = 0; i < res.statements.size(); ++i)
         if (!play_one(player, res.statements[i], i, res, progress)) break;
     finish_session(player, res);
@@ -574,15 +568,15 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
 std::vector<Statement> shrink_session(std::vector<Statement> best, const std::string &id, const SessionRunner &run,
                                       size_t max_runs) {
     size_t runs = 0;
-    // Keeps the candidate when it still fails the same way with every step possible.
-    auto holds = [&](std::vector<Statement> &candidate) {
+    // Makes the candidate the best when it still fails the same way with every step possible.
+    auto take = [&](const std::vector<Statement> &candidate) {
         if (runs >= max_runs) return false;
         ++runs;
         SessionResult r = run(candidate);
         if (!r.failed || r.id != id || r.impossible != 0) return false;
         // Cut what follows the failing step, and keep the recorded activation answers.
         r.statements.resize(r.step > 0 ? static_cast<size_t>(r.step) : r.statements.size());
-        candidate = std::move(r.statements);
+        best = std::move(r.statements);
         return true;
     };
     auto drop_pass = [&]() {
@@ -594,10 +588,8 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                 c.reserve(best.size());
                 for (size_t i = 0; i < best.size(); ++i)
                     if (i < at || i >= at + chunk) c.push_back(best[i]);
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                } else at += chunk <= 2 ? 1 : chunk; // small chunks at every offset: a pair such as release, activate
+                if (take(c)) changed = true;
+                else at += chunk <= 2 ? 1 : chunk; // small chunks at every offset: a pair such as release, activate
             }
             if (chunk == 1) break;
         }
@@ -611,20 +603,14 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                 if (best[i].verb == "activate") continue;
                 std::vector<Statement> c = best;
                 c[i].options.erase(c[i].options.begin() + static_cast<std::ptrdiff_t>(o));
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                }
+                if (take(c)) changed = true;
             }
             if (i >= best.size()) break;
             const size_t first = best[i].verb == "select" ? 0 : best[i].verb == "drag-button" ? 2 : SIZE_MAX;
             for (size_t a = best[i].args.size(); first != SIZE_MAX && a-- > first && best[i].args.size() > 1;) {
                 std::vector<Statement> c = best;
                 c[i].args.erase(c[i].args.begin() + static_cast<std::ptrdiff_t>(a));
-                if (holds(c)) {
-                    best = std::move(c);
-                    changed = true;
-                }
+                if (take(c)) changed = true;
                 if (i >= best.size()) break;
             }
             if (i >= best.size()) break;
@@ -637,8 +623,7 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
                     for (const Value &v : simpler(*now)) {
                         std::vector<Statement> c = best;
                         *slot(c[i]) = v;
-                        if (holds(c)) {
-                            best = std::move(c);
+                        if (take(c)) {
                             changed = again = true;
                             break;
                         }

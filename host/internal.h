@@ -64,7 +64,7 @@ std::string format(const char *fmt, ...) SIM_PRINTF(1, 2);
 std::string vformat(const char *fmt, va_list args);
 std::string quote(const char *text); // "text", or null
 std::string hex(const void *p);
-std::string num(double v); // shortest round-trip form
+std::string num(double v); // shortest round-trip form, as session scripts write it (format_real)
 std::string vec(const double v[3]);
 
 // ---- Allocation hooks (alloc_hooks.cpp, imports.cpp) ------------------------------------------

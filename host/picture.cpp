@@ -743,12 +743,16 @@ std::string viewport_svg(const ViewportPicture &pic) {
         svg.text(lx, ly + 4, text, font(11.0, "#c8c8c8"));
         lx += text_width(text, 11.0) + 16;
     };
+    // A legend entry marked by an item's dot, drawn with `attrs`.
+    auto dot_entry = [&](const std::string &attrs, const std::string &text) {
+        svg.circle(lx + 5, ly, 4.5, attrs);
+        lx += 14;
+        label(text);
+    };
     svg.circle(lx + 7, ly, 7, "fill=\"none\" stroke=\"" + std::string(k_selected) + "\" stroke-width=\"1.5\"");
     lx += 20;
     label("before the session");
-    svg.circle(lx + 5, ly, 4.5, "fill=\"" + std::string(k_selected) + "\" stroke=\"#1a1a1a\"");
-    lx += 14;
-    label("after it");
+    dot_entry("fill=\"" + std::string(k_selected) + "\" stroke=\"#1a1a1a\"", "after it");
     svg.line(lx, ly, lx + 26, ly,
              "stroke=\"" + std::string(k_selected) + "\" stroke-width=\"1.5\" stroke-dasharray=\"5 3\"");
     svg.circle(lx + 13, ly, 2, "fill=\"" + std::string(k_selected) + "\"");
@@ -756,12 +760,8 @@ std::string viewport_svg(const ViewportPicture &pic) {
     label("path: after each step that keyed it");
     lx = margin;
     ly += 18;
-    svg.circle(lx + 5, ly, 4.5, "fill=\"" + std::string(k_selected) + "\"");
-    lx += 14;
-    label("selected");
-    svg.circle(lx + 5, ly, 4.5, "fill=\"" + std::string(k_other) + "\"");
-    lx += 14;
-    label("not selected");
+    dot_entry("fill=\"" + std::string(k_selected) + "\"", "selected");
+    dot_entry("fill=\"" + std::string(k_other) + "\"", "not selected");
     svg.line(lx, ly, lx + 20, ly, "stroke=\"#abbcbc\" stroke-width=\"2\"");
     lx += 26;
     label(pic.drawing

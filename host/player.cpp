@@ -415,28 +415,26 @@ struct Player::State {
     }
     void check_leaks_after_release() { check_leaks("the release callback"); }
 
-    void do_mouse_down(const Statement &st) {
-        Tool *t = active_tool();
-        host_tool_event e;
-        if (!t || !event(st, as_int32(st.args[0].integer), st.args[1].real, st.args[2].real, 0, 0, &e)) return;
+    // A press begins at the pointer: the moves that follow are relative to where it began.
+    void press_at_pointer() {
         pressing = true;
         moved = false;
         press_vp = pointer_vp;
         press_x = pointer_x;
         press_y = pointer_y;
+    }
+    void do_mouse_down(const Statement &st) {
+        Tool *t = active_tool();
+        host_tool_event e;
+        if (!t || !event(st, as_int32(st.args[0].integer), st.args[1].real, st.args[2].real, 0, 0, &e)) return;
+        press_at_pointer();
         answer_int(t->mouse_down(e));
     }
     void do_drag_start(const Statement &st) {
         Tool *t = active_tool();
         host_tool_event e;
         if (!t || !(pressing ? event(st, press_vp, press_x, press_y, 0, 0, &e) : pointer_event(st, &e))) return;
-        if (!pressing) {
-            pressing = true;
-            moved = false;
-            press_vp = pointer_vp;
-            press_x = pointer_x;
-            press_y = pointer_y;
-        }
+        if (!pressing) press_at_pointer();
         answer_int(t->drag_start(e));
     }
     void do_mouse_move(const Statement &st) {

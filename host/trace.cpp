@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The call trace, text helpers and the trap routines.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "host/internal.h"
+#include "host/script.h"
 
 namespace sim {
 
@@ -69,16 +69,7 @@ std::string hex(const void *p) {
     return format("0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)));
 }
 
-std::string num(double v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    char buf[40];
-    for (int precision = 6; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
+std::string num(double v) { return format_real(v); }
 
 std::string vec(const double v[3]) {
     if (!v) return "null";

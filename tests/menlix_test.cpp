@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <set>
 
@@ -489,13 +488,7 @@ TEST_F(Menlix, WhatTheHostSeesOfEachPanelEventAndDrag) {
     const sim::ItemId a = host.add_item("A", {1, 2, 3}), b = host.add_item("B", {-1, 0, 2});
     host.select({a, b});
     const std::set<size_t> none, shown{4, 5, 6, 10, 11, 12}; // the Scale and Origin fields
-    struct Row {
-        const char *what;
-        std::function<void()> act;
-        std::set<size_t> written; // controls whose value the module writes
-        bool keys;
-    };
-    const Row rows[] = {
+    expect_host_sees({
         {"Origin choice", [&] { choose("Origin", 0); }, none, false},
         {"Method choice", [&] { choose("Method", 1); }, none, false},
         {"Scale X field", [&] { type(scale_field(0), 2.0); }, none, false},
@@ -518,13 +511,7 @@ TEST_F(Menlix, WhatTheHostSeesOfEachPanelEventAndDrag) {
          true},
         {"scaling drag and release", [&] { scale_drag(kAlongZ, 30, -20); }, shown, true},
         {"another release", [&] { tool->mouse_up(host.event_in(kAlongZ, 3, 3)); }, shown, false},
-    };
-    for (const Row &r : rows) {
-        const Seen seen = host_sees(r.act);
-        EXPECT_EQ(seen.written, r.written) << r.what;
-        EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
-        EXPECT_EQ(seen.change, 3) << r.what;
-    }
+    });
 }
 
 TEST_F(Menlix, TypingMovesBothOriginsNudgingOnlyTheCross) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -90,6 +91,23 @@ protected:
         seen.keys = host.writes().size() - keys;
         seen.change = tool->change_query();
         return seen;
+    }
+
+    // One user action and what the host must see of it.
+    struct SeenRow {
+        const char *what;
+        std::function<void()> act;
+        std::set<size_t> written; // controls whose value the module writes
+        bool keys;                // whether it writes any key
+    };
+    // Plays the rows in order; after each the change query must answer 3.
+    void expect_host_sees(const std::vector<SeenRow> &rows) {
+        for (const SeenRow &r : rows) {
+            const Seen seen = host_sees(r.act);
+            EXPECT_EQ(seen.written, r.written) << r.what;
+            EXPECT_EQ(seen.keys > 0, r.keys) << r.what;
+            EXPECT_EQ(seen.change, 3) << r.what;
+        }
     }
 };
 
