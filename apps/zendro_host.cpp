@@ -20,18 +20,13 @@
 #include <tuple>
 #include <vector>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <csignal>
-#include <unistd.h>
 #endif
 
 #include "host/check.h"
 #include "host/isolate.h"
+#include "host/os.h"
 #include "host/player.h"
 #include "host/script.h"
 

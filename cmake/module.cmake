@@ -45,3 +45,28 @@ function(zendro_add_module name)
   install(TARGETS ${name} LIBRARY DESTINATION . COMPONENT modules)
   set_property(GLOBAL APPEND PROPERTY ZENDRO_MODULES ${name})
 endfunction()
+
+# zendro_test_module(<name> SOURCE <file> [DEFINITIONS <defs...>] [NO_SANITIZE])
+# Builds a module used only by the tests, <name>_<bits><suffix> next to the tool modules; never
+# installed. Like the tool modules it exports only what it marks for export and, on Windows, needs
+# none of the mingw runtime DLLs, which the host does not ship. NO_SANITIZE builds it without the
+# sanitizers, so that a crash it carries reaches the host as a real fault, not as a sanitizer's
+# report of it.
+function(zendro_test_module name)
+  cmake_parse_arguments(ARG "NO_SANITIZE" "SOURCE" "DEFINITIONS" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCE})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE ${ARG_DEFINITIONS})
+  set_target_properties(${name} PROPERTIES
+    PREFIX "" SUFFIX "${ZENDRO_MODULE_SUFFIX}" OUTPUT_NAME "${name}_${ZENDRO_BITS}"
+    LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/modules"
+    CXX_VISIBILITY_PRESET hidden)
+  target_link_libraries(${name} PRIVATE zendro_warnings)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++)
+  endif()
+  if(ARG_NO_SANITIZE AND ZENDRO_SANITIZE)
+    target_compile_options(${name} PRIVATE -fno-sanitize=all)
+    target_link_options(${name} PRIVATE -fno-sanitize=all)
+  endif()
+endfunction()

@@ -14,17 +14,9 @@
 #include <filesystem>
 #include <system_error>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "host/alloc_hooks.h"
 #include "host/isolate.h"
+#include "host/os.h"
 #include "host/player.h"
 
 namespace sim {

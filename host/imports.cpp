@@ -8,20 +8,15 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <dlfcn.h>
 #include <elf.h>
 #include <link.h>
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 #include "host/internal.h"
+#include "host/os.h"
 
 namespace sim {
 

@@ -8,19 +8,16 @@
 #include <map>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #else
 #include <cerrno>
 #include <csignal>
 #include <poll.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #endif
+
+#include "host/os.h"
 
 namespace sim {
 

@@ -6,16 +6,12 @@
 #include <cstring>
 #include <stdexcept>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <dlfcn.h>
 #endif
 
 #include "host/internal.h"
+#include "host/os.h"
 
 #ifndef ZENDRO_MODULE_DIR
 #define ZENDRO_MODULE_DIR "modules"

@@ -18,6 +18,7 @@
 #include <stdlib.h>
 
 #include "frame/host_interface.h"
+#include "host/testing/test_module.h"
 
 #ifndef FAULTY_VARIANT
 #define FAULTY_VARIANT 1
@@ -94,7 +95,6 @@ void *HOST_CALL faulty_startup(void) {
     }
     return reinterpret_cast<void *>(static_cast<intptr_t>(4));
 }
-void HOST_CALL faulty_shutdown(void *) {}
 
 #if FAULTY_VARIANT == 5
 #define FAULTY_RECORD \
@@ -124,14 +124,5 @@ const host_server_record faulty_servers[] = {
 #endif
 
 extern "C" HOST_EXPORT const host_module_descriptor FAULTY_DESCRIPTOR;
-extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = {
-    FAULTY_VARIANT == 4 ? 0x94191204u : HOST_MODULE_SYNC,
-    HOST_MODULE_DESCRIPTOR_VERSION,
-    HOST_MODULE_INTERFACE_VERSION,
-#if HOST_PTR64
-    0,
-#endif
-    faulty_startup,
-    faulty_shutdown,
-    faulty_servers,
-};
+extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = test_module_descriptor(
+    FAULTY_VARIANT == 4 ? 0x94191204u : HOST_MODULE_SYNC, faulty_startup, test_module_shutdown, faulty_servers);

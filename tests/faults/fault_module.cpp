@@ -18,6 +18,7 @@
 #include <string.h>
 
 #include "frame/host_interface.h"
+#include "host/testing/test_module.h"
 
 #ifndef FAULT_KIND
 #define FAULT_KIND 0
@@ -196,11 +197,6 @@ int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_rec
     return 0;
 }
 
-void *HOST_CALL fault_startup(void) {
-    return reinterpret_cast<void *>(static_cast<intptr_t>(HOST_MODULE_STARTUP_RESULT));
-}
-void HOST_CALL fault_shutdown(void *) {}
-
 const host_server_record fault_servers[] = {
     {HOST_CLASS_LAYOUT_TOOL, "Zendro_Nudge", fault_activate, nullptr},
     {nullptr, nullptr, nullptr, nullptr},
@@ -209,14 +205,5 @@ const host_server_record fault_servers[] = {
 } // namespace
 
 extern "C" HOST_EXPORT const host_module_descriptor _mod_descrip;
-extern "C" const host_module_descriptor _mod_descrip = {
-    HOST_MODULE_SYNC,
-    HOST_MODULE_DESCRIPTOR_VERSION,
-    HOST_MODULE_INTERFACE_VERSION,
-#if HOST_PTR64
-    0,
-#endif
-    fault_startup,
-    fault_shutdown,
-    fault_servers,
-};
+extern "C" const host_module_descriptor _mod_descrip =
+    test_module_descriptor(HOST_MODULE_SYNC, test_module_startup, test_module_shutdown, fault_servers);
