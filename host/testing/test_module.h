@@ -17,16 +17,12 @@ namespace {
 constexpr host_module_descriptor test_module_descriptor(uint32_t sync, void *(HOST_CALL *startup)(void),
                                                         void(HOST_CALL *shutdown)(void *),
                                                         const host_server_record *servers) {
-    return host_module_descriptor{
-        sync,
-        HOST_MODULE_DESCRIPTOR_VERSION,
-        HOST_MODULE_INTERFACE_VERSION,
+    return host_module_descriptor {
+        sync, HOST_MODULE_DESCRIPTOR_VERSION, HOST_MODULE_INTERFACE_VERSION,
 #if HOST_PTR64
-        0,
+            0,
 #endif
-        startup,
-        shutdown,
-        servers,
+            startup, shutdown, servers,
     };
 }
 
