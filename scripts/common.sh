@@ -6,13 +6,14 @@ ZENDRO_TARGETS=(linux-x86_64 linux-x86 windows-x64 windows-x86)
 
 # Debian packages: the native tools and the 32-bit Linux compiler; the mingw-w64 cross compilers
 # (posix thread model, see cmake/toolchains/) with their binutils, which the library checks use;
-# wine for the Windows tests, with its 32-bit half from the i386 architecture; zip for the packages;
+# wine for the Windows tests, with its 32-bit half from the i386 architecture; qemu-user, which runs
+# the 32-bit Linux programs where the kernel runs no 32-bit code (cmake/run.cmake); zip for the packages;
 # clang-format for the format check; xmllint, which checks the pictures, and rsvg-convert, which
 # renders the README's (scripts/pictures).
 ZENDRO_PACKAGES=(cmake ninja-build g++ g++-multilib binutils googletest libbenchmark-dev zip clang-format
                  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
                  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-                 wine wine64 wine32:i386 libxml2-utils librsvg2-bin)
+                 wine wine64 wine32:i386 qemu-user libxml2-utils librsvg2-bin)
 
 zendro_missing_packages() {
   local p

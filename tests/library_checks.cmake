@@ -3,6 +3,8 @@
 #   library-imports-c-runtime-only   The module imports only libc/libm (Linux) or KERNEL32 and the C runtime (Windows).
 #   library-version-resource         A Windows module carries a version resource: the project's version as numbers and
 #                                    text, the product name and the tool's own description.
+#   library-descriptor-bytes         A Windows module's descriptor and server table, read from its bytes as the host
+#                                    reads them (tests/descriptor_bytes.cmake).
 #
 # Included from tests/CMakeLists.txt, this file registers both checks for every module target
 # (one CTest test per check and module file, label "library"). Run as a script it performs one check:
@@ -47,6 +49,37 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       set_tests_properties("${_test}" PROPERTIES LABELS library TIMEOUT 30)
     endforeach()
   endforeach()
+  # The descriptor and server table of a Windows module, read from the file's bytes
+  # (tests/descriptor_bytes.cmake): checked even where the build's programs cannot run. The faulty
+  # modules' wrong records are named.
+  if(WIN32)
+    function(zendro_descriptor_bytes_test module server)
+      get_target_property(file ${module} OUTPUT_NAME)
+      set(test "library-descriptor-bytes:${file}${ZENDRO_MODULE_SUFFIX}")
+      add_test(NAME "${test}"
+        COMMAND "${CMAKE_COMMAND}" -D "MODULE=$<TARGET_FILE:${module}>" -D "OBJDUMP=${CMAKE_OBJDUMP}"
+                -D BITS=${ZENDRO_BITS} -D "SERVER=${server}" -P "${CMAKE_CURRENT_SOURCE_DIR}/descriptor_bytes.cmake")
+      set_tests_properties("${test}" PROPERTIES LABELS library TIMEOUT 30)
+      if(ARGN)
+        # CMake wraps the message at its blanks.
+        string(REPLACE " " "[ \n]+" expected "${ARGN}")
+        set_tests_properties("${test}" PROPERTIES PASS_REGULAR_EXPRESSION "${expected}")
+      endif()
+    endfunction()
+    foreach(_module IN LISTS _modules)
+      string(REGEX REPLACE "^zendro_" "" _tool "${_module}")
+      string(SUBSTRING "${_tool}" 0 1 _first)
+      string(TOUPPER "${_first}" _first)
+      string(SUBSTRING "${_tool}" 1 -1 _rest)
+      zendro_descriptor_bytes_test(${_module} "Zendro_${_first}${_rest}")
+    endforeach()
+    zendro_descriptor_bytes_test(zendro_faulty_words Zendro_Faulty "sync word 0x94191204, expected 0x4121994")
+    zendro_descriptor_bytes_test(zendro_faulty_noend Zendro_Faulty "a second server record after \"Zendro_Faulty\"")
+    zendro_descriptor_bytes_test(zendro_faulty_second Zendro_Faulty
+      "a second server record after \"Zendro_Faulty\": \"Zendro_Faulty_Second\" of class \"LayoutTool\"")
+    zendro_descriptor_bytes_test(zendro_faulty_class Zendro_Faulty
+      "server \"Zendro_Faulty\" of class \"LayoutGeneric\", expected \"Zendro_Faulty\" of class \"LayoutTool\"")
+  endif()
   return()
 endif()
 

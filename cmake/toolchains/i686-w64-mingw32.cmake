@@ -1,7 +1,7 @@
 # 32-bit Windows (x86) with the mingw-w64 cross compiler, posix thread model.
 # On Debian: apt-get install g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-# The tests run under wine (cmake/wine.cmake): dpkg --add-architecture i386, apt-get update,
-# apt-get install wine wine64 wine32:i386
+# The tests run under wine where the kernel runs 32-bit code (cmake/run.cmake): dpkg
+# --add-architecture i386, apt-get update, apt-get install wine wine64 wine32:i386
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR X86)
 set(ZENDRO_MINGW_TRIPLET i686-w64-mingw32)
