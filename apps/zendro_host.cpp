@@ -59,6 +59,9 @@ const char k_usage[] =
     "\n"
     "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
 
+// Script errors and failures listed one per line; the rest are counted.
+constexpr size_t k_listed = 50;
+
 int usage_error(const char *why) {
     if (why) std::fprintf(stderr, "zendro_host: %s\n", why);
     std::fputs(k_usage, stderr);
@@ -211,7 +214,10 @@ int play(int argc, char **argv) {
         return 2;
     }
     const sim::ParseResult parsed = sim::parse_script(text);
-    for (const sim::ScriptError &e : parsed.errors) std::fprintf(stderr, "%s:%s\n", script_path, e.message().c_str());
+    for (size_t i = 0; i < parsed.errors.size() && i < k_listed; ++i)
+        std::fprintf(stderr, "%s:%s\n", script_path, parsed.errors[i].message().c_str());
+    if (parsed.errors.size() > k_listed)
+        std::fprintf(stderr, "%s: ... and %zu more errors\n", script_path, parsed.errors.size() - k_listed);
     if (!parsed.ok()) return 2;
 
     options.trace = trace;
@@ -225,7 +231,7 @@ int play(int argc, char **argv) {
     }
     if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
     for (const sim::Statement &s : parsed.script.statements) {
-        set_crash_context(script_path, "line " + std::to_string(s.line), s.source);
+        set_crash_context(script_path, "line " + std::to_string(s.line), sim::clip_echo(s.source));
         std::fflush(stdout);
         player.step(s);
     }
@@ -236,7 +242,7 @@ int play(int argc, char **argv) {
     if (trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
     if (!quiet) print_keys(player.host());
 
-    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0;
+    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0, listed = 0;
     bool header = false;
     for (const sim::Finding &f : player.findings()) {
         switch (f.kind) {
@@ -251,8 +257,9 @@ int play(int argc, char **argv) {
         if (f.expected) continue;
         if (!header) std::printf("\n-- failures\n");
         header = true;
-        std::printf("%s:%s\n", script_path, f.text().c_str());
+        if (listed++ < k_listed) std::printf("%s:%s\n", script_path, f.text().c_str());
     }
+    if (listed > k_listed) std::printf("%s: ... and %zu more failures\n", script_path, listed - k_listed);
     const bool ok = player.failures() == 0;
     std::printf("\n== %s: %zu statements, %zu keys written, %zu violations", ok ? "ok" : "FAILED",
                 parsed.script.statements.size(), player.host().writes().size(), violations);

@@ -88,8 +88,8 @@ std::string vec_text(const Vec3 &v) {
 
 std::string Finding::text() const {
     std::string where = line > 0 ? "line " + std::to_string(line) : std::string("end");
-    if (!statement.empty()) where += ": " + statement;
-    return where + ": " + id + ": " + message;
+    if (!statement.empty()) where += ": " + clip_echo(statement);
+    return where + ": " + id + ": " + clip_echo(message, 2 * k_echo_limit);
 }
 
 bool StepResult::impossible() const {
