@@ -68,6 +68,8 @@ int usage_error(const char *why) {
     return 2;
 }
 
+bool is_help(const std::string &word) { return word == "--help" || word == "-h" || word == "help"; }
+
 // ---- Crash report -----------------------------------------------------------------------------
 // What the handler writes is prepared before each step, so the handler itself only writes bytes:
 // "<head>(<signal or exception>)<tail>".
@@ -192,6 +194,10 @@ int play(int argc, char **argv) {
     sim::PlayerOptions options;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(k_usage, stdout);
+            return 0;
+        }
         if (a == "--trace") trace = true;
         else if (a == "--quiet") quiet = true;
         else if (a == "--pictures" && i + 1 < argc) {
@@ -279,7 +285,14 @@ int main(int argc, char **argv) {
     if (command == "play") return play(argc, argv);
     // A child process of this program running one isolated job (host/isolate.h); not for users.
     if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "check" && argc == 3 && is_help(argv[2])) {
+        std::fputs(sim::check_usage().c_str(), stdout);
+        return 0;
+    }
     if (command == "check") return sim::check_main(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
-    if (command == "--help" || command == "-h" || command == "help") return usage_error(nullptr);
+    if (is_help(command)) {
+        std::fputs(k_usage, stdout);
+        return 0;
+    }
     return usage_error(("unknown command " + command).c_str());
 }
