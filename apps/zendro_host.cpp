@@ -11,8 +11,11 @@
 // or an impossible step was found, or the module crashed; 2 when the command line, the script or
 // the module file is unusable (nothing was played). check's: 0 every check passed or was skipped,
 // 1 a check failed, 2 a bad command line.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -188,6 +191,22 @@ bool read_file(const std::string &path, std::string *text) {
     return true;
 }
 
+// Makes the folder when missing and tries a file in it, so that a folder no picture can go into
+// is a bad command line rather than a failure at every step.
+bool writable_folder(const std::string &folder, std::string *why) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec)) {
+        *why = "cannot make the folder" + (ec ? " (" + ec.message() + ")" : std::string(" (a file is in the way)"));
+        return false;
+    }
+    const std::filesystem::path probe = std::filesystem::path(folder) / ".zendro-write-probe";
+    bool ok = static_cast<bool>(std::ofstream(probe, std::ios::binary | std::ios::trunc));
+    std::filesystem::remove(probe, ec);
+    if (!ok) *why = "cannot write a file in the folder";
+    return ok;
+}
+
 int play(int argc, char **argv) {
     const char *module_path = nullptr, *script_path = nullptr;
     bool trace = false, quiet = false;
@@ -213,6 +232,11 @@ int play(int argc, char **argv) {
         else return usage_error("play takes one MODULE and one SCRIPT");
     }
     if (!module_path || !script_path) return usage_error("play needs a MODULE and a SCRIPT");
+    std::string unwritable;
+    if (!options.pictures_dir.empty() && !writable_folder(options.pictures_dir, &unwritable)) {
+        std::fprintf(stderr, "zendro_host: --pictures %s: %s\n", options.pictures_dir.c_str(), unwritable.c_str());
+        return 2;
+    }
 
     std::string text;
     if (!read_file(script_path, &text)) {
