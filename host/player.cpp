@@ -690,6 +690,23 @@ struct Player::State {
         }
         failed("the module wrote no key on " + where);
     }
+    // The module wrote no key on the channel at the time in the session so far; keys the scene
+    // put there do not count.
+    void do_expect_no_key(const Statement &st) {
+        const ItemId id = item_of(st.args[0]);
+        const std::string &ch = st.args[1].text;
+        const int64_t nth = nth_of(st);
+        const Option *at = st.option("time");
+        const double t = at ? at->values[0].real : host.time();
+        const std::string where = st.args[0].text + " " + ch + (nth > 1 ? " (" + ordinal(nth) + ")" : std::string()) +
+                                  " at time " + format_real(t);
+        if (!id || !has_channel(id, ch, nth)) return failed("no channel " + where);
+        const int occ = static_cast<int>(nth - 1);
+        for (const KeyWrite &w : host.writes())
+            if (w.item == id && w.channel == ch && w.occurrence == occ && w.time == t)
+                return failed("the module " + std::string(w.created ? "created" : "replaced") + " a key on " + where +
+                              " (" + format_real(w.value) + ")");
+    }
     void expect_count(size_t want) {
         const size_t got = writes_end - writes_begin;
         if (got == want) return;
@@ -879,6 +896,7 @@ Player::State::Handler Player::State::handler(const std::string &verb) {
         {"picture", &State::do_picture},
         {"say", &State::do_say},
         {"expect key", &State::do_expect_key},
+        {"expect no-key", &State::do_expect_no_key},
         {"expect keys", &State::do_expect_keys},
         {"expect no-keys", &State::do_expect_no_keys},
         {"expect field", &State::do_expect_field},

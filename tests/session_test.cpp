@@ -58,6 +58,7 @@ say a "quoted" # remark, kept as written
 expect key Cube Position.X 3.03125 tol 0 time 1 nth 1 replaced
 expect keys 3
 expect no-keys
+expect no-key "Odd one" Position.X time 2 nth 2
 expect field "#2" 1.7976931348623157e308 tol 1e-6
 expect info H 25.000000
 expect choice Origin 1
@@ -167,10 +168,12 @@ INSTANTIATE_TEST_SUITE_P(
     Parser, ScriptErrors,
     ::testing::Values(
         BadLine{"jump 3", "unknown statement \"jump\""},
-        BadLine{"expect", "expect what? one of: key, keys, no-keys, field, info, choice, ops, line, colour, answer, "
-                          "handle, violation"},
-        BadLine{"expect weather sunny", "unknown expectation \"weather\" (one of: key, keys, no-keys, field, info, "
-                                        "choice, ops, line, colour, answer, handle, violation)"},
+        BadLine{"expect",
+                "expect what? one of: key, no-key, keys, no-keys, field, info, choice, ops, line, colour, answer, "
+                "handle, violation"},
+        BadLine{"expect weather sunny",
+                "unknown expectation \"weather\" (one of: key, no-key, keys, no-keys, field, info, "
+                "choice, ops, line, colour, answer, handle, violation)"},
         BadLine{"mouse-move 10", "wrong number of arguments; usage: mouse-move DX DY [alt] [event options]"},
         BadLine{"release now", "wrong number of arguments; usage: release"},
         BadLine{"select Ghost", "item \"Ghost\" is not defined (define it with \"item\" first)"},
@@ -285,6 +288,18 @@ TEST_F(PlayerSession, AccessorsFollowTheSession) {
     EXPECT_EQ(player.tool(), nullptr);
     EXPECT_TRUE(step("activate").impossible());
     EXPECT_EQ(player.failures(), 1u);
+}
+
+TEST_F(PlayerSession, ExpectNoKeyFailsOnlyOnAKeyTheModuleWroteAtThatTime) {
+    for (const char *t : {"time 0", "item A 1 0 0", "item B 0 3 0", "key B Position.X 0 7", "select A", "activate",
+                          "mouse-down 1 40 40", "mouse-move 9000 0"})
+        step(t);
+    EXPECT_TRUE(step("expect no-key B Position.X").ok()) << "a key the scene put there";
+    EXPECT_TRUE(step("expect no-key A Position.X time 1").ok());
+    const sim::StepResult keyed = step("expect no-key A Position.X");
+    ASSERT_EQ(keyed.findings.size(), 1u);
+    EXPECT_EQ(keyed.findings[0].message.rfind("the module created a key on A Position.X at time 0 (", 0), 0u)
+        << keyed.findings[0].message;
 }
 
 // ---- Pictures -----------------------------------------------------------------------------------
