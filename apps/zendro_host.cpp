@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -158,15 +159,49 @@ void install_crash_handler() {
 
 // ---- Report -----------------------------------------------------------------------------------
 
-// Every key written in the session, per item and channel, in write order.
+// Columns a terminal gives the UTF-8 text: one per character, two for the wide East Asian ones.
+size_t display_width(const std::string &text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        uint32_t cp = n == 1 ? c : c & (0x7Fu >> n);
+        for (size_t k = 1; k < n && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+        width += wide ? 2 : 1;
+        i += n;
+    }
+    return width;
+}
+
+std::string padded(const std::string &text, size_t width) {
+    const size_t w = display_width(text);
+    return w < width ? text + std::string(width - w, ' ') : text;
+}
+
+// Every key written in the session, per item and channel, in write order. Names are written as a
+// script writes them (quoted when they hold blanks) and the columns are as wide as the widest.
 void print_keys(const sim::Host &host) {
     std::printf("\n-- keys written (item, channel: value at time; + created, = replaced)\n");
     std::map<std::tuple<sim::ItemId, std::string, int>, std::vector<const sim::KeyWrite *>> by_channel;
     for (const sim::KeyWrite &w : host.writes()) by_channel[{w.item, w.channel, w.occurrence}].push_back(&w);
+    std::vector<std::pair<std::string, std::string>> names;
+    size_t item_width = 5, channel_width = 11;
     for (const auto &entry : by_channel) {
-        std::string channel = std::get<1>(entry.first);
+        std::string channel = sim::print_name(std::get<1>(entry.first));
         if (std::get<2>(entry.first) > 0) channel += "#" + std::to_string(std::get<2>(entry.first) + 1);
-        std::printf("%-5s %-11s", host.item_name(std::get<0>(entry.first)).c_str(), channel.c_str());
+        names.emplace_back(sim::print_name(host.item_name(std::get<0>(entry.first))), channel);
+        item_width = std::max(item_width, display_width(names.back().first));
+        channel_width = std::max(channel_width, display_width(names.back().second));
+    }
+    size_t row = 0;
+    for (const auto &entry : by_channel) {
+        const auto &name = names[row++];
+        std::printf("%s %s", padded(name.first, item_width).c_str(), padded(name.second, channel_width).c_str());
         for (const sim::KeyWrite *w : entry.second)
             std::printf(" %c%.17g@%g", w->created ? '+' : '=', w->value, w->time);
         std::printf("\n");

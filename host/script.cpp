@@ -773,6 +773,13 @@ std::string print_statement(const Statement &s) {
     return out;
 }
 
+std::string print_name(const std::string &name) {
+    bool quote = name.empty() || name[0] == '#';
+    for (char c : name)
+        if (blank(c) || c == '"' || c == '\\') quote = true;
+    return quote ? quoted(name) : name;
+}
+
 std::string print_script(const Script &script) {
     std::string out;
     for (const Statement &s : script.statements) out += print_statement(s) + "\n";

@@ -189,6 +189,10 @@ ParseResult parse_script(const std::string &text);
 std::string print_statement(const Statement &s);
 std::string print_script(const Script &script); // one statement per line
 
+// A name (item, channel) as a script writes it: quoted when it is empty, starts with '#' or holds
+// a blank, a quote or a backslash.
+std::string print_name(const std::string &name);
+
 // A double as the printer writes it: the shortest form that reads back exactly; "nan", "inf",
 // "-inf", "-0".
 std::string format_real(double v);
