@@ -982,6 +982,9 @@ StepResult Player::step(const Statement &st) {
         else if (!h) s.add(Finding::Kind::Error, "player-error", "no handler for " + quote(st.verb));
         else if (s.finished) s.impossible("the session is finished");
         else {
+            // The calls that follow in the trace are this statement's.
+            if (s.host.tracing())
+                s.host.trace().add('#', "line " + std::to_string(st.line) + ": " + clip_echo(s.statement_text()));
             s.track_before();
             (s.*h)(st);
             s.track_after(writes_before);
@@ -1008,6 +1011,7 @@ StepResult Player::finish() {
     if (s.finished) return r;
     s.result = &r;
     try {
+        if (s.host.tracing()) s.host.trace().add('#', "end of the script: release of a still-active tool, shut-down");
         if (s.tool && s.tool->active()) {
             s.tool->release();
             s.check_leaks_after_release();
