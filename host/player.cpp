@@ -437,15 +437,17 @@ struct Player::State {
         if (!pressing) press_at_pointer();
         answer_int(t->drag_start(e));
     }
+    // A move or a release comes only while a button is held: the host sends neither otherwise.
+    bool held() {
+        if (!pressing) impossible("no button is held (mouse-down or drag-start first)");
+        return pressing;
+    }
     void do_mouse_move(const Statement &st) {
         Tool *t = active_tool();
-        if (!t) return;
+        if (!t || !held()) return;
         const int32_t dx = as_int32(st.args[0].integer), dy = as_int32(st.args[1].integer);
-        const int32_t vp = pressing ? press_vp : pointer_vp;
-        const double x = (pressing ? press_x : pointer_x) + dx / 10.0;
-        const double y = (pressing ? press_y : pointer_y) + dy / 10.0;
         host_tool_event e;
-        if (!event(st, vp, x, y, dx, dy, &e)) return;
+        if (!event(st, press_vp, press_x + dx / 10.0, press_y + dy / 10.0, dx, dy, &e)) return;
         moved = true;
         move_vp = pointer_vp;
         move_x = pointer_x;
@@ -457,10 +459,9 @@ struct Player::State {
     void do_mouse_up(const Statement &st) {
         Tool *t = active_tool();
         host_tool_event e;
-        if (!t) return;
-        const bool ok = moved      ? event(st, move_vp, move_x, move_y, move_dx, move_dy, &e)
-                        : pressing ? event(st, press_vp, press_x, press_y, 0, 0, &e)
-                                   : pointer_event(st, &e);
+        if (!t || !held()) return;
+        const bool ok = moved ? event(st, move_vp, move_x, move_y, move_dx, move_dy, &e)
+                              : event(st, press_vp, press_x, press_y, 0, 0, &e);
         if (!ok) return;
         pressing = moved = false;
         t->mouse_up(e);

@@ -225,7 +225,8 @@ TEST_F(PlayerSession, StepsAUserCannotTakeAreImpossibleAndNothingEscapes) {
     for (const char *t : before_activation) EXPECT_TRUE(step(t).impossible()) << t;
     step("item A 0 0 0");
     step("activate");
-    const char *const refused[] = {"activate", "choose Method Spin", "press #5", "drag-button Q 1 2"};
+    const char *const refused[] = {"activate",          "choose Method Spin", "press #5",
+                                   "drag-button Q 1 2", "mouse-up",           "mouse-move 10 0"};
     for (const char *t : refused) {
         const sim::StepResult r = step(t);
         ASSERT_TRUE(r.impossible()) << t;
