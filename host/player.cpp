@@ -597,7 +597,9 @@ struct Player::State {
         Panel *p = panel();
         return p ? panel_svg(*p, host, caption_text) : std::string();
     }
-    std::string viewport_picture(int32_t vp, const std::string &caption_text) {
+    // `drawing`: what to show of the tool's drawing; null, the last drawing of that viewport.
+    std::string viewport_picture(int32_t vp, const std::string &caption_text,
+                                 const std::vector<DrawOp> *drawing = nullptr) {
         if (!host.has_viewport(vp)) return std::string();
         ViewportPicture pic;
         pic.index = vp;
@@ -610,7 +612,7 @@ struct Player::State {
                                  host.rotation_at(id, host.time()), tracks[i].path});
         }
         auto d = drawings.find(vp);
-        pic.drawing = d == drawings.end() ? nullptr : &d->second;
+        pic.drawing = drawing ? drawing : d == drawings.end() ? nullptr : &d->second;
         pic.caption = caption_text;
         return viewport_svg(pic);
     }
@@ -636,7 +638,9 @@ struct Player::State {
         host.check_layout(*p);
         write_picture(file, panel_picture(caption()));
     }
-    // The picture set of a step: the panel (checked) and every viewport.
+    // The picture set of a step: the panel (checked) and every viewport. An active tool draws into
+    // each viewport first, as the host has it draw before it shows one; that drawing is the
+    // picture's alone (expect ops and the like still see the script's draw statements).
     void picture_set() {
         std::error_code ec;
         std::filesystem::create_directories(options.pictures_dir, ec);
@@ -647,9 +651,14 @@ struct Player::State {
             host.check_layout(*p);
             if (!write_picture(base + "-panel.svg", panel_picture(caption()))) return;
         }
-        for (int32_t vp = 0; host.has_viewport(vp); ++vp)
-            if (!write_picture(base + "-viewport-" + std::to_string(vp) + ".svg", viewport_picture(vp, caption())))
+        const bool drawing = tool && tool->active();
+        if (drawing && host.tracing()) host.trace().add('#', "pictures: the draw callback for each viewport");
+        for (int32_t vp = 0; host.has_viewport(vp); ++vp) {
+            const std::vector<DrawOp> drawn = drawing ? tool->draw(vp) : std::vector<DrawOp>();
+            if (!write_picture(base + "-viewport-" + std::to_string(vp) + ".svg",
+                               viewport_picture(vp, caption(), drawing ? &drawn : nullptr)))
                 return;
+        }
     }
 
     void do_say(const Statement &st) {

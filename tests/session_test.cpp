@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <ostream>
 #include <regex>
@@ -304,6 +306,20 @@ TEST_F(PlayerSession, ExpectNoKeyFailsOnlyOnAKeyTheModuleWroteAtThatTime) {
 }
 
 // ---- Pictures -----------------------------------------------------------------------------------
+
+TEST(PlayerPictures, PictureSetsShowTheToolsMarkerWithoutADrawStatement) {
+    sim::PlayerOptions o;
+    o.pictures_dir = "session-test-steps";
+    sim::Player player(o);
+    ASSERT_TRUE(player.load(sim::module_path("zendro_kardel"))) << player.error();
+    const sim::ParseResult r = sim::parse_script("item A 1 0 0\nselect A\nactivate\n");
+    ASSERT_TRUE(r.ok());
+    for (const sim::Statement &s : r.script.statements) EXPECT_TRUE(player.step(s).ok());
+    std::ifstream in("session-test-steps/line-0003-viewport-2.svg");
+    const std::string svg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(svg.find("stroke=\"#abbcbc\""), std::string::npos) << "the centre cross in its colour\n" << svg;
+    EXPECT_EQ(player.last_drawing(2), nullptr) << "the script drew nothing";
+}
 
 TEST_F(PlayerSession, PanelPictureShowsValuesAsAUserSeesThemAndTheLayoutProblemsAreViolations) {
     for (const char *t : {"item \"A<&>\" 0 0 0", "select \"A<&>\"", "limit-panel 0 150"}) step(t);
