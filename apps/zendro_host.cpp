@@ -11,13 +11,17 @@
 // or an impossible step was found, or the module crashed; 2 when the command line, the script or
 // the module file is unusable (nothing was played). check's: 0 every check passed or was skipped,
 // 1 a check failed, 2 a bad command line.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -59,11 +63,16 @@ const char k_usage[] =
     "\n"
     "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
 
+// Script errors and failures listed one per line; the rest are counted.
+constexpr size_t k_listed = 50;
+
 int usage_error(const char *why) {
     if (why) std::fprintf(stderr, "zendro_host: %s\n", why);
     std::fputs(k_usage, stderr);
     return 2;
 }
+
+bool is_help(const std::string &word) { return word == "--help" || word == "-h" || word == "help"; }
 
 // ---- Crash report -----------------------------------------------------------------------------
 // What the handler writes is prepared before each step, so the handler itself only writes bytes:
@@ -150,15 +159,49 @@ void install_crash_handler() {
 
 // ---- Report -----------------------------------------------------------------------------------
 
-// Every key written in the session, per item and channel, in write order.
+// Columns a terminal gives the UTF-8 text: one per character, two for the wide East Asian ones.
+size_t display_width(const std::string &text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        uint32_t cp = n == 1 ? c : c & (0x7Fu >> n);
+        for (size_t k = 1; k < n && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
+        width += wide ? 2 : 1;
+        i += n;
+    }
+    return width;
+}
+
+std::string padded(const std::string &text, size_t width) {
+    const size_t w = display_width(text);
+    return w < width ? text + std::string(width - w, ' ') : text;
+}
+
+// Every key written in the session, per item and channel, in write order. Names are written as a
+// script writes them (quoted when they hold blanks) and the columns are as wide as the widest.
 void print_keys(const sim::Host &host) {
     std::printf("\n-- keys written (item, channel: value at time; + created, = replaced)\n");
     std::map<std::tuple<sim::ItemId, std::string, int>, std::vector<const sim::KeyWrite *>> by_channel;
     for (const sim::KeyWrite &w : host.writes()) by_channel[{w.item, w.channel, w.occurrence}].push_back(&w);
+    std::vector<std::pair<std::string, std::string>> names;
+    size_t item_width = 5, channel_width = 11;
     for (const auto &entry : by_channel) {
-        std::string channel = std::get<1>(entry.first);
+        std::string channel = sim::print_name(std::get<1>(entry.first));
         if (std::get<2>(entry.first) > 0) channel += "#" + std::to_string(std::get<2>(entry.first) + 1);
-        std::printf("%-5s %-11s", host.item_name(std::get<0>(entry.first)).c_str(), channel.c_str());
+        names.emplace_back(sim::print_name(host.item_name(std::get<0>(entry.first))), channel);
+        item_width = std::max(item_width, display_width(names.back().first));
+        channel_width = std::max(channel_width, display_width(names.back().second));
+    }
+    size_t row = 0;
+    for (const auto &entry : by_channel) {
+        const auto &name = names[row++];
+        std::printf("%s %s", padded(name.first, item_width).c_str(), padded(name.second, channel_width).c_str());
         for (const sim::KeyWrite *w : entry.second)
             std::printf(" %c%.17g@%g", w->created ? '+' : '=', w->value, w->time);
         std::printf("\n");
@@ -183,12 +226,32 @@ bool read_file(const std::string &path, std::string *text) {
     return true;
 }
 
+// Makes the folder when missing and tries a file in it, so that a folder no picture can go into
+// is a bad command line rather than a failure at every step.
+bool writable_folder(const std::string &folder, std::string *why) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder, ec)) {
+        *why = "cannot make the folder" + (ec ? " (" + ec.message() + ")" : std::string(" (a file is in the way)"));
+        return false;
+    }
+    const std::filesystem::path probe = std::filesystem::path(folder) / ".zendro-write-probe";
+    bool ok = static_cast<bool>(std::ofstream(probe, std::ios::binary | std::ios::trunc));
+    std::filesystem::remove(probe, ec);
+    if (!ok) *why = "cannot write a file in the folder";
+    return ok;
+}
+
 int play(int argc, char **argv) {
     const char *module_path = nullptr, *script_path = nullptr;
     bool trace = false, quiet = false;
     sim::PlayerOptions options;
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(k_usage, stdout);
+            return 0;
+        }
         if (a == "--trace") trace = true;
         else if (a == "--quiet") quiet = true;
         else if (a == "--pictures" && i + 1 < argc) {
@@ -204,6 +267,11 @@ int play(int argc, char **argv) {
         else return usage_error("play takes one MODULE and one SCRIPT");
     }
     if (!module_path || !script_path) return usage_error("play needs a MODULE and a SCRIPT");
+    std::string unwritable;
+    if (!options.pictures_dir.empty() && !writable_folder(options.pictures_dir, &unwritable)) {
+        std::fprintf(stderr, "zendro_host: --pictures %s: %s\n", options.pictures_dir.c_str(), unwritable.c_str());
+        return 2;
+    }
 
     std::string text;
     if (!read_file(script_path, &text)) {
@@ -211,7 +279,10 @@ int play(int argc, char **argv) {
         return 2;
     }
     const sim::ParseResult parsed = sim::parse_script(text);
-    for (const sim::ScriptError &e : parsed.errors) std::fprintf(stderr, "%s:%s\n", script_path, e.message().c_str());
+    for (size_t i = 0; i < parsed.errors.size() && i < k_listed; ++i)
+        std::fprintf(stderr, "%s:%s\n", script_path, parsed.errors[i].message().c_str());
+    if (parsed.errors.size() > k_listed)
+        std::fprintf(stderr, "%s: ... and %zu more errors\n", script_path, parsed.errors.size() - k_listed);
     if (!parsed.ok()) return 2;
 
     options.trace = trace;
@@ -225,7 +296,7 @@ int play(int argc, char **argv) {
     }
     if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
     for (const sim::Statement &s : parsed.script.statements) {
-        set_crash_context(script_path, "line " + std::to_string(s.line), s.source);
+        set_crash_context(script_path, "line " + std::to_string(s.line), sim::clip_echo(s.source));
         std::fflush(stdout);
         player.step(s);
     }
@@ -236,7 +307,7 @@ int play(int argc, char **argv) {
     if (trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
     if (!quiet) print_keys(player.host());
 
-    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0;
+    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0, listed = 0;
     bool header = false;
     for (const sim::Finding &f : player.findings()) {
         switch (f.kind) {
@@ -251,8 +322,9 @@ int play(int argc, char **argv) {
         if (f.expected) continue;
         if (!header) std::printf("\n-- failures\n");
         header = true;
-        std::printf("%s:%s\n", script_path, f.text().c_str());
+        if (listed++ < k_listed) std::printf("%s:%s\n", script_path, f.text().c_str());
     }
+    if (listed > k_listed) std::printf("%s: ... and %zu more failures\n", script_path, listed - k_listed);
     const bool ok = player.failures() == 0;
     std::printf("\n== %s: %zu statements, %zu keys written, %zu violations", ok ? "ok" : "FAILED",
                 parsed.script.statements.size(), player.host().writes().size(), violations);
@@ -272,7 +344,14 @@ int main(int argc, char **argv) {
     if (command == "play") return play(argc, argv);
     // A child process of this program running one isolated job (host/isolate.h); not for users.
     if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
+    if (command == "check" && argc == 3 && is_help(argv[2])) {
+        std::fputs(sim::check_usage().c_str(), stdout);
+        return 0;
+    }
     if (command == "check") return sim::check_main(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
-    if (command == "--help" || command == "-h" || command == "help") return usage_error(nullptr);
+    if (is_help(command)) {
+        std::fputs(k_usage, stdout);
+        return 0;
+    }
     return usage_error(("unknown command " + command).c_str());
 }

@@ -75,10 +75,7 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     o.channels = c.options.channels;
     o.server = c.options.server;
     const RandomCheck r = run_random_sessions(c.module, o);
-    const double rate = r.seconds > 0.0 ? static_cast<double>(r.sessions) / r.seconds : 0.0;
-    char speed[96];
-    std::snprintf(speed, sizeof speed, "%llu sessions in %.1f s (%.0f sessions/s)",
-                  static_cast<unsigned long long>(r.sessions), r.seconds, rate);
+    const std::string speed = r.speed();
     if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
     if (!r.failed())
         return CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -887,6 +888,16 @@ void register_explore_workers() {
     register_worker("session", session_worker);
     register_worker("replay", replay_worker);
     register_worker("shrink", shrink_worker);
+}
+
+std::string RandomCheck::speed() const {
+    const double rate = seconds > 0.0 ? static_cast<double>(sessions) / seconds : 0.0;
+    char text[96];
+    std::snprintf(text, sizeof text,
+                  rate >= 100.0 ? "%llu sessions in %.1f s (%.0f sessions/s)"
+                                : "%llu sessions in %.1f s (%.3g sessions/s)",
+                  static_cast<unsigned long long>(sessions), seconds, rate);
+    return text;
 }
 
 RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options, uint64_t max_failures) {

@@ -128,10 +128,14 @@ struct RandomCheck {
     std::vector<Statement> shrunk;
     std::string error; // the sessions could not be run at all (module not loadable, worker failed)
     bool failed() const { return failed_sessions != 0; }
+    // "2000 sessions in 0.8 s (2476 sessions/s)": the rate whole from 100 up, with three
+    // significant digits below ("0.51 sessions/s").
+    std::string speed() const;
 };
 
-// Runs options.sessions sessions against the module file in isolated batches. Stops early after
-// `max_failures` failing sessions.
+// Runs options.sessions sessions against the module file in isolated batches. Starts no new batch
+// once `max_failures` sessions have failed: a crash or hang ends its batch, so a run of crashes
+// stops there, while other failures let their batch finish.
 RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options,
                                 uint64_t max_failures = 20);
 

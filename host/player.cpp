@@ -88,8 +88,8 @@ std::string vec_text(const Vec3 &v) {
 
 std::string Finding::text() const {
     std::string where = line > 0 ? "line " + std::to_string(line) : std::string("end");
-    if (!statement.empty()) where += ": " + statement;
-    return where + ": " + id + ": " + message;
+    if (!statement.empty()) where += ": " + clip_echo(statement);
+    return where + ": " + id + ": " + clip_echo(message, 2 * k_echo_limit);
 }
 
 bool StepResult::impossible() const {
@@ -437,15 +437,17 @@ struct Player::State {
         if (!pressing) press_at_pointer();
         answer_int(t->drag_start(e));
     }
+    // A move or a release comes only while a button is held: the host sends neither otherwise.
+    bool held() {
+        if (!pressing) impossible("no button is held (mouse-down or drag-start first)");
+        return pressing;
+    }
     void do_mouse_move(const Statement &st) {
         Tool *t = active_tool();
-        if (!t) return;
+        if (!t || !held()) return;
         const int32_t dx = as_int32(st.args[0].integer), dy = as_int32(st.args[1].integer);
-        const int32_t vp = pressing ? press_vp : pointer_vp;
-        const double x = (pressing ? press_x : pointer_x) + dx / 10.0;
-        const double y = (pressing ? press_y : pointer_y) + dy / 10.0;
         host_tool_event e;
-        if (!event(st, vp, x, y, dx, dy, &e)) return;
+        if (!event(st, press_vp, press_x + dx / 10.0, press_y + dy / 10.0, dx, dy, &e)) return;
         moved = true;
         move_vp = pointer_vp;
         move_x = pointer_x;
@@ -457,10 +459,9 @@ struct Player::State {
     void do_mouse_up(const Statement &st) {
         Tool *t = active_tool();
         host_tool_event e;
-        if (!t) return;
-        const bool ok = moved      ? event(st, move_vp, move_x, move_y, move_dx, move_dy, &e)
-                        : pressing ? event(st, press_vp, press_x, press_y, 0, 0, &e)
-                                   : pointer_event(st, &e);
+        if (!t || !held()) return;
+        const bool ok = moved ? event(st, move_vp, move_x, move_y, move_dx, move_dy, &e)
+                              : event(st, press_vp, press_x, press_y, 0, 0, &e);
         if (!ok) return;
         pressing = moved = false;
         t->mouse_up(e);
@@ -596,7 +597,9 @@ struct Player::State {
         Panel *p = panel();
         return p ? panel_svg(*p, host, caption_text) : std::string();
     }
-    std::string viewport_picture(int32_t vp, const std::string &caption_text) {
+    // `drawing`: what to show of the tool's drawing; null, the last drawing of that viewport.
+    std::string viewport_picture(int32_t vp, const std::string &caption_text,
+                                 const std::vector<DrawOp> *drawing = nullptr) {
         if (!host.has_viewport(vp)) return std::string();
         ViewportPicture pic;
         pic.index = vp;
@@ -609,7 +612,7 @@ struct Player::State {
                                  host.rotation_at(id, host.time()), tracks[i].path});
         }
         auto d = drawings.find(vp);
-        pic.drawing = d == drawings.end() ? nullptr : &d->second;
+        pic.drawing = drawing ? drawing : d == drawings.end() ? nullptr : &d->second;
         pic.caption = caption_text;
         return viewport_svg(pic);
     }
@@ -635,7 +638,9 @@ struct Player::State {
         host.check_layout(*p);
         write_picture(file, panel_picture(caption()));
     }
-    // The picture set of a step: the panel (checked) and every viewport.
+    // The picture set of a step: the panel (checked) and every viewport. An active tool draws into
+    // each viewport first, as the host has it draw before it shows one; that drawing is the
+    // picture's alone (expect ops and the like still see the script's draw statements).
     void picture_set() {
         std::error_code ec;
         std::filesystem::create_directories(options.pictures_dir, ec);
@@ -646,9 +651,14 @@ struct Player::State {
             host.check_layout(*p);
             if (!write_picture(base + "-panel.svg", panel_picture(caption()))) return;
         }
-        for (int32_t vp = 0; host.has_viewport(vp); ++vp)
-            if (!write_picture(base + "-viewport-" + std::to_string(vp) + ".svg", viewport_picture(vp, caption())))
+        const bool drawing = tool && tool->active();
+        if (drawing && host.tracing()) host.trace().add('#', "pictures: the draw callback for each viewport");
+        for (int32_t vp = 0; host.has_viewport(vp); ++vp) {
+            const std::vector<DrawOp> drawn = drawing ? tool->draw(vp) : std::vector<DrawOp>();
+            if (!write_picture(base + "-viewport-" + std::to_string(vp) + ".svg",
+                               viewport_picture(vp, caption(), drawing ? &drawn : nullptr)))
                 return;
+        }
     }
 
     void do_say(const Statement &st) {
@@ -689,6 +699,23 @@ struct Player::State {
             }
         }
         failed("the module wrote no key on " + where);
+    }
+    // The module wrote no key on the channel at the time in the session so far; keys the scene
+    // put there do not count.
+    void do_expect_no_key(const Statement &st) {
+        const ItemId id = item_of(st.args[0]);
+        const std::string &ch = st.args[1].text;
+        const int64_t nth = nth_of(st);
+        const Option *at = st.option("time");
+        const double t = at ? at->values[0].real : host.time();
+        const std::string where = st.args[0].text + " " + ch + (nth > 1 ? " (" + ordinal(nth) + ")" : std::string()) +
+                                  " at time " + format_real(t);
+        if (!id || !has_channel(id, ch, nth)) return failed("no channel " + where);
+        const int occ = static_cast<int>(nth - 1);
+        for (const KeyWrite &w : host.writes())
+            if (w.item == id && w.channel == ch && w.occurrence == occ && w.time == t)
+                return failed("the module " + std::string(w.created ? "created" : "replaced") + " a key on " + where +
+                              " (" + format_real(w.value) + ")");
     }
     void expect_count(size_t want) {
         const size_t got = writes_end - writes_begin;
@@ -879,6 +906,7 @@ Player::State::Handler Player::State::handler(const std::string &verb) {
         {"picture", &State::do_picture},
         {"say", &State::do_say},
         {"expect key", &State::do_expect_key},
+        {"expect no-key", &State::do_expect_no_key},
         {"expect keys", &State::do_expect_keys},
         {"expect no-keys", &State::do_expect_no_keys},
         {"expect field", &State::do_expect_field},
@@ -964,6 +992,9 @@ StepResult Player::step(const Statement &st) {
         else if (!h) s.add(Finding::Kind::Error, "player-error", "no handler for " + quote(st.verb));
         else if (s.finished) s.impossible("the session is finished");
         else {
+            // The calls that follow in the trace are this statement's.
+            if (s.host.tracing())
+                s.host.trace().add('#', "line " + std::to_string(st.line) + ": " + clip_echo(s.statement_text()));
             s.track_before();
             (s.*h)(st);
             s.track_after(writes_before);
@@ -990,6 +1021,7 @@ StepResult Player::finish() {
     if (s.finished) return r;
     s.result = &r;
     try {
+        if (s.host.tracing()) s.host.trace().add('#', "end of the script: release of a still-active tool, shut-down");
         if (s.tool && s.tool->active()) {
             s.tool->release();
             s.check_leaks_after_release();

@@ -56,7 +56,8 @@ struct Finding {
     std::string id;
     std::string message;
     bool expected = false; // a violation that a following "expect violation" named
-    // "line N: <statement>: <id>: <message>" ("end: ..." for line 0)
+    // "line N: <statement>: <id>: <message>" ("end: ..." for line 0), statement and message
+    // clipped (clip_echo)
     std::string text() const;
 };
 

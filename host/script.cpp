@@ -211,6 +211,14 @@ std::vector<VerbRule> make_verbs() {
          {k_tol, opt("time", {real("TIME")}), k_nth, opt("created"), opt("replaced")},
          "ITEM CHANNEL VALUE [tol T] [time TIME] [nth N] [created|replaced]",
          expect_key_rule},
+        {"expect no-key",
+         {item("ITEM"), channel("CHANNEL")},
+         2,
+         false,
+         false,
+         {opt("time", {real("TIME")}), k_nth},
+         "ITEM CHANNEL [time TIME] [nth N]",
+         nullptr},
         {"expect keys", {int32("N", 0)}, 1, false, false, {}, "N", nullptr},
         {"expect no-keys", {}, 0, false, false, {}, "", nullptr},
         {"expect field",
@@ -613,7 +621,16 @@ const OptionRule *option_rule(const VerbRule &rule, const std::string &keyword) 
 
 // ---- Checks -----------------------------------------------------------------------------------
 
-std::string ScriptError::message() const { return "line " + std::to_string(line) + ": " + statement + ": " + reason; }
+std::string clip_echo(const std::string &text, size_t limit) {
+    if (text.size() <= limit) return text;
+    size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string ScriptError::message() const {
+    return "line " + std::to_string(line) + ": " + clip_echo(statement) + ": " + clip_echo(reason, 2 * k_echo_limit);
+}
 
 std::string check_statement(const Statement &s) {
     const VerbRule *rule = find_verb(s.verb);
@@ -671,6 +688,10 @@ std::string ScriptChecker::check(const Statement &s) {
     const std::string *last_item = nullptr;
     for (const Value &v : s.args) {
         if (v.type == ValueType::Item) {
+            auto refused = refused_items_.find(v.text);
+            if (!has_item(v.text) && refused != refused_items_.end())
+                return "item " + quoted(v.text) + " is not defined: its definition on line " +
+                       std::to_string(refused->second) + " was refused";
             if (!has_item(v.text)) return "item " + quoted(v.text) + " is not defined (define it with \"item\" first)";
             last_item = &v.text;
         } else if (v.type == ValueType::Channel && last_item) {
@@ -720,6 +741,9 @@ ParseResult parse_script(const std::string &text) {
         std::string why = parse_line(line, &s);
         if (why.empty()) why = checker.check(s);
         if (!why.empty()) {
+            std::vector<Token> tokens;
+            if (tokenize(line, &tokens).empty() && tokens.size() > 1 && !tokens[0].quoted && tokens[0].text == "item")
+                checker.refused_item(tokens[1].text, line_no);
             result.errors.push_back({line_no, line, why});
             continue;
         }
@@ -747,6 +771,13 @@ std::string print_statement(const Statement &s) {
         }
     }
     return out;
+}
+
+std::string print_name(const std::string &name) {
+    bool quote = name.empty() || name[0] == '#';
+    for (char c : name)
+        if (blank(c) || c == '"' || c == '\\') quote = true;
+    return quote ? quoted(name) : name;
 }
 
 std::string print_script(const Script &script) {

@@ -134,11 +134,17 @@ const OptionRule *option_rule(const VerbRule &rule, const std::string &keyword);
 
 // ---- Checks -----------------------------------------------------------------------------------
 
+// Text echoed in a message (a statement as written, a reason that quotes a token): whole up to
+// `limit` bytes, else its first `limit` bytes (not splitting a UTF-8 character) and
+// "... (N bytes)", so that one huge line cannot flood a report.
+constexpr size_t k_echo_limit = 300;
+std::string clip_echo(const std::string &text, size_t limit = k_echo_limit);
+
 struct ScriptError {
     int line;
     std::string statement; // as written, or as printed for a statement built in code
     std::string reason;
-    std::string message() const; // "line N: <statement>: <reason>"
+    std::string message() const; // "line N: <statement>: <reason>", each clipped (clip_echo)
 };
 
 // Checks one statement against its row alone (verb, counts, types, ranges, keywords, the row's
@@ -156,9 +162,13 @@ public:
     bool has_item(const std::string &name) const { return items_.count(name) != 0; }
     const std::vector<std::string> *channels(const std::string &item) const;
     bool has_viewport(int64_t index) const { return viewports_.count(index) != 0; }
+    // An "item" statement on `line` that defines `name` was refused: a later use of the name says
+    // so instead of calling the item undefined.
+    void refused_item(const std::string &name, int line) { refused_items_[name] = line; }
 
 private:
     std::map<std::string, std::vector<std::string>> items_;
+    std::map<std::string, int> refused_items_;
     std::set<int64_t> viewports_;
 };
 
@@ -178,6 +188,10 @@ ParseResult parse_script(const std::string &text);
 // quoted where needed, doubles in their shortest exact form.
 std::string print_statement(const Statement &s);
 std::string print_script(const Script &script); // one statement per line
+
+// A name (item, channel) as a script writes it: quoted when it is empty, starts with '#' or holds
+// a blank, a quote or a backslash.
+std::string print_name(const std::string &name);
 
 // A double as the printer writes it: the shortest form that reads back exactly; "nan", "inf",
 // "-inf", "-0".

@@ -169,14 +169,14 @@ bool Services::check_write(Host &h, uint32_t channel, double value, const char *
     }
     if (!h.selected_[static_cast<size_t>(ch.item)]) {
         h.violation("envelope-write-unselected-item", "a write into a selected item's channel",
-                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " +
+                    std::string(operation) + " on item " + quote(h.item_name(ch.item).c_str()) + " channel " +
                         quote(ch.name.c_str()),
                     "the module keyed from stale item records or another item's envelope");
         ok = false;
     }
     if (!ch.target) {
         h.violation("envelope-write-non-target-channel", "a write into a target channel of this tool",
-                    std::string(operation) + " on item " + std::to_string(ch.item) + " channel " +
+                    std::string(operation) + " on item " + quote(h.item_name(ch.item).c_str()) + " channel " +
                         quote(ch.name.c_str()),
                     "the channel name match picked the wrong channel, or the tool keys a channel it must not");
         ok = false;
@@ -251,8 +251,9 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
                 ok = false;
             } else if (h->channels_[static_cast<size_t>(c)].item != static_cast<ItemId>(g)) {
                 h->violation("channel-foreign", "a channel of the walked group",
-                             "a channel of item " + std::to_string(h->channels_[static_cast<size_t>(c)].item) +
-                                 " while walking item " + std::to_string(g),
+                             "a channel of item " +
+                                 quote(h->item_name(h->channels_[static_cast<size_t>(c)].item).c_str()) +
+                                 " while walking item " + quote(item.name.c_str()),
                              "the walk mixes up two items' groups");
                 ok = false;
             } else {

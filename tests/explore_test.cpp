@@ -64,6 +64,16 @@ TEST(ExploreSessions, SeedGivesTheSameSessionOnEveryTarget) {
     EXPECT_EQ(fnv1a(a), 0x54DEBE0E308C2730ull) << a;
 }
 
+TEST(ExploreReport, SpeedShowsASlowRateWithoutRoundingItAway) {
+    sim::RandomCheck r;
+    r.sessions = 51;
+    r.seconds = 100.0;
+    EXPECT_EQ(r.speed(), "51 sessions in 100.0 s (0.51 sessions/s)");
+    r.sessions = 20000;
+    r.seconds = 8.1;
+    EXPECT_EQ(r.speed(), "20000 sessions in 8.1 s (2469 sessions/s)");
+}
+
 TEST(ExploreShrink, KeepsTheViolationWithEveryStepPossible) {
     const std::string path = sim::module_path("zendro_fault_time");
     sim::ExploreOptions o;

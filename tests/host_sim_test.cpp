@@ -156,6 +156,7 @@ TEST(HostScene, ChannelWalkFollowsTheItemsOwnListAndFlagsForeignChannels) {
     host_channel first_of_a = ch->next_channel(ga, nullptr);
     EXPECT_EQ(ch->next_channel(gb, first_of_a), nullptr);
     EXPECT_TRUE(host.has_violation("channel-foreign"));
+    EXPECT_NE(host.report().find("a channel of item \"A\" while walking item \"B\""), std::string::npos);
     // An envelope is not a channel, and a channel not a group.
     ch->channel_name(reinterpret_cast<host_channel>(ch->channel_envelope(first_of_a)));
     EXPECT_TRUE(host.has_violation("channel-unknown"));
@@ -202,6 +203,10 @@ TEST(HostKeys, WritesOutsideTheSelectionsTargetChannelsAreFlaggedAndRefused) {
     EXPECT_TRUE(host.has_violation("envelope-write-unselected-item"));
     env->create_key(envelope_of(host, a, "Scale.X"), 0.0, 1.0);
     EXPECT_TRUE(host.has_violation("envelope-write-non-target-channel"));
+    // The messages name the items as the script does.
+    ASSERT_EQ(host.violations().size(), 2u);
+    EXPECT_NE(host.violations()[0].message.find("on item \"B\" channel \"Position.X\""), std::string::npos);
+    EXPECT_NE(host.violations()[1].message.find("on item \"A\" channel \"Scale.X\""), std::string::npos);
     EXPECT_EQ(host.key_count(b, "Position.X"), 0u);
     EXPECT_EQ(host.key_count(a, "Scale.X"), 0u);
 

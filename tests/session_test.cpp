@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <ostream>
 #include <regex>
@@ -58,6 +60,7 @@ say a "quoted" # remark, kept as written
 expect key Cube Position.X 3.03125 tol 0 time 1 nth 1 replaced
 expect keys 3
 expect no-keys
+expect no-key "Odd one" Position.X time 2 nth 2
 expect field "#2" 1.7976931348623157e308 tol 1e-6
 expect info H 25.000000
 expect choice Origin 1
@@ -167,10 +170,12 @@ INSTANTIATE_TEST_SUITE_P(
     Parser, ScriptErrors,
     ::testing::Values(
         BadLine{"jump 3", "unknown statement \"jump\""},
-        BadLine{"expect", "expect what? one of: key, keys, no-keys, field, info, choice, ops, line, colour, answer, "
-                          "handle, violation"},
-        BadLine{"expect weather sunny", "unknown expectation \"weather\" (one of: key, keys, no-keys, field, info, "
-                                        "choice, ops, line, colour, answer, handle, violation)"},
+        BadLine{"expect",
+                "expect what? one of: key, no-key, keys, no-keys, field, info, choice, ops, line, colour, answer, "
+                "handle, violation"},
+        BadLine{"expect weather sunny",
+                "unknown expectation \"weather\" (one of: key, no-key, keys, no-keys, field, info, "
+                "choice, ops, line, colour, answer, handle, violation)"},
         BadLine{"mouse-move 10", "wrong number of arguments; usage: mouse-move DX DY [alt] [event options]"},
         BadLine{"release now", "wrong number of arguments; usage: release"},
         BadLine{"select Ghost", "item \"Ghost\" is not defined (define it with \"item\" first)"},
@@ -222,7 +227,8 @@ TEST_F(PlayerSession, StepsAUserCannotTakeAreImpossibleAndNothingEscapes) {
     for (const char *t : before_activation) EXPECT_TRUE(step(t).impossible()) << t;
     step("item A 0 0 0");
     step("activate");
-    const char *const refused[] = {"activate", "choose Method Spin", "press #5", "drag-button Q 1 2"};
+    const char *const refused[] = {"activate",          "choose Method Spin", "press #5",
+                                   "drag-button Q 1 2", "mouse-up",           "mouse-move 10 0"};
     for (const char *t : refused) {
         const sim::StepResult r = step(t);
         ASSERT_TRUE(r.impossible()) << t;
@@ -287,7 +293,33 @@ TEST_F(PlayerSession, AccessorsFollowTheSession) {
     EXPECT_EQ(player.failures(), 1u);
 }
 
+TEST_F(PlayerSession, ExpectNoKeyFailsOnlyOnAKeyTheModuleWroteAtThatTime) {
+    for (const char *t : {"time 0", "item A 1 0 0", "item B 0 3 0", "key B Position.X 0 7", "select A", "activate",
+                          "mouse-down 1 40 40", "mouse-move 9000 0"})
+        step(t);
+    EXPECT_TRUE(step("expect no-key B Position.X").ok()) << "a key the scene put there";
+    EXPECT_TRUE(step("expect no-key A Position.X time 1").ok());
+    const sim::StepResult keyed = step("expect no-key A Position.X");
+    ASSERT_EQ(keyed.findings.size(), 1u);
+    EXPECT_EQ(keyed.findings[0].message.rfind("the module created a key on A Position.X at time 0 (", 0), 0u)
+        << keyed.findings[0].message;
+}
+
 // ---- Pictures -----------------------------------------------------------------------------------
+
+TEST(PlayerPictures, PictureSetsShowTheToolsMarkerWithoutADrawStatement) {
+    sim::PlayerOptions o;
+    o.pictures_dir = "session-test-steps";
+    sim::Player player(o);
+    ASSERT_TRUE(player.load(sim::module_path("zendro_kardel"))) << player.error();
+    const sim::ParseResult r = sim::parse_script("item A 1 0 0\nselect A\nactivate\n");
+    ASSERT_TRUE(r.ok());
+    for (const sim::Statement &s : r.script.statements) EXPECT_TRUE(player.step(s).ok());
+    std::ifstream in("session-test-steps/line-0003-viewport-2.svg");
+    const std::string svg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(svg.find("stroke=\"#abbcbc\""), std::string::npos) << "the centre cross in its colour\n" << svg;
+    EXPECT_EQ(player.last_drawing(2), nullptr) << "the script drew nothing";
+}
 
 TEST_F(PlayerSession, PanelPictureShowsValuesAsAUserSeesThemAndTheLayoutProblemsAreViolations) {
     for (const char *t : {"item \"A<&>\" 0 0 0", "select \"A<&>\"", "limit-panel 0 150"}) step(t);
