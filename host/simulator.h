@@ -473,11 +473,11 @@ private:
 // definition ZENDRO_MODULE_DIR, else "modules".
 std::string module_path(const std::string &name);
 
-// A loaded module, as the host loads it: dlopen(RTLD_NOW | RTLD_LOCAL) or LoadLibraryA, then the
-// descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface version
-// 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the
-// allocation hooks (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when
-// startup ran and shutdown did not).
+// A loaded module, as the host loads it: dlopen(RTLD_NOW | RTLD_LOCAL) or LoadLibraryA of exactly
+// the file named (a bare name is the file in the working folder, never one the loader would find on
+// its library path), then the descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface
+// version 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the allocation hooks
+// (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when startup ran and shutdown did not).
 class Module {
 public:
     explicit Module(const std::string &path);
