@@ -13,6 +13,7 @@
 // 1 a check failed, 2 a bad command line.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -206,6 +207,11 @@ int play(int argc, char **argv) {
     if (!module_path || !script_path) return usage_error("play needs a MODULE and a SCRIPT");
 
     std::string text;
+    std::error_code ec;
+    if (std::filesystem::is_directory(script_path, ec)) {
+        std::fprintf(stderr, "%s: cannot read the script file: it is a folder\n", script_path);
+        return 2;
+    }
     if (!read_file(script_path, &text)) {
         std::fprintf(stderr, "%s: cannot read the script file\n", script_path);
         return 2;
@@ -213,6 +219,18 @@ int play(int argc, char **argv) {
     const sim::ParseResult parsed = sim::parse_script(text);
     for (const sim::ScriptError &e : parsed.errors) std::fprintf(stderr, "%s:%s\n", script_path, e.message().c_str());
     if (!parsed.ok()) return 2;
+    // A script that plays nothing proves nothing: an empty file, or a wrong path such as /dev/null.
+    if (parsed.script.statements.empty()) {
+        std::fprintf(stderr, "%s: the script holds no statements\n", script_path);
+        return 2;
+    }
+    // The file is inspected before the loader maps it: a truncated or foreign file can crash the
+    // loader or the start-up, and the inspector says what is wrong with it.
+    const std::string unusable = sim::module_file_problem(module_path);
+    if (!unusable.empty()) {
+        std::fprintf(stderr, "%s: %s\n", module_path, unusable.c_str());
+        return 2;
+    }
 
     options.trace = trace;
     options.narration = quiet ? nullptr : stdout;
@@ -224,6 +242,14 @@ int play(int argc, char **argv) {
         return 2;
     }
     if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
+    // The host does not read the alignment word, so such a module plays; check's descriptor-words
+    // fails it.
+    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
+    size_t warnings = 0;
+    if (!alignment.empty()) {
+        ++warnings;
+        std::printf("%s: warning %s\n", module_path, alignment.c_str());
+    }
     for (const sim::Statement &s : parsed.script.statements) {
         set_crash_context(script_path, "line " + std::to_string(s.line), s.source);
         std::fflush(stdout);
@@ -239,7 +265,16 @@ int play(int argc, char **argv) {
     size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0;
     bool header = false;
     for (const sim::Finding &f : player.findings()) {
+        if (f.kind != sim::Finding::Kind::Warning) continue;
+        if (!header) std::printf("\n-- warnings (they do not fail the session)\n");
+        header = true;
+        ++warnings;
+        std::printf("%s:%s\n", script_path, f.text().c_str());
+    }
+    header = false;
+    for (const sim::Finding &f : player.findings()) {
         switch (f.kind) {
+        case sim::Finding::Kind::Warning: continue;
         case sim::Finding::Kind::Violation:
             ++violations;
             expected += f.expected;
@@ -259,6 +294,7 @@ int play(int argc, char **argv) {
     if (expected) std::printf(" (%zu expected)", expected);
     std::printf(", %zu failed expectations, %zu impossible steps", expectations, impossible);
     if (errors) std::printf(", %zu player errors", errors);
+    if (warnings) std::printf(", %zu warning%s", warnings, warnings == 1 ? "" : "s");
     std::printf("\n");
     return ok ? 0 : 1;
 }

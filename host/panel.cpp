@@ -483,6 +483,19 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                 if (stored) {
                     ++c->value_writes;
                     if (c->panel->closed_by_user) ++c->writes_while_user_closed;
+                    Panel &p = *c->panel;
+                    // The user closed the panel and the module did not open it again: the value
+                    // shows nowhere. The custom rotation tool stops writing then, the other tools
+                    // keep their fields current for the next activation; both are sound, so it is
+                    // a warning, once per panel.
+                    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
+                        p.write_after_close_warned = true;
+                        h->warning("panel-write-after-user-close",
+                                   "the module set the value of " + describe(*c) + " of panel " +
+                                       quote(p.title.c_str()) +
+                                       " after the user closed it; the panel shows nothing until the module "
+                                       "opens it again");
+                    }
                 }
             }
         }

@@ -302,6 +302,11 @@ void Host::violation(const std::string &id, const std::string &expected, const s
     violation(id, "expected " + expected + "; got " + got + "; likely cause: " + cause);
 }
 
+void Host::warning(const std::string &id, const std::string &message) {
+    warnings_.push_back({id, message});
+    if (trace_.enabled()) trace_.add('w', id + ": " + message);
+}
+
 bool Host::has_violation(const std::string &id) const { return violation_count(id) > 0; }
 
 size_t Host::violation_count(const std::string &id) const {

@@ -230,6 +230,7 @@ public:
     host_panel_key_fn key_callback = nullptr; // attribute 13
     bool open = false;
     bool closed_by_user = false;
+    bool write_after_close_warned = false; // panel-write-after-user-close recorded for this panel
     bool destroyed = false;
     size_t open_calls = 0, close_calls = 0;
     std::vector<std::unique_ptr<Control>> controls;
@@ -392,6 +393,10 @@ public:
     // The same, with the message assembled as "expected ...; got ...; likely cause: ...".
     void violation(const std::string &id, const std::string &expected, const std::string &got,
                    const std::string &cause);
+    // Warnings: what a user may notice but some modules of the class do on purpose, so never a
+    // fault (panel-write-after-user-close). Recorded like violations, also into the trace.
+    const std::vector<Violation> &warnings() const { return warnings_; }
+    void warning(const std::string &id, const std::string &message);
 
     Trace &trace() { return trace_; }
     const Trace &trace() const { return trace_; }
@@ -462,6 +467,7 @@ private:
     size_t find_key_calls_ = 0, create_key_calls_ = 0, set_key_calls_ = 0;
 
     std::vector<Violation> violations_;
+    std::vector<Violation> warnings_;
     Trace trace_;
     void *drawing_ = nullptr; // the drawing of the draw callback under way, or null
 };
