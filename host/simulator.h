@@ -241,6 +241,11 @@ public:
     Control *find(const std::string &type_name, const std::string &label, int occurrence = 0);
     // Value writes that reached any of its controls after the user closed it.
     size_t writes_while_user_closed() const;
+    // The size the user sees. A side the module set is as set (and cut by the toolkit's limit). A
+    // side the module never set is laid out by the toolkit, which grows the panel to hold its
+    // controls: the right (lower) edge of the farthest control, 0 without controls.
+    int32_t shown_width() const;
+    int32_t shown_height() const;
 };
 
 // What a user relies on in a panel as it stands, one line per problem naming the controls and their
