@@ -854,7 +854,7 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
     size_t passed = 0, failed = 0, skipped = 0;
     for (const std::string &module : options.modules) {
         const CheckContext ctx{options, module};
-        size_t mp = 0, mf = 0, ms = 0;
+        size_t mp = 0, mf = 0, ms = 0, mw = 0;
         std::string blocked;
         for (const CheckDef &def : check_table()) {
             if (!std::regex_search(def.id, filter)) continue;
@@ -875,6 +875,11 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                 std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), r.id.c_str(),
                              one_line(r.message).c_str());
                 std::fputs(r.details.c_str(), out);
+                for (const CheckResult &more : r.further) {
+                    std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), more.id.c_str(),
+                                 one_line(more.message).c_str());
+                    std::fputs(more.details.c_str(), out);
+                }
                 break;
             case CheckResult::Outcome::Skip:
                 ++ms;
@@ -882,9 +887,15 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                     std::fprintf(out, "skip  %s  %s: %s\n", def.id, module.c_str(), r.message.c_str());
                 break;
             }
+            mw += r.warnings.size();
+            if (!options.only_failed)
+                for (const std::string &w : r.warnings)
+                    std::fprintf(out, "warn  %s  %s: %s\n", def.id, module.c_str(), one_line(w).c_str());
             std::fflush(out);
         }
-        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped\n", module.c_str(), mp, mf, ms);
+        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), mp, mf, ms);
+        if (mw) std::fprintf(out, ", %zu warning%s", mw, mw == 1 ? "" : "s");
+        std::fprintf(out, "\n");
         passed += mp;
         failed += mf;
         skipped += ms;

@@ -48,12 +48,20 @@ struct CheckResult {
     std::string message; // Fail: what was wrong; Skip: why; Pass: an optional note ("143 runs")
     bool blocks = false; // the later checks of the module cannot run (it does not load or start)
     std::string details; // printed as it is after the check's line (a reproducer script)
+    // Fail: more failures of the same check, another violation id each, printed as FAIL lines of
+    // their own with their details; the check still counts once.
+    std::vector<CheckResult> further;
+    // "<warning-id>: <message>", each printed as a "warn" line after the check's lines; a warning
+    // never changes the outcome.
+    std::vector<std::string> warnings;
 
-    static CheckResult pass(const std::string &note = std::string()) { return {Outcome::Pass, "", note, false, ""}; }
-    static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
-        return {Outcome::Fail, id, message, blocks, ""};
+    static CheckResult pass(const std::string &note = std::string()) {
+        return {Outcome::Pass, "", note, false, "", {}, {}};
     }
-    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, ""}; }
+    static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
+        return {Outcome::Fail, id, message, blocks, "", {}, {}};
+    }
+    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, "", {}, {}}; }
 };
 
 struct CheckContext {
