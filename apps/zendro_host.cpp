@@ -41,7 +41,7 @@ const char k_usage[] =
     "play      loads the module file, plays the session script against it through the host\n"
     "          simulator and reports every key written and every failure with its script line\n"
     "--trace   also prints every call between host and module\n"
-    "--quiet   prints only the failures and the summary line\n"
+    "--quiet   prints only the warnings, the failures and the summary line\n"
     "--server  the LayoutTool server to activate, by name (default: the module's first)\n"
     "--channels  the channel names the tool may key (default: Position.X,Position.Y,Position.Z,\n"
     "          Rotation.H,Rotation.P,Rotation.B)\n"

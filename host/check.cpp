@@ -731,7 +731,9 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--steps", "K", "statements per random session after the scene (default 40)", opt_steps},
         {"--channels", "A,B,...", "channels a key may be written to (default: the position and rotation six)",
          opt_channels},
-        {"--save-shrunk", "FILE", "write the shrunk script of a failing random session to FILE", opt_save_shrunk},
+        {"--save-shrunk", "FILE",
+         "write the shrunk script of a failing random session to FILE (a further violation id's to FILE-ID)",
+         opt_save_shrunk},
     };
     return rules;
 }

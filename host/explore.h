@@ -83,18 +83,19 @@ struct SessionResult {
 };
 
 // Generates and plays one session with that seed against the module file.
-// With `progress`, each statement is written there before it is played ("play <statement>") and
-// an activation again after it with its answer ("fixed <statement>"), flushed, so a caller keeps
-// the session up to a crash.
+// With `progress`, each statement is written there before it is played ("play <statement>"), an
+// activation again after it with its answer ("fixed <statement>"), and each new violation or
+// warning id as it shows ("failure|warning <id> <step> <message>"), flushed, so a caller keeps the
+// session up to a crash.
 SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
                               std::FILE *progress = nullptr);
-// Plays the statements (none is generated) and reports the first failure the same way. An
+// Plays the statements (none is generated) and reports the failures the same way. An
 // activation's answer replaces the "expect" of its statement in the result's copy, so the
 // statements a shrinker keeps stay a script that plays without failed expectations.
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
                              const ExploreOptions &options, std::FILE *progress = nullptr);
 
-// Plays the statements and reports the first failure; may run in another process.
+// Plays the statements and reports the failures; may run in another process.
 using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
 
 // Shrinks a failing session: drops chunks of statements, then single ones, then simplifies values
