@@ -422,8 +422,8 @@ std::string unrealistic(Player &player, const Statement &st) {
 }
 
 // Records a violation or warning id the session has not shown yet; with `progress`, writes it there
-// at once ("failure|warning <id> <step> <message>"), so that a crash later in the session loses it
-// not.
+// at once ("failure|warning <id> <step> <message>"), so that a crash later in the session does not
+// lose it.
 void record(std::vector<SessionFinding> &list, const char *kind, const std::string &id, const std::string &message,
             int step, std::FILE *progress) {
     for (const SessionFinding &f : list)
