@@ -44,7 +44,7 @@ const char k_usage[] =
     "play      loads the module file, plays the session script against it through the host\n"
     "          simulator and reports every key written and every failure with its script line\n"
     "--trace   also prints every call between host and module\n"
-    "--quiet   prints only the failures and the summary line\n"
+    "--quiet   prints only the warnings, the failures and the summary line\n"
     "--server  the LayoutTool server to activate, by name (default: the module's first)\n"
     "--channels  the channel names the tool may key (default: Position.X,Position.Y,Position.Z,\n"
     "          Rotation.H,Rotation.P,Rotation.B)\n"
@@ -274,6 +274,11 @@ int play(int argc, char **argv) {
     }
 
     std::string text;
+    std::error_code ec;
+    if (std::filesystem::is_directory(script_path, ec)) {
+        std::fprintf(stderr, "%s: cannot read the script file: it is a folder\n", script_path);
+        return 2;
+    }
     if (!read_file(script_path, &text)) {
         std::fprintf(stderr, "%s: cannot read the script file\n", script_path);
         return 2;
@@ -284,6 +289,18 @@ int play(int argc, char **argv) {
     if (parsed.errors.size() > k_listed)
         std::fprintf(stderr, "%s: ... and %zu more errors\n", script_path, parsed.errors.size() - k_listed);
     if (!parsed.ok()) return 2;
+    // A script that plays nothing proves nothing: an empty file, or a wrong path such as /dev/null.
+    if (parsed.script.statements.empty()) {
+        std::fprintf(stderr, "%s: the script holds no statements\n", script_path);
+        return 2;
+    }
+    // The file is inspected before the loader maps it: a truncated or foreign file can crash the
+    // loader or the start-up, and the inspector says what is wrong with it.
+    const std::string unusable = sim::module_file_problem(module_path);
+    if (!unusable.empty()) {
+        std::fprintf(stderr, "%s: %s\n", module_path, unusable.c_str());
+        return 2;
+    }
 
     options.trace = trace;
     options.narration = quiet ? nullptr : stdout;
@@ -295,6 +312,14 @@ int play(int argc, char **argv) {
         return 2;
     }
     if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
+    // The host does not read the alignment word, so such a module plays; check's descriptor-words
+    // fails it.
+    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
+    size_t warnings = 0;
+    if (!alignment.empty()) {
+        ++warnings;
+        std::printf("%s: warning %s\n", module_path, alignment.c_str());
+    }
     for (const sim::Statement &s : parsed.script.statements) {
         set_crash_context(script_path, "line " + std::to_string(s.line), sim::clip_echo(s.source));
         std::fflush(stdout);
@@ -310,7 +335,16 @@ int play(int argc, char **argv) {
     size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0, listed = 0;
     bool header = false;
     for (const sim::Finding &f : player.findings()) {
+        if (f.kind != sim::Finding::Kind::Warning) continue;
+        if (!header) std::printf("\n-- warnings (they do not fail the session)\n");
+        header = true;
+        ++warnings;
+        std::printf("%s:%s\n", script_path, f.text().c_str());
+    }
+    header = false;
+    for (const sim::Finding &f : player.findings()) {
         switch (f.kind) {
+        case sim::Finding::Kind::Warning: continue;
         case sim::Finding::Kind::Violation:
             ++violations;
             expected += f.expected;
@@ -331,6 +365,7 @@ int play(int argc, char **argv) {
     if (expected) std::printf(" (%zu expected)", expected);
     std::printf(", %zu failed expectations, %zu impossible steps", expectations, impossible);
     if (errors) std::printf(", %zu player errors", errors);
+    if (warnings) std::printf(", %zu warning%s", warnings, warnings == 1 ? "" : "s");
     std::printf("\n");
     return ok ? 0 : 1;
 }

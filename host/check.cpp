@@ -89,6 +89,7 @@ bool counts(const Finding &f, unsigned filter) {
     case Finding::Kind::Error: return (filter & k_violations) != 0;
     case Finding::Kind::Expectation: return (filter & k_expectations) != 0;
     case Finding::Kind::Impossible: return (filter & k_impossible) != 0;
+    case Finding::Kind::Warning: return false;
     }
     return false;
 }
@@ -219,34 +220,8 @@ void generic_session(Player &p) {
 // ---- Checks run in a worker -------------------------------------------------------------------
 
 CheckResult check_file_format(const CheckContext &c) {
-    BinaryInfo info;
-    std::string error;
-    if (!inspect_binary_file(c.module, &info, &error)) return fail_from_error(error, true);
-#ifdef _WIN32
-    const BinaryFormat want = BinaryFormat::Pe;
-    const uint16_t machine = sizeof(void *) == 8 ? 0x8664 : 0x14c;
-    const char *kind = sizeof(void *) == 8 ? "PE32+" : "PE32";
-#else
-    const BinaryFormat want = BinaryFormat::Elf;
-    const uint16_t machine = sizeof(void *) == 8 ? 62 : 3;
-    const char *kind = sizeof(void *) == 8 ? "ELF64" : "ELF32";
-#endif
-    const int bits = static_cast<int>(sizeof(void *) * 8);
-    const std::string got = binary_kind(info) + " " + info.machine_name;
-    if (info.format != want)
-        return CheckResult::fail("module-file-format", "the file is " + got + "; this host loads " + kind + " modules",
-                                 true);
-    if (info.pointer_bits != bits)
-        return CheckResult::fail("module-pointer-width",
-                                 "the file is " + got + "; this host is " + std::to_string(bits) +
-                                     "-bit: check the module with the " + std::to_string(info.pointer_bits) +
-                                     "-bit zendro_host",
-                                 true);
-    if (info.machine != machine)
-        return CheckResult::fail("module-machine", "the file is built for " + info.machine_name, true);
-    if (!info.shared_library)
-        return CheckResult::fail("module-not-shared-library", "the file is " + got + " but not a shared library", true);
-    return CheckResult::pass();
+    const std::string problem = module_file_problem(c.module);
+    return problem.empty() ? CheckResult::pass() : fail_from_error(problem, true);
 }
 
 CheckResult check_exports(const CheckContext &c) {
@@ -285,10 +260,8 @@ CheckResult check_descriptor_words(const CheckContext &c) {
         return fail_from_error(m.error(), true);
     const host_module_descriptor *d = m.descriptor();
     if (!d) return CheckResult::fail("module-descriptor-missing", "no descriptor", true);
-    const std::vector<unsigned char> bytes = m.descriptor_bytes();
-    if (sizeof(void *) == 8 && (bytes[12] | bytes[13] | bytes[14] | bytes[15]) != 0)
-        return CheckResult::fail("module-descriptor-alignment",
-                                 "the 4 bytes at offset 12 (alignment before the start-up pointer) are not zero");
+    const std::string alignment = descriptor_alignment_problem(m);
+    if (!alignment.empty()) return fail_from_error(alignment, false);
     if (!d->startup || !d->shutdown)
         return CheckResult::fail("module-descriptor-routine-null",
                                  std::string("the ") + (!d->startup ? "start-up" : "shut-down") + " routine is null",
@@ -704,6 +677,38 @@ CheckResult run_in_worker(const CheckContext &c, const CheckDef &def) {
 
 } // namespace
 
+std::string module_file_problem(const std::string &path) {
+    BinaryInfo info;
+    std::string error;
+    if (!inspect_binary_file(path, &info, &error)) return error;
+#ifdef _WIN32
+    const BinaryFormat want = BinaryFormat::Pe;
+    const uint16_t machine = sizeof(void *) == 8 ? 0x8664 : 0x14c;
+    const char *kind = sizeof(void *) == 8 ? "PE32+" : "PE32";
+#else
+    const BinaryFormat want = BinaryFormat::Elf;
+    const uint16_t machine = sizeof(void *) == 8 ? 62 : 3;
+    const char *kind = sizeof(void *) == 8 ? "ELF64" : "ELF32";
+#endif
+    const int bits = static_cast<int>(sizeof(void *) * 8);
+    const std::string got = binary_kind(info) + " " + info.machine_name;
+    if (info.format != want) return "module-file-format: the file is " + got + "; this host loads " + kind + " modules";
+    if (info.pointer_bits != bits)
+        return "module-pointer-width: the file is " + got + "; this host is " + std::to_string(bits) +
+               "-bit: check the module with the " + std::to_string(info.pointer_bits) + "-bit zendro_host";
+    if (info.machine != machine) return "module-machine: the file is built for " + info.machine_name;
+    if (!info.shared_library) return "module-not-shared-library: the file is " + got + " but not a shared library";
+    return std::string();
+}
+
+std::string descriptor_alignment_problem(const Module &m) {
+    if (sizeof(void *) != 8 || !m.descriptor()) return std::string();
+    const std::vector<unsigned char> bytes = m.descriptor_bytes();
+    if ((bytes[12] | bytes[13] | bytes[14] | bytes[15]) == 0) return std::string();
+    return "module-descriptor-alignment: the 4 bytes at offset 12 (alignment before the start-up pointer) are not "
+           "zero";
+}
+
 std::vector<CheckDef> &check_table() {
     static std::vector<CheckDef> table = make_table();
     return table;
@@ -726,7 +731,9 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--steps", "K", "statements per random session after the scene (default 40)", opt_steps},
         {"--channels", "A,B,...", "channels a key may be written to (default: the position and rotation six)",
          opt_channels},
-        {"--save-shrunk", "FILE", "write the shrunk script of a failing random session to FILE", opt_save_shrunk},
+        {"--save-shrunk", "FILE",
+         "write the shrunk script of a failing random session to FILE (a further violation id's to FILE-ID)",
+         opt_save_shrunk},
     };
     return rules;
 }
@@ -838,10 +845,18 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
         return 2;
     }
     const std::regex filter(options.filter.empty() ? std::string(".*") : options.filter);
+    // A filter that selects nothing (a misspelt id) would pass every module without checking any.
+    bool any = false;
+    for (const CheckDef &def : check_table()) any = any || std::regex_search(def.id, filter);
+    if (!any) {
+        std::fprintf(err, "zendro_host check: no check matches the filter %s (see --list)\n%s",
+                     quote(options.filter).c_str(), check_usage().c_str());
+        return 2;
+    }
     size_t passed = 0, failed = 0, skipped = 0;
     for (const std::string &module : options.modules) {
         const CheckContext ctx{options, module};
-        size_t mp = 0, mf = 0, ms = 0;
+        size_t mp = 0, mf = 0, ms = 0, mw = 0;
         std::string blocked;
         for (const CheckDef &def : check_table()) {
             if (!std::regex_search(def.id, filter)) continue;
@@ -862,6 +877,11 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                 std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), r.id.c_str(),
                              one_line(r.message).c_str());
                 std::fputs(r.details.c_str(), out);
+                for (const CheckResult &more : r.further) {
+                    std::fprintf(out, "FAIL  %s  %s: %s: %s\n", def.id, module.c_str(), more.id.c_str(),
+                                 one_line(more.message).c_str());
+                    std::fputs(more.details.c_str(), out);
+                }
                 break;
             case CheckResult::Outcome::Skip:
                 ++ms;
@@ -869,9 +889,15 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                     std::fprintf(out, "skip  %s  %s: %s\n", def.id, module.c_str(), r.message.c_str());
                 break;
             }
+            mw += r.warnings.size();
+            if (!options.only_failed)
+                for (const std::string &w : r.warnings)
+                    std::fprintf(out, "warn  %s  %s: %s\n", def.id, module.c_str(), one_line(w).c_str());
             std::fflush(out);
         }
-        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped\n", module.c_str(), mp, mf, ms);
+        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), mp, mf, ms);
+        if (mw) std::fprintf(out, ", %zu warning%s", mw, mw == 1 ? "" : "s");
+        std::fprintf(out, "\n");
         passed += mp;
         failed += mf;
         skipped += ms;

@@ -20,6 +20,8 @@
 
 namespace sim {
 
+class Module;
+
 struct CheckOptions {
     std::vector<std::string> modules;
     bool only_failed = false;
@@ -46,12 +48,20 @@ struct CheckResult {
     std::string message; // Fail: what was wrong; Skip: why; Pass: an optional note ("143 runs")
     bool blocks = false; // the later checks of the module cannot run (it does not load or start)
     std::string details; // printed as it is after the check's line (a reproducer script)
+    // Fail: more failures of the same check, another violation id each, printed as FAIL lines of
+    // their own with their details; the check still counts once.
+    std::vector<CheckResult> further;
+    // "<warning-id>: <message>", each printed as a "warn" line after the check's lines; a warning
+    // never changes the outcome.
+    std::vector<std::string> warnings;
 
-    static CheckResult pass(const std::string &note = std::string()) { return {Outcome::Pass, "", note, false, ""}; }
-    static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
-        return {Outcome::Fail, id, message, blocks, ""};
+    static CheckResult pass(const std::string &note = std::string()) {
+        return {Outcome::Pass, "", note, false, "", {}, {}};
     }
-    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, ""}; }
+    static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
+        return {Outcome::Fail, id, message, blocks, "", {}, {}};
+    }
+    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, "", {}, {}}; }
 };
 
 struct CheckContext {
@@ -91,6 +101,17 @@ bool parse_check_options(const std::vector<std::string> &words, CheckOptions *op
 int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err);
 // The usage lines of the command, for the program's usage text.
 std::string check_usage();
+
+// The file inspection of the check module-file-format, made before a module is loaded (a file the
+// loader cannot map may crash it): empty when the file is a shared library of this host's format,
+// pointer width and machine; otherwise "<id>: <message>", the id one of the inspector's
+// (binary-truncated, ...) or module-file-format, module-pointer-width, module-machine,
+// module-not-shared-library.
+std::string module_file_problem(const std::string &path);
+// On a 64-bit host, "module-descriptor-alignment: ..." when the 4 bytes at offset 12 of the loaded
+// module's descriptor are not zero; empty otherwise. The host does not read them, so the module
+// still plays; the check descriptor-words fails.
+std::string descriptor_alignment_problem(const Module &m);
 
 // The random sessions check and its options (host/check_random.cpp).
 CheckResult random_sessions_check(const CheckContext &c, const CheckDef &def);

@@ -66,6 +66,19 @@ std::string opt_save_shrunk(CheckOptions &o, const std::string &v) {
     return std::string();
 }
 
+namespace {
+
+// FILE for the first id's script; "<stem>-<id><extension>" beside it for each further one.
+std::string shrunk_path(const std::string &file, size_t index, const std::string &id) {
+    if (index == 0) return file;
+    const size_t slash = file.find_last_of("/\\");
+    const size_t dot = file.find_last_of('.');
+    const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return has_ext ? file.substr(0, dot) + "-" + id + file.substr(dot) : file + "-" + id;
+}
+
+} // namespace
+
 CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
     ExploreOptions o;
@@ -76,27 +89,44 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     o.server = c.options.server;
     const RandomCheck r = run_random_sessions(c.module, o);
     const std::string speed = r.speed();
+    std::vector<std::string> warnings;
+    for (const RandomFinding &w : r.warnings)
+        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
+                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
     if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
-    if (!r.failed())
-        return CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
-                                 std::to_string(o.seed + o.sessions - 1));
-    const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
-                                std::to_string(r.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
-    std::string message = "seed " + std::to_string(r.seed) + ": " + r.message + " (" +
-                          std::to_string(r.failed_sessions) + " of " + speed + " failed; shrunk from " +
-                          std::to_string(r.original_length) + " to " + std::to_string(r.shrunk.size()) + " statements)";
-    const std::string script = reproducer_script(r.shrunk, "random session seed " + std::to_string(r.seed) + ": " +
-                                                               r.id + "\nagain: " + command);
-    CheckResult f = CheckResult::fail(r.id, message);
-    f.details = script;
-    if (!c.options.save_shrunk.empty()) {
-        std::FILE *out = std::fopen(c.options.save_shrunk.c_str(), "wb");
-        const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
-        if (out && std::fclose(out) != 0) f.message += "; the shrunk script could not be written";
-        else if (!ok) f.message += "; the shrunk script could not be written to " + c.options.save_shrunk;
-        else f.message += "; shrunk script in " + c.options.save_shrunk;
+    if (!r.failed() || r.failures.empty()) {
+        CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
+                                          std::to_string(o.seed + o.sessions - 1));
+        p.warnings = warnings;
+        return p;
     }
-    return f;
+    // One FAIL line and one shrunk script per violation id.
+    std::vector<CheckResult> lines;
+    for (size_t i = 0; i < r.failures.size(); ++i) {
+        const RandomFinding &f = r.failures[i];
+        const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
+                                    std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
+        std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
+                              " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
+                              std::to_string(f.shrunk.size()) + " statements)";
+        const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
+                                                                   f.id + "\nagain: " + command);
+        CheckResult line = CheckResult::fail(f.id, message);
+        line.details = script;
+        if (!c.options.save_shrunk.empty()) {
+            const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
+            std::FILE *out = std::fopen(path.c_str(), "wb");
+            const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
+            if (out && std::fclose(out) != 0) line.message += "; the shrunk script could not be written";
+            else if (!ok) line.message += "; the shrunk script could not be written to " + path;
+            else line.message += "; shrunk script in " + path;
+        }
+        lines.push_back(std::move(line));
+    }
+    CheckResult first = lines.front();
+    first.further.assign(lines.begin() + 1, lines.end());
+    first.warnings = warnings;
+    return first;
 }
 
 } // namespace sim

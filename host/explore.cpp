@@ -422,11 +422,38 @@ std::string unrealistic(Player &player, const Statement &st) {
     return std::string();
 }
 
-bool play_one(Player &player, Statement &st, size_t index, SessionResult &res, std::FILE *progress) {
+// Records a violation or warning id the session has not shown yet; with `progress`, writes it there
+// at once ("failure|warning <id> <step> <message>"), so that a crash later in the session does not
+// lose it.
+void record(std::vector<SessionFinding> &list, const char *kind, const std::string &id, const std::string &message,
+            int step, std::FILE *progress) {
+    for (const SessionFinding &f : list)
+        if (f.id == id) return;
+    list.push_back({id, message, step});
+    if (progress) {
+        std::string one_line = message;
+        std::replace(one_line.begin(), one_line.end(), '\n', ' ');
+        std::fprintf(progress, "%s %s %d %s\n", kind, id.c_str(), step, one_line.c_str());
+        std::fflush(progress);
+    }
+}
+
+void record_failure(SessionResult &res, const std::string &id, const std::string &message, int step,
+                    std::FILE *progress) {
+    if (!res.failed) {
+        res.failed = true;
+        res.id = id;
+        res.message = message;
+        res.step = step;
+    }
+    record(res.failures, "failure", id, message, step, progress);
+}
+
+void play_one(Player &player, Statement &st, size_t index, SessionResult &res, std::FILE *progress) {
     const std::string why = unrealistic(player, st);
     if (!why.empty()) {
         if (res.impossible++ == 0) res.first_impossible = "step " + std::to_string(index + 1) + ": " + why;
-        return true;
+        return;
     }
     if (progress) {
         std::fprintf(progress, "play %s\n", print_statement(st).c_str());
@@ -439,19 +466,15 @@ bool play_one(Player &player, Statement &st, size_t index, SessionResult &res, s
         else st.set("expect", {Value::int32(got)});
         if (progress) std::fprintf(progress, "fixed %s\n", print_statement(st).c_str());
     }
+    const int step = static_cast<int>(index + 1);
     for (const Finding &f : r.findings) {
-        if (f.kind == Finding::Kind::Violation && !f.expected) {
-            res.failed = true;
-            res.id = f.id;
-            res.message = f.message;
-            res.step = static_cast<int>(index + 1);
-            return false;
-        }
-        if (f.kind == Finding::Kind::Impossible || f.kind == Finding::Kind::Error) {
+        if (f.kind == Finding::Kind::Violation && !f.expected) record_failure(res, f.id, f.message, step, progress);
+        else if (f.kind == Finding::Kind::Warning)
+            record(res.warnings, "warning", f.id, "at `" + print_statement(st) + "`: " + f.message, step, progress);
+        else if (f.kind == Finding::Kind::Impossible || f.kind == Finding::Kind::Error) {
             if (res.impossible++ == 0) res.first_impossible = f.text();
         }
     }
-    return true;
 }
 
 // Loads the module into the player; when it does not load, the session fails with the loader's
@@ -464,17 +487,13 @@ bool load_module(Player &player, const std::string &module_path, SessionResult &
     return false;
 }
 
-void finish_session(Player &player, SessionResult &res) {
+void finish_session(Player &player, SessionResult &res, std::FILE *progress) {
     const StepResult r = player.finish();
-    if (res.failed) return;
-    for (const Finding &f : r.findings)
-        if (f.kind == Finding::Kind::Violation) {
-            res.failed = true;
-            res.id = f.id;
-            res.message = f.message;
-            res.step = 0;
-            return;
-        }
+    for (const Finding &f : r.findings) {
+        if (f.kind == Finding::Kind::Violation) record_failure(res, f.id, f.message, 0, progress);
+        else if (f.kind == Finding::Kind::Warning)
+            record(res.warnings, "warning", f.id, "at the end: " + f.message, 0, progress);
+    }
 }
 
 bool numeric(const Value &v) { return v.type == ValueType::Real || v.type == ValueType::Int; }
@@ -525,12 +544,12 @@ SessionResult explore_session(const std::string &module_path, uint64_t seed, con
             return true;
         }
         res.statements.push_back(s);
-        return play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
+        play_one(player, res.statements.back(), res.statements.size() - 1, res, progress);
+        return true;
     };
-    bool going = true;
-    for (size_t i = 0; going && i < opening.size(); ++i) going = play(opening[i]);
-    for (unsigned i = 0; going && i < options.steps; ++i) going = play(gen.next());
-    finish_session(player, res);
+    for (const Statement &s : opening) play(s);
+    for (unsigned i = 0; i < options.steps; ++i) play(gen.next());
+    finish_session(player, res, progress);
     return res;
 }
 
@@ -550,9 +569,8 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
     }
     Player player(player_options(options));
     if (!load_module(player, module_path, res)) return res;
-    for (size_t i = 0; i < res.statements.size(); ++i)
-        if (!play_one(player, res.statements[i], i, res, progress)) break;
-    finish_session(player, res);
+    for (size_t i = 0; i < res.statements.size(); ++i) play_one(player, res.statements[i], i, res, progress);
+    finish_session(player, res, progress);
     return res;
 }
 
@@ -566,9 +584,16 @@ std::vector<Statement> shrink_session(std::vector<Statement> best, const std::st
         if (runs >= max_runs) return false;
         ++runs;
         SessionResult r = run(candidate);
-        if (!r.failed || r.id != id || r.impossible != 0) return false;
-        // Cut what follows the failing step, and keep the recorded activation answers.
-        r.statements.resize(r.step > 0 ? static_cast<size_t>(r.step) : r.statements.size());
+        int step = -1;
+        for (const SessionFinding &f : r.failures)
+            if (f.id == id) {
+                step = f.step;
+                break;
+            }
+        if (step < 0 && r.failed && r.id == id) step = r.step;
+        if (step < 0 || r.impossible != 0) return false;
+        // Cut what follows the step that showed it, and keep the recorded activation answers.
+        r.statements.resize(step > 0 ? static_cast<size_t>(step) : r.statements.size());
         best = std::move(r.statements);
         return true;
     };
@@ -657,6 +682,15 @@ std::string reproducer_script(const std::vector<Statement> &statements, const st
 
 // ---- Batch worker -----------------------------------------------------------------------------
 
+namespace {
+void found(std::FILE *out, uint64_t seed, const char *kind, const SessionFinding &f) {
+    std::string message = f.message;
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    std::fprintf(out, "found %llu %s %s %d %s\n", static_cast<unsigned long long>(seed), kind, f.id.c_str(), f.step,
+                 message.c_str());
+}
+} // namespace
+
 uint64_t explore_batch(const std::string &module_path, const ExploreOptions &options, uint64_t first, uint64_t count,
                        std::FILE *out, bool stop_at_failure) {
     uint64_t failed = 0;
@@ -665,6 +699,8 @@ uint64_t explore_batch(const std::string &module_path, const ExploreOptions &opt
         std::fprintf(out, "begin %llu\n", static_cast<unsigned long long>(seed));
         std::fflush(out);
         const SessionResult r = explore_session(module_path, seed, options);
+        for (const SessionFinding &f : r.failures) found(out, seed, "fail", f);
+        for (const SessionFinding &f : r.warnings) found(out, seed, "warn", f);
         if (r.failed) {
             std::string message = r.message;
             std::replace(message.begin(), message.end(), '\n', ' ');
@@ -820,7 +856,13 @@ SessionResult session_from(const WorkerOutcome &w) {
         const std::string line = t.substr(b, e - b);
         b = e + 1;
         if (line.compare(0, 5, "play ") == 0) lines.push_back(line.substr(5));
-        else if (line.compare(0, 6, "error ") == 0) {
+        else if (line.compare(0, 8, "failure ") == 0 || line.compare(0, 8, "warning ") == 0) {
+            char id[128] = {0};
+            int step = 0, used = 0;
+            if (std::sscanf(line.c_str() + 8, "%127s %d %n", id, &step, &used) >= 2)
+                (line[0] == 'f' ? r.failures : r.warnings)
+                    .push_back({id, used > 0 ? line.substr(8 + static_cast<size_t>(used)) : std::string(), step});
+        } else if (line.compare(0, 6, "error ") == 0) {
             worker_error = true;
             r.message = line.substr(6);
         } else if (line.compare(0, 6, "fixed ") == 0 && !lines.empty()) lines.back() = line.substr(6);
@@ -853,8 +895,11 @@ SessionResult session_from(const WorkerOutcome &w) {
             r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
             r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
                                                                    : "the session " + w.describe();
+            // The statement it was playing: the last one it began.
+            if (!lines.empty()) r.message += " at `" + lines.back() + "`";
         }
         r.step = static_cast<int>(r.statements.size());
+        r.failures.push_back({r.id, r.message, r.step});
     }
     return r;
 }
@@ -900,83 +945,36 @@ std::string RandomCheck::speed() const {
     return text;
 }
 
-RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options, uint64_t max_failures) {
-    RandomCheck rc;
-    const auto t0 = std::chrono::steady_clock::now();
-    uint64_t next = 0;
-    bool have_first = false;
-    while (next < options.sessions && rc.failed_sessions < max_failures) {
-        const uint64_t count = std::min<uint64_t>(k_batch, options.sessions - next);
-        std::vector<std::string> words = worker_words("explore", module_path, options);
-        words.push_back(std::to_string(next));
-        words.push_back(std::to_string(count));
-        const WorkerOutcome w = run_worker(words, k_worker_timeout);
-        // Walk the begin/end lines; the session that began and did not end is the one that crashed.
-        uint64_t began = 0, ended = 0;
-        bool open = false;
-        size_t b = 0;
-        const std::string &t = w.output;
-        while (b < t.size()) {
-            const size_t e = std::min(t.find('\n', b), t.size());
-            const std::string line = t.substr(b, e - b);
-            b = e + 1;
-            unsigned long long seed = 0;
-            char verdict[8] = {0}, id[128] = {0};
-            int step = 0, used = 0;
-            if (std::sscanf(line.c_str(), "begin %llu", &seed) == 1) {
-                open = true;
-                began = seed;
-            } else if (std::sscanf(line.c_str(), "end %llu %7s %n", &seed, verdict, &used) >= 2) {
-                open = false;
-                ended = seed;
-                ++rc.sessions;
-                if (std::strcmp(verdict, "fail") == 0) {
-                    ++rc.failed_sessions;
-                    if (!have_first && std::sscanf(line.c_str() + used, "%127s %d", id, &step) == 2) {
-                        have_first = true;
-                        rc.seed = seed;
-                        rc.id = id;
-                    }
-                    if (rc.id == "module-load") {
-                        rc.error = "the module cannot be loaded";
-                        rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-                        return rc;
-                    }
-                }
-            }
-        }
-        (void)ended;
-        if (w.status == WorkerOutcome::Status::Exited && w.exit_code == 0 && !open) {
-            next += count;
-            continue;
-        }
-        if (!open) {
-            // The worker failed before or after every session: nothing to pin it on.
-            rc.error = "the session worker " + w.describe();
-            break;
-        }
-        // A crash or a hang inside one session: pin it to its seed and go on after it.
-        ++rc.sessions;
-        ++rc.failed_sessions;
-        if (!have_first) {
-            have_first = true;
-            rc.seed = began;
-            rc.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
-        }
-        next = began - options.seed + 1;
-    }
-    rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (!have_first) return rc;
+namespace {
 
-    // The first failing session again, statement by statement, then shrunk.
+RandomFinding &finding_of(std::vector<RandomFinding> &list, const std::string &id, uint64_t seed) {
+    for (RandomFinding &f : list)
+        if (f.id == id) return f;
+    list.push_back(RandomFinding());
+    list.back().id = id;
+    list.back().seed = seed;
+    return list.back();
+}
+
+// Plays the first session that showed the finding's id again, statement by statement, and shrinks
+// it to a script that still shows the id.
+void shrink_finding(const std::string &module_path, const ExploreOptions &options, RandomFinding &f) {
     ExploreOptions one = options;
-    one.seed = rc.seed;
+    one.seed = f.seed;
     const SessionResult first = session_from(run_worker(worker_words("session", module_path, one), k_worker_timeout));
-    rc.id = first.failed ? first.id : rc.id;
-    rc.message = first.message;
-    rc.original_length = first.statements.size();
-    rc.shrunk = first.statements;
-    if (!first.failed || first.statements.empty()) return rc;
+    f.original_length = first.statements.size();
+    f.shrunk = first.statements;
+    const SessionFinding *hit = nullptr;
+    for (const SessionFinding &x : first.failures)
+        if (x.id == f.id) hit = &x;
+    if (!hit) {
+        // Not seen again (a hang that did not recur, say): what the session did show.
+        if (first.failed) f.message = first.id + " when played again: " + first.message;
+        return;
+    }
+    f.message = hit->message;
+    if (hit->step > 0) f.shrunk.resize(std::min(f.shrunk.size(), static_cast<size_t>(hit->step)));
+    if (f.shrunk.empty()) return;
     const std::string path = temp_script_path();
     // Each candidate in its own worker: a crash ends only that candidate.
     const SessionRunner isolated = [&](const std::vector<Statement> &c) {
@@ -991,26 +989,101 @@ RandomCheck run_random_sessions(const std::string &module_path, const ExploreOpt
         return session_from(run_worker(words, k_worker_timeout));
     };
     bool shrunk = false;
-    if (rc.id != "session-crash" && rc.id != "session-timeout" && write_script(path, first.statements)) {
+    if (f.id != "session-crash" && f.id != "session-timeout" && write_script(path, f.shrunk)) {
         // In one worker, every candidate in its process: fast everywhere.
         std::vector<std::string> words = worker_words("shrink", module_path, one);
         words.push_back(path);
-        words.push_back(rc.id);
+        words.push_back(f.id);
         const WorkerOutcome w = run_worker(words, k_worker_timeout);
         const size_t at = w.output.find("shrunk\n");
         if (w.status == WorkerOutcome::Status::Exited && at != std::string::npos) {
             ParseResult p = parse_script(w.output.substr(at + 7));
             if (p.ok() && !p.script.statements.empty()) {
-                rc.shrunk = std::move(p.script.statements);
+                f.shrunk = std::move(p.script.statements);
                 shrunk = true;
             }
         }
     }
-    if (!shrunk) rc.shrunk = shrink_session(first.statements, rc.id, isolated, k_isolated_shrink_runs);
+    if (!shrunk) f.shrunk = shrink_session(f.shrunk, f.id, isolated, k_isolated_shrink_runs);
     // The message as the shrunk script gives it.
-    const SessionResult again = isolated(rc.shrunk);
-    if (again.failed && again.id == rc.id) rc.message = again.message;
+    const SessionResult again = isolated(f.shrunk);
+    for (const SessionFinding &x : again.failures)
+        if (x.id == f.id) {
+            f.message = x.message;
+            break;
+        }
     std::remove(path.c_str());
+}
+
+} // namespace
+
+RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options, uint64_t max_crashes) {
+    RandomCheck rc;
+    const auto t0 = std::chrono::steady_clock::now();
+    uint64_t next = 0, crashes = 0;
+    while (next < options.sessions && crashes < max_crashes) {
+        const uint64_t count = std::min<uint64_t>(k_batch, options.sessions - next);
+        std::vector<std::string> words = worker_words("explore", module_path, options);
+        words.push_back(std::to_string(next));
+        words.push_back(std::to_string(count));
+        const WorkerOutcome w = run_worker(words, k_worker_timeout);
+        // Walk the lines; the session that began and did not end is the one that crashed.
+        uint64_t began = 0;
+        bool open = false;
+        size_t b = 0;
+        const std::string &t = w.output;
+        while (b < t.size()) {
+            const size_t e = std::min(t.find('\n', b), t.size());
+            const std::string line = t.substr(b, e - b);
+            b = e + 1;
+            unsigned long long seed = 0;
+            char verdict[8] = {0}, kind[8] = {0}, id[128] = {0};
+            int step = 0, used = 0;
+            if (std::sscanf(line.c_str(), "begin %llu", &seed) == 1) {
+                open = true;
+                began = seed;
+            } else if (std::sscanf(line.c_str(), "found %llu %7s %127s %d %n", &seed, kind, id, &step, &used) >= 4) {
+                RandomFinding &f = finding_of(std::strcmp(kind, "warn") == 0 ? rc.warnings : rc.failures, id, seed);
+                if (f.sessions++ == 0 && used > 0) f.message = line.substr(static_cast<size_t>(used));
+            } else if (std::sscanf(line.c_str(), "end %llu %7s %127s", &seed, verdict, id) >= 2) {
+                open = false;
+                ++rc.sessions;
+                if (std::strcmp(verdict, "fail") == 0) {
+                    ++rc.failed_sessions;
+                    if (std::strcmp(id, "module-load") == 0) {
+                        rc.error = "the module cannot be loaded";
+                        rc.failures.clear();
+                        rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                        return rc;
+                    }
+                }
+            }
+        }
+        if (w.status == WorkerOutcome::Status::Exited && w.exit_code == 0 && !open) {
+            next += count;
+            continue;
+        }
+        if (!open) {
+            // The worker failed before or after every session: nothing to pin it on.
+            rc.error = "the session worker " + w.describe();
+            break;
+        }
+        // A crash or a hang inside one session: pin it to its seed and go on after it.
+        ++rc.sessions;
+        ++rc.failed_sessions;
+        ++crashes;
+        ++finding_of(rc.failures, w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash",
+                     began)
+              .sessions;
+        next = began - options.seed + 1;
+    }
+    rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // In the order the ids first showed, each shrunk on its own.
+    std::stable_sort(rc.failures.begin(), rc.failures.end(),
+                     [](const RandomFinding &a, const RandomFinding &b) { return a.seed < b.seed; });
+    std::stable_sort(rc.warnings.begin(), rc.warnings.end(),
+                     [](const RandomFinding &a, const RandomFinding &b) { return a.seed < b.seed; });
+    for (RandomFinding &f : rc.failures) shrink_finding(module_path, options, f);
     return rc;
 }
 

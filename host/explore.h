@@ -60,35 +60,48 @@ struct ExploreOptions {
     std::string server; // LayoutTool server name; empty: the module's first
 };
 
+// A violation or warning of one id, where a session first showed it.
+struct SessionFinding {
+    std::string id, message;
+    int step = 0; // 1-based index of the statement it came from; 0 for the end of the session
+};
+
+// A session goes on after a violation (only a crash ends it early), so that one fault showing in
+// every session does not hide the others.
 struct SessionResult {
     bool failed = false;
     bool load_failed = false; // the module file could not be loaded; message says why
     std::string id;           // the first failure's violation id
     std::string message;
-    int step = 0;                      // 1-based index of the statement it came from; 0 for the end of the session
-    std::vector<Statement> statements; // as played (activation answers recorded as "expect R")
-    size_t impossible = 0;             // steps the player refused: the generator's fault, not the module's
-    std::string first_impossible;      // the first of them, as the player reported it
+    int step = 0; // 1-based index of the statement it came from; 0 for the end of the session
+    std::vector<SessionFinding>
+        failures; // every distinct violation id, first occurrence, in order (the first as above)
+    std::vector<SessionFinding> warnings; // every distinct warning id; message "at `<statement>`: ..."
+    std::vector<Statement> statements;    // as played (activation answers recorded as "expect R")
+    size_t impossible = 0;                // steps the player refused: the generator's fault, not the module's
+    std::string first_impossible;         // the first of them, as the player reported it
 };
 
 // Generates and plays one session with that seed against the module file.
-// With `progress`, each statement is written there before it is played ("play <statement>") and
-// an activation again after it with its answer ("fixed <statement>"), flushed, so a caller keeps
-// the session up to a crash.
+// With `progress`, each statement is written there before it is played ("play <statement>"), an
+// activation again after it with its answer ("fixed <statement>"), and each new violation or
+// warning id as it shows ("failure|warning <id> <step> <message>"), flushed, so a caller keeps the
+// session up to a crash.
 SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
                               std::FILE *progress = nullptr);
-// Plays the statements (none is generated) and reports the first failure the same way. An
+// Plays the statements (none is generated) and reports the failures the same way. An
 // activation's answer replaces the "expect" of its statement in the result's copy, so the
 // statements a shrinker keeps stay a script that plays without failed expectations.
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
                              const ExploreOptions &options, std::FILE *progress = nullptr);
 
-// Plays the statements and reports the first failure; may run in another process.
+// Plays the statements and reports the failures; may run in another process.
 using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
 
 // Shrinks a failing session: drops chunks of statements, then single ones, then simplifies values
 // (toward 0 and 1, smaller magnitude, fewer selected items, fewer options) while the session still
-// fails with violation `id` and without impossible steps. At most `max_runs` calls of `run`.
+// shows violation `id` (first or after another one) and has no impossible step; the script ends at
+// the statement that showed it. At most `max_runs` calls of `run`.
 std::vector<Statement> shrink_session(std::vector<Statement> statements, const std::string &id,
                                       const SessionRunner &run, size_t max_runs = 3000);
 
@@ -96,48 +109,55 @@ std::vector<Statement> shrink_session(std::vector<Statement> statements, const s
 std::string reproducer_script(const std::vector<Statement> &statements, const std::string &comment);
 
 // ---- Batch worker ----------------------------------------------------------------------------
-// Runs sessions first .. first+count-1 (seeds options.seed + index) and writes one line per
-// session, flushed as written, so that a caller reading them sees where a crash struck:
+// Runs sessions first .. first+count-1 (seeds options.seed + index) and writes lines per session,
+// flushed as written, so that a caller reading them sees where a crash struck:
 //   begin <seed>
+//   found <seed> fail <violation-id> <step> <message>    one per distinct violation id
+//   found <seed> warn <warning-id> <step> <message>      one per distinct warning id
 //   end <seed> pass
-//   end <seed> fail <violation-id> <step> <message>
+//   end <seed> fail <violation-id> <step> <message>      the first violation
 // A crash leaves a "begin" without its "end"; the caller pins it to that seed and goes on from
-// the next one. Stops after the first failure when `stop_at_failure` is set.
+// the next one. Stops after the first failing session when `stop_at_failure` is set.
 // Returns the number of sessions that failed.
 uint64_t explore_batch(const std::string &module_path, const ExploreOptions &options, uint64_t first, uint64_t count,
                        std::FILE *out, bool stop_at_failure = false);
 
 // ---- Isolated runs ----------------------------------------------------------------------------
 // The random sessions of the validator: batches of sessions in isolated workers (host/isolate.h),
-// a crash pinned to its seed and the run going on from the next, the first failing session
-// shrunk and printed as a script.
+// a crash pinned to its seed and the run going on from the next, and for every distinct violation
+// id the first session that showed it shrunk to a script.
 
 // Registers the workers "explore", "session", "replay" and "shrink"; every process that runs
 // run_random_sessions calls it at start-up (a Windows worker is the program started anew).
 void register_explore_workers();
 
+// One violation (or warning) id over the whole run.
+struct RandomFinding {
+    std::string id;                // violation id ("session-crash", "session-timeout" for a worker that ended)
+    uint64_t seed = 0;             // the first session that showed it (--seed SEED --sessions 1 plays it)
+    uint64_t sessions = 0;         // sessions that showed it
+    std::string message;           // as the shrunk script gives it (a warning: as its first session gave it)
+    size_t original_length = 0;    // statements of the first session, as generated
+    std::vector<Statement> shrunk; // that session shrunk (warnings are not shrunk)
+};
+
 struct RandomCheck {
-    uint64_t sessions = 0;        // sessions run (a crashed one included)
-    uint64_t failed_sessions = 0; // sessions that failed or crashed
-    double seconds = 0.0;         // wall time of the sessions, without the shrinking
-    // The first failing session: its seed (a run with --seed SEED --sessions 1 plays it first),
-    // violation id ("session-crash" for a crash), message, length as generated, and shrunk.
-    uint64_t seed = 0;
-    std::string id, message;
-    size_t original_length = 0;
-    std::vector<Statement> shrunk;
-    std::string error; // the sessions could not be run at all (module not loadable, worker failed)
+    uint64_t sessions = 0;               // sessions run (a crashed one included)
+    uint64_t failed_sessions = 0;        // sessions that failed or crashed
+    double seconds = 0.0;                // wall time of the sessions, without the shrinking
+    std::vector<RandomFinding> failures; // every distinct violation id, by its first seed
+    std::vector<RandomFinding> warnings; // every distinct warning id, by its first seed
+    std::string error;                   // the sessions could not be run at all (module not loadable, worker failed)
     bool failed() const { return failed_sessions != 0; }
     // "2000 sessions in 0.8 s (2476 sessions/s)": the rate whole from 100 up, with three
     // significant digits below ("0.51 sessions/s").
     std::string speed() const;
 };
 
-// Runs options.sessions sessions against the module file in isolated batches. Starts no new batch
-// once `max_failures` sessions have failed: a crash or hang ends its batch, so a run of crashes
-// stops there, while other failures let their batch finish.
+// Runs options.sessions sessions against the module file in isolated batches. Stops early after
+// `max_crashes` sessions that crashed or hung (each ends a worker; another fault stops nothing).
 RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options,
-                                uint64_t max_failures = 20);
+                                uint64_t max_crashes = 20);
 
 } // namespace sim
 

@@ -483,6 +483,19 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                 if (stored) {
                     ++c->value_writes;
                     if (c->panel->closed_by_user) ++c->writes_while_user_closed;
+                    Panel &p = *c->panel;
+                    // The user closed the panel and the module did not open it again: the value
+                    // shows nowhere. The custom rotation tool stops writing then, the other tools
+                    // keep their fields current for the next activation; both are sound, so it is
+                    // a warning, once per panel.
+                    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
+                        p.write_after_close_warned = true;
+                        h->warning("panel-write-after-user-close",
+                                   "the module set the value of " + describe(*c) + " of panel " +
+                                       quote(p.title.c_str()) +
+                                       " after the user closed it; the panel shows nothing until the module "
+                                       "opens it again");
+                    }
                 }
             }
         }
@@ -510,19 +523,20 @@ int64_t shared(int64_t a, int64_t la, int64_t b, int64_t lb) { return std::min(a
 std::vector<LayoutProblem> layout_check(const Panel &panel) {
     std::vector<LayoutProblem> problems;
     const std::string of = "panel " + quote(panel.title.c_str());
+    const int32_t width = panel.shown_width(), height = panel.shown_height();
     for (const auto &c : panel.controls) {
         const int64_t right = int64_t{c->x} + c->w, bottom = int64_t{c->y} + c->h;
         auto outside = [&](const std::string &text) {
             problems.push_back({LayoutProblem::Outside, c->index, c->index, box(*c) + text});
         };
         if (c->x < 0 || c->y < 0) outside(" starts left of or above the corner of " + of);
-        if (right > panel.width)
+        if (right > width)
             outside(format(" reaches x %lld, beyond the width %d of ", static_cast<long long>(right),
-                           static_cast<int>(panel.width)) +
+                           static_cast<int>(width)) +
                     of);
-        if (bottom > panel.height)
+        if (bottom > height)
             outside(format(" reaches y %lld, below the height %d of ", static_cast<long long>(bottom),
-                           static_cast<int>(panel.height)) +
+                           static_cast<int>(height)) +
                     of);
     }
     for (size_t i = 0; i < panel.controls.size(); ++i) {
@@ -564,14 +578,14 @@ std::vector<LayoutProblem> Host::check_layout(Panel &p) {
             cause = format("the host made the panel %dx%d, smaller than the %dx%d the module asked for",
                            static_cast<int>(p.width), static_cast<int>(p.height), static_cast<int>(p.asked_width),
                            static_cast<int>(p.asked_height));
-        else if (!p.width_sets || !p.height_sets)
-            cause = std::string("the module never set the panel's ") + (!p.width_sets ? "width" : "height");
+        else if (p.control(problem.first) && (p.control(problem.first)->x < 0 || p.control(problem.first)->y < 0))
+            cause = "a position worked out below zero, from a neighbour's size or an offset";
         else
             cause = "the panel's size was set from a control other than the lowest or widest, or before the "
                     "layout was final";
         violation("panel-control-outside",
-                  format("every control inside %s, (0, 0) to (%d, %d)", of.c_str(), static_cast<int>(p.width),
-                         static_cast<int>(p.height)),
+                  format("every control inside %s, (0, 0) to (%d, %d)", of.c_str(), static_cast<int>(p.shown_width()),
+                         static_cast<int>(p.shown_height())),
                   problem.text, cause);
     }
     return problems;

@@ -381,7 +381,7 @@ std::string xml_text(const std::string &text) {
 // ---- Panel picture ----------------------------------------------------------------------------
 
 std::string panel_svg(const Panel &panel, const Host &host, const std::string &caption) {
-    const double pw = std::max<int32_t>(panel.width, 0), ph = std::max<int32_t>(panel.height, 0);
+    const double pw = std::max<int32_t>(panel.shown_width(), 0), ph = std::max<int32_t>(panel.shown_height(), 0);
     const std::vector<LayoutProblem> problems = layout_check(panel);
     std::vector<bool> marked(panel.controls.size(), false);
     for (const LayoutProblem &p : problems) {
@@ -390,7 +390,9 @@ std::string panel_svg(const Panel &panel, const Host &host, const std::string &c
     }
 
     // The canvas: the panel, its title bar and every control within reach.
-    const double aw = std::max<int32_t>(panel.asked_width, 0), ah = std::max<int32_t>(panel.asked_height, 0);
+    // A side the module never set is as the toolkit grew it, never "made smaller".
+    const double aw = panel.width_sets ? std::max<int32_t>(panel.asked_width, 0) : pw;
+    const double ah = panel.height_sets ? std::max<int32_t>(panel.asked_height, 0) : ph;
     const bool limited = aw != pw || ah != ph;
     double x0 = 0, y0 = -k_title_bar, x1 = std::max(pw, aw), y1 = std::max(ph, ah);
     std::vector<std::string> left_out;
@@ -422,7 +424,13 @@ std::string panel_svg(const Panel &panel, const Host &host, const std::string &c
         for (std::string &l : wrap(text, columns)) notes.push_back({l, fill});
     };
     if (!caption.empty()) note(caption, "#4a525a");
-    std::string size = "panel " + std::to_string(panel.width) + "x" + std::to_string(panel.height);
+    std::string size = "panel " + std::to_string(panel.shown_width()) + "x" + std::to_string(panel.shown_height());
+    if (!panel.width_sets || !panel.height_sets)
+        size += std::string(", its ") +
+                (!panel.width_sets && !panel.height_sets ? "size"
+                 : !panel.width_sets                     ? "width"
+                                                         : "height") +
+                " grown by the toolkit to hold the controls (the module set none)";
     if (limited)
         size += ", made smaller than the " + std::to_string(panel.asked_width) + "x" +
                 std::to_string(panel.asked_height) + " the module asked for (dashed)";

@@ -89,7 +89,13 @@ std::string vec_text(const Vec3 &v) {
 std::string Finding::text() const {
     std::string where = line > 0 ? "line " + std::to_string(line) : std::string("end");
     if (!statement.empty()) where += ": " + clip_echo(statement);
-    return where + ": " + id + ": " + clip_echo(message, 2 * k_echo_limit);
+    return where + ": " + (kind == Kind::Warning ? "warning " : "") + id + ": " + clip_echo(message, 2 * k_echo_limit);
+}
+
+bool StepResult::ok() const {
+    for (const Finding &f : findings)
+        if (f.kind != Finding::Kind::Warning) return false;
+    return true;
 }
 
 bool StepResult::impossible() const {
@@ -140,7 +146,7 @@ struct Player::State {
     bool has_handle = false;
 
     std::vector<Finding> findings;
-    size_t violations_seen = 0;
+    size_t violations_seen = 0, warnings_seen = 0;
 
     // The step under way.
     const Statement *current = nullptr;
@@ -162,6 +168,13 @@ struct Player::State {
         while (violations_seen < v.size()) {
             const Violation &x = v[violations_seen++];
             Finding f{Finding::Kind::Violation, current ? current->line : 0, statement_text(), x.id, x.message, false};
+            if (result) result->findings.push_back(f);
+            findings.push_back(std::move(f));
+        }
+        const std::vector<Violation> &w = host.warnings();
+        while (warnings_seen < w.size()) {
+            const Violation &x = w[warnings_seen++];
+            Finding f{Finding::Kind::Warning, current ? current->line : 0, statement_text(), x.id, x.message, false};
             if (result) result->findings.push_back(f);
             findings.push_back(std::move(f));
         }
@@ -1094,7 +1107,13 @@ const std::vector<Finding> &Player::findings() const { return s_->findings; }
 
 size_t Player::failures() const {
     size_t n = 0;
-    for (const Finding &f : s_->findings) n += !f.expected;
+    for (const Finding &f : s_->findings) n += !f.expected && f.kind != Finding::Kind::Warning;
+    return n;
+}
+
+size_t Player::warnings() const {
+    size_t n = 0;
+    for (const Finding &f : s_->findings) n += f.kind == Finding::Kind::Warning;
     return n;
 }
 

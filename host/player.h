@@ -49,6 +49,7 @@ struct Finding {
         Expectation, // an expect statement did not hold; id "expect-failed"
         Impossible,  // a user could not have done it; id "step-impossible" or a more precise one
         Error,       // the player itself failed (a backstop); id "player-error"
+        Warning,     // the simulator recorded a warning (Host::warnings()); never a failure
     };
     Kind kind;
     int line;              // the statement's line; 0 for start-up and finish
@@ -56,15 +57,15 @@ struct Finding {
     std::string id;
     std::string message;
     bool expected = false; // a violation that a following "expect violation" named
-    // "line N: <statement>: <id>: <message>" ("end: ..." for line 0), statement and message
-    // clipped (clip_echo)
+    // "line N: <statement>: <id>: <message>" ("end: ..." for line 0); a warning reads
+    // "line N: <statement>: warning <id>: <message>"; statement and message clipped (clip_echo)
     std::string text() const;
 };
 
 struct StepResult {
     std::vector<Finding> findings; // new in this step, in the order they happened
     size_t keys_written = 0;       // key writes the step's module calls made
-    bool ok() const { return findings.empty(); }
+    bool ok() const;               // no finding but warnings
     bool impossible() const;
 };
 
@@ -149,9 +150,10 @@ public:
     std::string panel_picture(const std::string &caption = std::string());
     std::string viewport_picture(int32_t viewport, const std::string &caption = std::string());
 
-    // Every finding so far; failures() counts those not expected.
+    // Every finding so far; failures() counts those not expected, warnings() the warnings.
     const std::vector<Finding> &findings() const;
     size_t failures() const;
+    size_t warnings() const;
     const PlayerOptions &options() const;
 
 private:

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The host object: scene items, channels and keys, key evaluation, the selection, viewports and
 // the violation list.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -302,6 +304,11 @@ void Host::violation(const std::string &id, const std::string &expected, const s
     violation(id, "expected " + expected + "; got " + got + "; likely cause: " + cause);
 }
 
+void Host::warning(const std::string &id, const std::string &message) {
+    warnings_.push_back({id, message});
+    if (trace_.enabled()) trace_.add('w', id + ": " + message);
+}
+
 bool Host::has_violation(const std::string &id) const { return violation_count(id) > 0; }
 
 size_t Host::violation_count(const std::string &id) const {
@@ -345,6 +352,17 @@ Control *Panel::find(const std::string &type, const std::string &label_text, int
         if (c->type_name == type && c->label == label_text && occurrence-- == 0) return c.get();
     return nullptr;
 }
+
+namespace {
+int32_t farthest_edge(const std::vector<std::unique_ptr<Control>> &controls, bool horizontal) {
+    int64_t edge = 0;
+    for (const auto &c : controls) edge = std::max(edge, horizontal ? int64_t{c->x} + c->w : int64_t{c->y} + c->h);
+    return static_cast<int32_t>(std::min<int64_t>(edge, INT32_MAX));
+}
+} // namespace
+
+int32_t Panel::shown_width() const { return width_sets ? width : farthest_edge(controls, true); }
+int32_t Panel::shown_height() const { return height_sets ? height : farthest_edge(controls, false); }
 
 size_t Panel::writes_while_user_closed() const {
     size_t n = 0;

@@ -230,6 +230,7 @@ public:
     host_panel_key_fn key_callback = nullptr; // attribute 13
     bool open = false;
     bool closed_by_user = false;
+    bool write_after_close_warned = false; // panel-write-after-user-close recorded for this panel
     bool destroyed = false;
     size_t open_calls = 0, close_calls = 0;
     std::vector<std::unique_ptr<Control>> controls;
@@ -240,6 +241,11 @@ public:
     Control *find(const std::string &type_name, const std::string &label, int occurrence = 0);
     // Value writes that reached any of its controls after the user closed it.
     size_t writes_while_user_closed() const;
+    // The size the user sees. A side the module set is as set (and cut by the toolkit's limit). A
+    // side the module never set is laid out by the toolkit, which grows the panel to hold its
+    // controls: the right (lower) edge of the farthest control, 0 without controls.
+    int32_t shown_width() const;
+    int32_t shown_height() const;
 };
 
 // What a user relies on in a panel as it stands, one line per problem naming the controls and their
@@ -392,6 +398,10 @@ public:
     // The same, with the message assembled as "expected ...; got ...; likely cause: ...".
     void violation(const std::string &id, const std::string &expected, const std::string &got,
                    const std::string &cause);
+    // Warnings: what a user may notice but some modules of the class do on purpose, so never a
+    // fault (panel-write-after-user-close). Recorded like violations, also into the trace.
+    const std::vector<Violation> &warnings() const { return warnings_; }
+    void warning(const std::string &id, const std::string &message);
 
     Trace &trace() { return trace_; }
     const Trace &trace() const { return trace_; }
@@ -462,6 +472,7 @@ private:
     size_t find_key_calls_ = 0, create_key_calls_ = 0, set_key_calls_ = 0;
 
     std::vector<Violation> violations_;
+    std::vector<Violation> warnings_;
     Trace trace_;
     void *drawing_ = nullptr; // the drawing of the draw callback under way, or null
 };
@@ -473,11 +484,11 @@ private:
 // definition ZENDRO_MODULE_DIR, else "modules".
 std::string module_path(const std::string &name);
 
-// A loaded module, as the host loads it: dlopen(RTLD_NOW | RTLD_LOCAL) or LoadLibraryA, then the
-// descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface version
-// 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the
-// allocation hooks (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when
-// startup ran and shutdown did not).
+// A loaded module, as the host loads it: dlopen(RTLD_NOW | RTLD_LOCAL) or LoadLibraryA of exactly
+// the file named (a bare name is the file in the working folder, never one the loader would find on
+// its library path), then the descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface
+// version 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the allocation hooks
+// (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when startup ran and shutdown did not).
 class Module {
 public:
     explicit Module(const std::string &path);

@@ -35,7 +35,26 @@ std::string module_path(const std::string &name) {
 
 namespace {
 
-void *open_library(const std::string &path, std::string *error) {
+// The file named and no other: both loaders search their library paths for a bare name (dlopen
+// also answers a library already loaded under that name, libm.so.6 for one), so a name without a
+// folder is made to name the file in the working folder. On Windows the path is made absolute, which
+// LoadLibrary takes as it is, and a file name without an extension gets a trailing dot, without which
+// LoadLibrary would append ".dll".
+std::string loadable_path(const std::string &path) {
+#ifdef _WIN32
+    char full[MAX_PATH * 4];
+    const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(sizeof full), full, nullptr);
+    std::string out = n > 0 && n < sizeof full ? std::string(full, n) : path;
+    const size_t name = out.find_last_of("\\/");
+    if (out.find('.', name == std::string::npos ? 0 : name + 1) == std::string::npos) out += '.';
+    return out;
+#else
+    return path.find('/') == std::string::npos ? "./" + path : path;
+#endif
+}
+
+void *open_library(const std::string &given, std::string *error) {
+    const std::string path = loadable_path(given);
 #ifdef _WIN32
     HMODULE m = LoadLibraryA(path.c_str());
     if (!m) *error = "LoadLibraryA failed with error " + std::to_string(GetLastError());

@@ -379,6 +379,22 @@ TEST_F(PanelFixture, LayoutProblemsAreControlsOutsideThePanelAndOverlapsDeeperTh
     EXPECT_TRUE(host.clean()) << host.report();
 }
 
+// The toolkit grows a side the module never set to hold the controls; a side it set still bounds
+// them. Controls stack down the left edge, 60 wide: the set width of 50 is too narrow for both.
+TEST_F(PanelFixture, UnsetPanelSideGrowsToHoldTheControls) {
+    host_panel unsized = ps->create("Unsized", nullptr);
+    int32_t width = 50;
+    ps->set(unsized, HOST_PANEL_W, &width);
+    host_control_desc field = plain(HOST_CTL_FLOAT);
+    ps->add_control(unsized, HOST_TYPE_FLOAT, &field, " A");
+    ps->add_control(unsized, HOST_TYPE_FLOAT, &field, " B");
+    ps->open(unsized, 0);
+    const sim::Panel &p = *host.last_panel();
+    EXPECT_EQ(p.shown_height(), p.controls[1]->y + p.controls[1]->h);
+    EXPECT_EQ(host.violation_count("panel-control-outside"), 2u) << host.report();
+    EXPECT_EQ(host.report().find("below the height"), std::string::npos) << host.report();
+}
+
 TEST_F(PanelFixture, OpeningRecordsEachLayoutProblemOnceAsAViolation) {
     host.limit_panel_size(100, 0); // the toolkit cuts widths above 100, leaves heights alone
     size(150, 60);

@@ -13,6 +13,7 @@
 //   8 (second)    a server table with a second LayoutTool server
 //   9 (realloc)   an activation that allocates its instance; every mouse-down grows a table with
 //                 `table = realloc(table, ...)`, so a refused realloc loses the block held
+//  10 (align)     a 64-bit descriptor whose alignment word is not zero (the host does not read it)
 // Variants other than 1 answer mouse-down without crashing.
 #include <stdint.h>
 #include <stdlib.h>
@@ -123,6 +124,15 @@ const host_server_record faulty_servers[] = {
 #define FAULTY_DESCRIPTOR _mod_descrip
 #endif
 
+namespace {
+constexpr host_module_descriptor faulty_descriptor(host_module_descriptor d) {
+#if FAULTY_VARIANT == 10 && HOST_PTR64
+    d.alignment = 0xA1u;
+#endif
+    return d;
+}
+} // namespace
+
 extern "C" HOST_EXPORT const host_module_descriptor FAULTY_DESCRIPTOR;
-extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = test_module_descriptor(
-    FAULTY_VARIANT == 4 ? 0x94191204u : HOST_MODULE_SYNC, faulty_startup, test_module_shutdown, faulty_servers);
+extern "C" const host_module_descriptor FAULTY_DESCRIPTOR = faulty_descriptor(test_module_descriptor(
+    FAULTY_VARIANT == 4 ? 0x94191204u : HOST_MODULE_SYNC, faulty_startup, test_module_shutdown, faulty_servers));

@@ -14,6 +14,8 @@
 //   4 crash       the third move of an instance writes through a null pointer
 //   5 nonfinite   keys a non-finite value as it is (a NaN step, an overflowing position)
 //   6 unselected  gathers at the first press only, so later drags key items no longer selected
+//   7 twofold     two independent faults: a panel too low for its field (at every activation) and
+//                 the keys of 1, one time unit late
 #include <stdlib.h>
 #include <string.h>
 
@@ -84,7 +86,7 @@ bool finite(double x) { return x - x == 0.0; }
 
 void key_x(host_item item, double value) {
     if (FAULT_KIND != 5 && !finite(value)) return;
-    const double now = FAULT_KIND == 1 ? g_host.time->time + 1.0 : g_host.time->time;
+    const double now = FAULT_KIND == 1 || FAULT_KIND == 7 ? g_host.time->time + 1.0 : g_host.time->time;
     host_group group = g_host.item->channel_group(item);
     for (host_channel ch = g_host.channel->next_channel(group, nullptr); ch;
          ch = g_host.channel->next_channel(group, ch)) {
@@ -167,7 +169,7 @@ int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_rec
     }
     host_control_desc desc;
     desc.plain.kind = HOST_CTL_FLOAT;
-    int32_t size[2] = {100, 40};
+    int32_t size[2] = {100, FAULT_KIND == 7 ? 10 : 40};
     g_host.panel->set(p->panel, HOST_PANEL_W, &size[0]);
     g_host.panel->set(p->panel, HOST_PANEL_H, &size[1]);
     p->step_field = g_host.panel->add_control(p->panel, HOST_TYPE_FLOAT, &desc, " Step");
