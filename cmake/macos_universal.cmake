@@ -73,6 +73,11 @@ foreach(module IN LISTS modules)
   message(STATUS "Universal ${dist}/${module} (${archs})")
 endforeach()
 file(COPY "${SOURCE_DIR}/packaging/INSTALL.txt" DESTINATION "${dist}")
+# The permissions `cmake --install` gives, whatever the checkout's umask: they go into the ZIP.
+file(CHMOD "${dist}/INSTALL.txt" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+list(TRANSFORM modules PREPEND "${dist}/")
+file(CHMOD ${modules} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                  WORLD_READ WORLD_EXECUTE)
 
 # ---- The package ----
 set(name "zendro-tools-${version}-macos")
