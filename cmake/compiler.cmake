@@ -14,14 +14,22 @@ if(ZENDRO_WERROR)
 endif()
 
 # Code that ends up inside a module: no exceptions, no RTTI, nothing from the C++ runtime, hidden
-# symbols. -fno-tree-slp-vectorize: GCC 12 at -O2 on x86-64 merges double->float->double pairs
-# of adjacent elements and drops the rounding to single precision; the tools rely on it.
+# symbols. The same arithmetic in every build, bit for bit: no fused multiply-adds
+# (-ffp-contract=off; clang would fuse them on arm64) and no merging of adjacent scalar operations
+# into vector ones (GCC 12 at -O2 on x86-64 merges double->float->double pairs of adjacent elements
+# and drops the rounding to single precision, which the tools rely on; clang's name for the same
+# switch is -fno-slp-vectorize).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(_zendro_no_slp -fno-tree-slp-vectorize)
+else()
+  set(_zendro_no_slp -fno-slp-vectorize)
+endif()
 add_library(zendro_module_flags INTERFACE)
 target_link_libraries(zendro_module_flags INTERFACE zendro_warnings)
 target_compile_options(zendro_module_flags INTERFACE
   -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables
   -fvisibility=hidden -fvisibility-inlines-hidden -ffunction-sections -fdata-sections
-  -fno-tree-slp-vectorize -ffp-contract=off
+  ${_zendro_no_slp} -ffp-contract=off
   $<$<BOOL:${ZENDRO_PEDANTIC}>:-Wconversion -Wsign-conversion>)
 
 if(ZENDRO_SANITIZE)

@@ -34,6 +34,13 @@ function(zendro_add_module name)
     target_sources(${name} PRIVATE $<TARGET_OBJECTS:${name}_version>)
     target_link_options(${name} PRIVATE
       "${PROJECT_SOURCE_DIR}/frame/module.def" -static-libgcc -static-libstdc++ -Wl,--gc-sections)
+  elseif(APPLE)
+    # A bundle (the driver's -bundle, from CMake's module rule) that exports the descriptor alone,
+    # under its Mach-O name with the leading underscore, and imports only from the system's C
+    # library: the driver's -lSystem finds our stub of it, cmake/macos/libSystem.tbd.
+    target_link_options(${name} PRIVATE -Wl,-exported_symbol,__mod_descrip -Wl,-dead_strip
+                        "-L${PROJECT_SOURCE_DIR}/cmake/macos")
+    set_property(TARGET ${name} APPEND PROPERTY LINK_DEPENDS "${PROJECT_SOURCE_DIR}/cmake/macos/libSystem.tbd")
   else()
     target_link_options(${name} PRIVATE
       "-Wl,--version-script=${PROJECT_SOURCE_DIR}/frame/module.version"

@@ -2,7 +2,8 @@
 #   cmake -D BUILD_DIR=<build folder> -D SOURCE_DIR=<checkout> -D NAME=<package name> -D ZIP=<zip program>
 #         -D OUTPUT_DIR=<folder> [-D PUBLISH_DIR=<folder>] -P cmake/package_zip.cmake
 # Installs the modules component, stripped, into OUTPUT_DIR/stage/NAME/ and packs that folder into
-# OUTPUT_DIR/NAME.zip, then copies the ZIP into PUBLISH_DIR.
+# OUTPUT_DIR/NAME.zip, then copies the ZIP into PUBLISH_DIR. With -D STAGED=ON instead of BUILD_DIR,
+# OUTPUT_DIR/stage/NAME/ already holds the files (the macOS package, cmake/macos_universal.cmake).
 #
 # The archive depends on nothing but the installed files: entries in sorted order, every time stamp
 # the commit's time (SOURCE_DATE_EPOCH when set, else the time of the checkout's last commit, else
@@ -10,7 +11,11 @@
 # the owner and the access and change times). CMake's own ZIP writer stores the access and change
 # times of the staged files, which differ from build to build.
 
-foreach(var BUILD_DIR SOURCE_DIR NAME OUTPUT_DIR)
+set(required SOURCE_DIR NAME OUTPUT_DIR)
+if(NOT STAGED)
+  list(APPEND required BUILD_DIR)
+endif()
+foreach(var IN LISTS required)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "package_zip: -D ${var}=... is required")
   endif()
@@ -42,12 +47,14 @@ endif()
 # ---- Stage the installed files ----
 set(stage "${OUTPUT_DIR}/stage")
 set(archive "${OUTPUT_DIR}/${NAME}.zip")
-file(REMOVE_RECURSE "${stage}")
 file(REMOVE "${archive}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --component modules --strip --prefix "${stage}/${NAME}"
-                RESULT_VARIABLE result OUTPUT_QUIET)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "package_zip: installing the modules into ${stage}/${NAME} failed")
+if(NOT STAGED)
+  file(REMOVE_RECURSE "${stage}")
+  execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --component modules --strip --prefix "${stage}/${NAME}"
+                  RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "package_zip: installing the modules into ${stage}/${NAME} failed")
+  endif()
 endif()
 file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${stage}" "${stage}/*")
 list(SORT files)

@@ -11,6 +11,11 @@ if(WIN32)
   else()
     set(ZENDRO_PLATFORM windows-x86)
   endif()
+elseif(APPLE)
+  # One Mach-O file of type bundle per tool and processor, carrying the host's plug-in extension as
+  # on Windows; cmake/macos_universal.cmake joins the x86-64 and arm64 slices into one file.
+  set(ZENDRO_MODULE_SUFFIX ".p")
+  set(ZENDRO_PLATFORM macos-${CMAKE_SYSTEM_PROCESSOR})
 else()
   set(ZENDRO_MODULE_SUFFIX ".so")
   if(ZENDRO_BITS EQUAL 64)

@@ -24,3 +24,12 @@ if(WIN32)
     endif()
   ]] COMPONENT modules)
 endif()
+
+# macOS: the debug information stays in the object files, and each module names them in its symbol
+# table with their paths and modification times. -oso_prefix makes the paths relative to the build
+# folder (the debugger, started there, finds the objects), and ZERO_AR_DATE=1 has the linker write 0
+# for the times.
+if(APPLE)
+  add_link_options("LINKER:-oso_prefix,${PROJECT_BINARY_DIR}/")
+  set_property(DIRECTORY PROPERTY RULE_LAUNCH_LINK "${CMAKE_COMMAND} -E env ZERO_AR_DATE=1")
+endif()

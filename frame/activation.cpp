@@ -2,8 +2,7 @@
 // The activation frame common to the three tools: instance allocation, the remembered settings'
 // first-activation defaults, service binding in the host's fixed order, the panel, the tool-callback
 // table; and the release of an instance.
-#include <stdlib.h>
-#include <string.h>
+#include "frame/c_runtime.h"
 
 #include "frame/host_helpers.h"
 

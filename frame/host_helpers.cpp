@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "frame/host_helpers.h"
 
-#include <math.h>
-#include <string.h>
+#include "frame/c_runtime.h"
 
 frame_services frame_host;
 

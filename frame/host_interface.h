@@ -16,7 +16,11 @@
 #ifndef FRAME_HOST_INTERFACE_H
 #define FRAME_HOST_INTERFACE_H
 
+// C11 spells static_assert through <assert.h>; in C++ it is a keyword (and a macOS module build
+// has no <assert.h>).
+#ifndef __cplusplus
 #include <assert.h>
+#endif
 #include <stddef.h>
 #include <stdint.h>
 

@@ -8,9 +8,7 @@
 // contraction, so every product and sum is rounded as it is written here; none is fused.
 #include "matrix/matrix.h"
 
-#include <math.h>
-#include <stddef.h>
-#include <string.h>
+#include "frame/c_runtime.h"
 
 namespace {
 

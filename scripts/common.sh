@@ -1,19 +1,22 @@
 # Shared by scripts/build, scripts/test and .ci/run: the targets, the Debian packages they need,
 # and their installation. Sourced, not run.
 
-# The four deliverable platforms, in build order.
-ZENDRO_TARGETS=(linux-x86_64 linux-x86 windows-x64 windows-x86)
+# The build targets, in build order: the four platforms, then the two macOS slices, which
+# cmake/macos_universal.cmake joins into one universal file per tool (scripts/build).
+ZENDRO_TARGETS=(linux-x86_64 linux-x86 windows-x64 windows-x86 macos-x86_64 macos-arm64)
 
 # Debian packages: the native tools and the 32-bit Linux compiler; the mingw-w64 cross compilers
 # (posix thread model, see cmake/toolchains/) with their binutils, which the library checks use;
 # wine for the Windows tests, with its 32-bit half from the i386 architecture; qemu-user, which runs
 # the 32-bit Linux programs where the kernel runs no 32-bit code (cmake/run.cmake); zip for the packages;
 # clang-format for the format check; xmllint, which checks the pictures, and rsvg-convert, which
-# renders the README's (scripts/pictures).
+# renders the README's (scripts/pictures); clang, lld and the LLVM tools (objdump, otool, strip, lipo)
+# for the macOS modules (cmake/toolchains/apple-macos-common.cmake).
 ZENDRO_PACKAGES=(cmake ninja-build g++ g++-multilib binutils googletest libbenchmark-dev zip clang-format
                  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
                  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-                 wine wine64 wine32:i386 qemu-user libxml2-utils librsvg2-bin)
+                 wine wine64 wine32:i386 qemu-user libxml2-utils librsvg2-bin
+                 clang-14 lld-14 llvm-14)
 
 zendro_missing_packages() {
   local p

@@ -1,12 +1,37 @@
 # Reproducible build: the modules built a second time, from a copy of the sources in another folder
 # with its build folder placed elsewhere, are byte for byte the modules of this build, both as built
-# (with their debug information) and as installed (stripped). Registered in tests/CMakeLists.txt;
-# run as a script:
+# (with their debug information) and as installed (stripped). Included by the build that checks it
+# (tests/CMakeLists.txt, and the top-level CMakeLists.txt in a macOS build folder), this file
+# registers the test build-reproducible-modules for that build's modules; run as a script:
 #   cmake -D SOURCE_DIR=<checkout> -D BUILD_DIR=<build folder> -D WORK_DIR=<scratch folder>
 #         -D MODULES=<target,...> -D FILES=<module file,...> -D GENERATOR=<generator> -D MAKE_PROGRAM=<program>
 #         -D C_COMPILER=... -D CXX_COMPILER=... -D BUILD_TYPE=... [-D C_FLAGS=...] [-D CXX_FLAGS=...]
-#         [-D MODULE_LINKER_FLAGS=...] [-D PEDANTIC=ON|OFF] [-D WERROR=ON|OFF] -P tests/reproducible_build.cmake
+#         [-D MODULE_LINKER_FLAGS=...] [-D PEDANTIC=ON|OFF] [-D WERROR=ON|OFF] [-D TOOLCHAIN_FILE=<file>]
+#         -P tests/reproducible_build.cmake
 # On a difference the scratch folder is kept for a look (cmp -l, diffoscope).
+
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  # ---- Registration ----
+  get_property(_modules GLOBAL PROPERTY ZENDRO_MODULES)
+  set(_files "")
+  foreach(_module IN LISTS _modules)
+    get_target_property(_name ${_module} OUTPUT_NAME)
+    list(APPEND _files "${_name}${ZENDRO_MODULE_SUFFIX}")
+  endforeach()
+  list(JOIN _modules "," _modules)
+  list(JOIN _files "," _files)
+  add_test(NAME build-reproducible-modules
+    COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "BUILD_DIR=${PROJECT_BINARY_DIR}"
+            -D "WORK_DIR=${PROJECT_BINARY_DIR}/tests/reproducible" -D "MODULES=${_modules}" -D "FILES=${_files}"
+            -D "GENERATOR=${CMAKE_GENERATOR}" -D "MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM}"
+            -D "C_COMPILER=${CMAKE_C_COMPILER}" -D "CXX_COMPILER=${CMAKE_CXX_COMPILER}" -D "BUILD_TYPE=${CMAKE_BUILD_TYPE}"
+            -D "C_FLAGS=${CMAKE_C_FLAGS}" -D "CXX_FLAGS=${CMAKE_CXX_FLAGS}"
+            -D "MODULE_LINKER_FLAGS=${CMAKE_MODULE_LINKER_FLAGS}"
+            -D "PEDANTIC=${ZENDRO_PEDANTIC}" -D "WERROR=${ZENDRO_WERROR}" -D "TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}"
+            -P "${CMAKE_CURRENT_LIST_FILE}")
+  set_tests_properties(build-reproducible-modules PROPERTIES LABELS build TIMEOUT 120 PROCESSORS 2)
+  return()
+endif()
 
 foreach(var SOURCE_DIR BUILD_DIR WORK_DIR MODULES FILES GENERATOR C_COMPILER CXX_COMPILER BUILD_TYPE)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
@@ -49,7 +74,13 @@ set(make_program "")
 if(MAKE_PROGRAM)
   set(make_program "-DCMAKE_MAKE_PROGRAM=${MAKE_PROGRAM}")
 endif()
-run(configure "${CMAKE_COMMAND}" -S "${copy}" -B "${copy_build}" -G "${GENERATOR}" ${make_program}
+set(toolchain "")
+if(TOOLCHAIN_FILE)
+  # The copy's own toolchain file, so that the second build names no path of the first.
+  file(RELATIVE_PATH toolchain "${SOURCE_DIR}" "${TOOLCHAIN_FILE}")
+  set(toolchain "-DCMAKE_TOOLCHAIN_FILE=${copy}/${toolchain}")
+endif()
+run(configure "${CMAKE_COMMAND}" -S "${copy}" -B "${copy_build}" -G "${GENERATOR}" ${make_program} ${toolchain}
     "-DCMAKE_BUILD_TYPE=${BUILD_TYPE}" "-DCMAKE_C_COMPILER=${C_COMPILER}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}"
     "-DCMAKE_C_FLAGS=${C_FLAGS}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" "-DCMAKE_MODULE_LINKER_FLAGS=${MODULE_LINKER_FLAGS}"
     "-DZENDRO_PEDANTIC=${PEDANTIC}" "-DZENDRO_WERROR=${WERROR}"

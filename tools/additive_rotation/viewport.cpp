@@ -2,7 +2,7 @@
 // The additive rotation tool in the viewports: the press picks the channel from the view's axis
 // and takes the snapshot; every move turns the first drag amount into an angle, shows the last
 // drag angles in the info fields and keys the driven channel from the press snapshot.
-#include <stdio.h>
+#include "frame/c_runtime.h"
 
 #include "tools/additive_rotation/strova.h"
 

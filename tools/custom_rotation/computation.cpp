@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Gather, rotate about axis and apply angles: how the custom rotation tool reads the selection,
 // finds the centre, and keys every gathered item's rotated position at the current time.
-#include <math.h>
+#include "frame/c_runtime.h"
 
 #include "matrix/matrix.h"
 #include "tools/custom_rotation/kardel.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The custom rotation tool in the viewports: the centre cross, the press that grabs the centre or
 // starts a rotation, and the moves that rotate the selection live from the press.
-#include <math.h>
+#include "frame/c_runtime.h"
 
 #include "tools/custom_rotation/kardel.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Gather, write keys and panel apply: how the distance scaling tool reads the selection, settles
 // the origin, and keys every gathered item's scaled position at the current time.
-#include <math.h>
+#include "frame/c_runtime.h"
 
 #include "matrix/matrix.h"
 #include "tools/distance_scaling/menlix.h"
