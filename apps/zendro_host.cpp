@@ -28,11 +28,11 @@
 #include <csignal>
 #endif
 
-#include "host/check.h"
-#include "host/isolate.h"
-#include "host/os.h"
-#include "host/player.h"
-#include "host/script.h"
+#include "host/check/check.h"
+#include "host/isolate/isolate.h"
+#include "host/base/os.h"
+#include "host/player/player.h"
+#include "host/script/script.h"
 
 namespace {
 
@@ -377,7 +377,7 @@ int main(int argc, char **argv) {
     if (argc < 2) return usage_error(nullptr);
     const std::string command = argv[1];
     if (command == "play") return play(argc, argv);
-    // A child process of this program running one isolated job (host/isolate.h); not for users.
+    // A child process of this program running one isolated job (host/isolate/isolate.h); not for users.
     if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
     if (command == "check" && argc == 3 && is_help(argv[2])) {
         std::fputs(sim::check_usage().c_str(), stdout);

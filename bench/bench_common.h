@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "host/alloc_hooks.h"
-#include "host/simulator.h"
+#include "host/sim/alloc_hooks.h"
+#include "host/sim/simulator.h"
 
 namespace bench {
 

@@ -5,7 +5,7 @@
 #ifndef FRAME_FRAME_H
 #define FRAME_FRAME_H
 
-#include "frame/host_interface.h"
+#include "interface/host_interface.h"
 
 // ---- Bound services -------------------------------------------------------------------------
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/binary.h"
-#include "host/simulator.h"
+#include "host/sim/binary.h"
+#include "host/sim/simulator.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "host/explore.h"
-#include "host/simulator.h"
+#include "host/explore/explore.h"
+#include "host/sim/simulator.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/alloc_hooks.h"
-#include "host/simulator.h"
+#include "host/sim/alloc_hooks.h"
+#include "host/sim/simulator.h"
 
 namespace {
 

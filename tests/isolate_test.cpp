@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/isolate.h"
+#include "host/isolate/isolate.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <set>
 
-#include "host/simulator.h"
+#include "host/sim/simulator.h"
 #include "tests/tool_test.h"
 
 namespace {

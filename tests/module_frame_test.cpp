@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/alloc_hooks.h"
-#include "host/simulator.h"
+#include "host/sim/alloc_hooks.h"
+#include "host/sim/simulator.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host/player.h"
-#include "host/script.h"
+#include "host/player/player.h"
+#include "host/script/script.h"
 
 namespace {
 

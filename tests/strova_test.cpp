@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/alloc_hooks.h"
-#include "host/simulator.h"
+#include "host/sim/alloc_hooks.h"
+#include "host/sim/simulator.h"
 #include "tests/tool_test.h"
 
 namespace {

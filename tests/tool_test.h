@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "host/simulator.h"
+#include "host/sim/simulator.h"
 
 // Thrown when a test asks for a control or panel the module did not make: the test stops there and
 // GoogleTest reports it as a failure with this message, instead of the test dereferencing null.

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+// The validator's random sessions (host/explore.h) as the check "session-random", and its options.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/check/check.h"
+#include "host/explore/explore.h"
+
+namespace sim {
+
+namespace {
+
+// A decimal number within [lo, hi]; false when the text is not one.
+bool read_number(const std::string &v, uint64_t lo, uint64_t hi, uint64_t *out) {
+    if (v.empty() || v[0] == '-' || v[0] == '+') return false;
+    for (char c : v)
+        if (c < '0' || c > '9') return false;
+    errno = 0;
+    char *end = nullptr;
+    const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || n < lo || n > hi) return false;
+    *out = n;
+    return true;
+}
+
+std::string bad_number(const char *option, const std::string &v, const char *range) {
+    return std::string(option) + ": \"" + v + "\" is not a whole number " + range;
+}
+
+} // namespace
+
+std::string opt_sessions(CheckOptions &o, const std::string &v) {
+    if (!read_number(v, 0, 1000000000ull, &o.sessions)) return bad_number("--sessions", v, "from 0 to 1000000000");
+    return std::string();
+}
+
+std::string opt_seed(CheckOptions &o, const std::string &v) {
+    if (!read_number(v, 0, UINT64_MAX / 2, &o.seed)) return bad_number("--seed", v, "from 0 to 2^63-1");
+    return std::string();
+}
+
+std::string opt_steps(CheckOptions &o, const std::string &v) {
+    uint64_t n = 0;
+    if (!read_number(v, 1, 100000, &n)) return bad_number("--steps", v, "from 1 to 100000");
+    o.steps = static_cast<unsigned>(n);
+    return std::string();
+}
+
+std::string opt_channels(CheckOptions &o, const std::string &v) {
+    o.channels.clear();
+    size_t b = 0;
+    while (b <= v.size()) {
+        const size_t e = std::min(v.find(',', b), v.size());
+        if (e == b) return "--channels: an empty channel name in \"" + v + "\"";
+        o.channels.push_back(v.substr(b, e - b));
+        b = e + 1;
+    }
+    return std::string();
+}
+
+std::string opt_save_shrunk(CheckOptions &o, const std::string &v) {
+    if (v.empty()) return "--save-shrunk needs a file name";
+    o.save_shrunk = v;
+    return std::string();
+}
+
+namespace {
+
+// FILE for the first id's script; "<stem>-<id><extension>" beside it for each further one.
+std::string shrunk_path(const std::string &file, size_t index, const std::string &id) {
+    if (index == 0) return file;
+    const size_t slash = file.find_last_of("/\\");
+    const size_t dot = file.find_last_of('.');
+    const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return has_ext ? file.substr(0, dot) + "-" + id + file.substr(dot) : file + "-" + id;
+}
+
+} // namespace
+
+CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
+    if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
+    ExploreOptions o;
+    o.seed = c.options.seed;
+    o.sessions = c.options.sessions;
+    o.steps = c.options.steps;
+    o.channels = c.options.channels;
+    o.server = c.options.server;
+    const RandomCheck r = run_random_sessions(c.module, o);
+    const std::string speed = r.speed();
+    std::vector<std::string> warnings;
+    for (const RandomFinding &w : r.warnings)
+        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
+                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
+    if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
+    if (!r.failed() || r.failures.empty()) {
+        CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
+                                          std::to_string(o.seed + o.sessions - 1));
+        p.warnings = warnings;
+        return p;
+    }
+    // One FAIL line and one shrunk script per violation id.
+    std::vector<CheckResult> lines;
+    for (size_t i = 0; i < r.failures.size(); ++i) {
+        const RandomFinding &f = r.failures[i];
+        const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
+                                    std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
+        std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
+                              " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
+                              std::to_string(f.shrunk.size()) + " statements)";
+        const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
+                                                                   f.id + "\nagain: " + command);
+        CheckResult line = CheckResult::fail(f.id, message);
+        line.details = script;
+        if (!c.options.save_shrunk.empty()) {
+            const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
+            std::FILE *out = std::fopen(path.c_str(), "wb");
+            const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
+            if (out && std::fclose(out) != 0) line.message += "; the shrunk script could not be written";
+            else if (!ok) line.message += "; the shrunk script could not be written to " + path;
+            else line.message += "; shrunk script in " + path;
+        }
+        lines.push_back(std::move(line));
+    }
+    CheckResult first = lines.front();
+    first.further.assign(lines.begin() + 1, lines.end());
+    first.warnings = warnings;
+    return first;
+}
+
+} // namespace sim

@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: MIT
+// Random sessions: a seeded generator of session scripts that plays each statement as it makes it,
+// a shrinker that cuts a failing session down to a short script failing the same way, and the
+// batch worker the validator runs in a child process.
+//
+//   sim::ExploreOptions o;                                   // seed, sessions, steps, channels
+//   sim::SessionResult r = sim::explore_session(path, o.seed, o);
+//   if (r.failed) {
+//       sim::SessionRunner run = [&](const std::vector<sim::Statement> &s) { return sim::replay_session(path, s, o); };
+//       std::vector<sim::Statement> shrunk = sim::shrink_session(r.statements, r.id, run);
+//       std::puts(sim::reproducer_script(shrunk, "...").c_str());   // zendro_host play reproduces it
+//   }
+//
+// Every statement the generator makes passes ScriptChecker in order, so a generated session is a
+// valid script. The generator reads the session's state (the tool, the panel and its controls,
+// the press) before each step and makes only steps a user could take; a step the player still
+// calls impossible is the generator's fault and is counted apart, never as a module failure.
+//
+// Invariants after every step, as the player and the simulator report them: no crash (the caller
+// isolates the process), no violation of the simulator (trap slots, keys at another time, writes
+// into unselected items or other channels, non-finite keys, unknown handles ...), and every block
+// freed at release (memory-leak-at-release).
+//
+// Determinism: the generator draws from splitmix64 and integer arithmetic only, so a seed gives
+// the same session on every target and pointer width. Session i of a run with seed S has seed S+i.
+#ifndef HOST_EXPLORE_H
+#define HOST_EXPLORE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/script/script.h"
+
+namespace sim {
+
+// splitmix64: a 64-bit state advanced by a constant and mixed; the same sequence everywhere.
+class Rng {
+public:
+    explicit Rng(uint64_t seed) : state_(seed) {}
+    uint64_t next();
+    // Uniform in [0, n) for n > 0 (by rejection, no modulo bias); 0 for n == 0.
+    uint64_t below(uint64_t n);
+    // True with probability percent/100.
+    bool chance(unsigned percent) { return below(100) < percent; }
+    int64_t range(int64_t lo, int64_t hi); // inclusive
+
+private:
+    uint64_t state_;
+};
+
+struct ExploreOptions {
+    uint64_t seed = 1;
+    uint64_t sessions = 200;
+    unsigned steps = 40; // statements after the scene and the first activation
+    // Channel names a key write must match; empty keeps the six position and rotation names.
+    std::vector<std::string> channels;
+    std::string server; // LayoutTool server name; empty: the module's first
+};
+
+// A violation or warning of one id, where a session first showed it.
+struct SessionFinding {
+    std::string id, message;
+    int step = 0; // 1-based index of the statement it came from; 0 for the end of the session
+};
+
+// A session goes on after a violation (only a crash ends it early), so that one fault showing in
+// every session does not hide the others.
+struct SessionResult {
+    bool failed = false;
+    bool load_failed = false; // the module file could not be loaded; message says why
+    std::string id;           // the first failure's violation id
+    std::string message;
+    int step = 0; // 1-based index of the statement it came from; 0 for the end of the session
+    std::vector<SessionFinding>
+        failures; // every distinct violation id, first occurrence, in order (the first as above)
+    std::vector<SessionFinding> warnings; // every distinct warning id; message "at `<statement>`: ..."
+    std::vector<Statement> statements;    // as played (activation answers recorded as "expect R")
+    size_t impossible = 0;                // steps the player refused: the generator's fault, not the module's
+    std::string first_impossible;         // the first of them, as the player reported it
+};
+
+// Generates and plays one session with that seed against the module file.
+// With `progress`, each statement is written there before it is played ("play <statement>"), an
+// activation again after it with its answer ("fixed <statement>"), and each new violation or
+// warning id as it shows ("failure|warning <id> <step> <message>"), flushed, so a caller keeps the
+// session up to a crash.
+SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
+                              std::FILE *progress = nullptr);
+// Plays the statements (none is generated) and reports the failures the same way. An
+// activation's answer replaces the "expect" of its statement in the result's copy, so the
+// statements a shrinker keeps stay a script that plays without failed expectations.
+SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
+                             const ExploreOptions &options, std::FILE *progress = nullptr);
+
+// Plays the statements and reports the failures; may run in another process.
+using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
+
+// Shrinks a failing session: drops chunks of statements, then single ones, then simplifies values
+// (toward 0 and 1, smaller magnitude, fewer selected items, fewer options) while the session still
+// shows violation `id` (first or after another one) and has no impossible step; the script ends at
+// the statement that showed it. At most `max_runs` calls of `run`.
+std::vector<Statement> shrink_session(std::vector<Statement> statements, const std::string &id,
+                                      const SessionRunner &run, size_t max_runs = 3000);
+
+// The statements as a session script, preceded by `comment` lines (each prefixed "# ").
+std::string reproducer_script(const std::vector<Statement> &statements, const std::string &comment);
+
+// ---- Batch worker ----------------------------------------------------------------------------
+// Runs sessions first .. first+count-1 (seeds options.seed + index) and writes lines per session,
+// flushed as written, so that a caller reading them sees where a crash struck:
+//   begin <seed>
+//   found <seed> fail <violation-id> <step> <message>    one per distinct violation id
+//   found <seed> warn <warning-id> <step> <message>      one per distinct warning id
+//   end <seed> pass
+//   end <seed> fail <violation-id> <step> <message>      the first violation
+// A crash leaves a "begin" without its "end"; the caller pins it to that seed and goes on from
+// the next one. Stops after the first failing session when `stop_at_failure` is set.
+// Returns the number of sessions that failed.
+uint64_t explore_batch(const std::string &module_path, const ExploreOptions &options, uint64_t first, uint64_t count,
+                       std::FILE *out, bool stop_at_failure = false);
+
+// ---- Isolated runs ----------------------------------------------------------------------------
+// The random sessions of the validator: batches of sessions in isolated workers (host/isolate.h),
+// a crash pinned to its seed and the run going on from the next, and for every distinct violation
+// id the first session that showed it shrunk to a script.
+
+// Registers the workers "explore", "session", "replay" and "shrink"; every process that runs
+// run_random_sessions calls it at start-up (a Windows worker is the program started anew).
+void register_explore_workers();
+
+// One violation (or warning) id over the whole run.
+struct RandomFinding {
+    std::string id;                // violation id ("session-crash", "session-timeout" for a worker that ended)
+    uint64_t seed = 0;             // the first session that showed it (--seed SEED --sessions 1 plays it)
+    uint64_t sessions = 0;         // sessions that showed it
+    std::string message;           // as the shrunk script gives it (a warning: as its first session gave it)
+    size_t original_length = 0;    // statements of the first session, as generated
+    std::vector<Statement> shrunk; // that session shrunk (warnings are not shrunk)
+};
+
+struct RandomCheck {
+    uint64_t sessions = 0;               // sessions run (a crashed one included)
+    uint64_t failed_sessions = 0;        // sessions that failed or crashed
+    double seconds = 0.0;                // wall time of the sessions, without the shrinking
+    std::vector<RandomFinding> failures; // every distinct violation id, by its first seed
+    std::vector<RandomFinding> warnings; // every distinct warning id, by its first seed
+    std::string error;                   // the sessions could not be run at all (module not loadable, worker failed)
+    bool failed() const { return failed_sessions != 0; }
+    // "2000 sessions in 0.8 s (2476 sessions/s)": the rate whole from 100 up, with three
+    // significant digits below ("0.51 sessions/s").
+    std::string speed() const;
+};
+
+// Runs options.sessions sessions against the module file in isolated batches. Stops early after
+// `max_crashes` sessions that crashed or hung (each ends a worker; another fault stops nothing).
+RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options,
+                                uint64_t max_crashes = 20);
+
+} // namespace sim
+
+#endif // HOST_EXPLORE_H

@@ -1,0 +1,321 @@
+// SPDX-License-Identifier: MIT
+// Isolated workers (host/isolate.h): a forked child on Linux, a child process of the program
+// itself on Windows.
+#include "host/isolate/isolate.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/wait.h>
+#endif
+
+#include "host/base/os.h"
+
+namespace sim {
+
+namespace {
+
+std::map<std::string, WorkerFn> &workers() {
+    static std::map<std::string, WorkerFn> table;
+    return table;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_left(Clock::time_point deadline) {
+    return std::chrono::duration<double>(deadline - Clock::now()).count();
+}
+
+#ifdef _WIN32
+
+LONG WINAPI exit_with_exception_code(EXCEPTION_POINTERS *info) {
+    const DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0xC0000001u;
+    TerminateProcess(GetCurrentProcess(), code);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void prepare_child() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(exit_with_exception_code);
+    _setmode(_fileno(stdout), _O_BINARY);
+    // The C runtime has no line buffering (it buffers such a stream fully), and an unbuffered
+    // stream costs a pipe write per call, which is slow under wine: buffered fully, and a worker
+    // flushes each line that must survive a crash.
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
+std::wstring widen(const std::string &s) {
+    if (s.empty()) return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+// One argument as the C runtime's command-line parser splits it back: quoted when it is empty or
+// holds blanks or quotes; backslashes doubled where a quote follows them.
+void append_quoted(std::wstring *line, const std::wstring &arg) {
+    if (!line->empty()) line->push_back(L' ');
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        *line += arg;
+        return;
+    }
+    line->push_back(L'"');
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') line->append(backslashes * 2 + 1, L'\\');
+        else line->append(backslashes, L'\\');
+        backslashes = 0;
+        line->push_back(c);
+    }
+    line->append(backslashes * 2, L'\\');
+    line->push_back(L'"');
+}
+
+std::string last_error_text(const char *what) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s failed (error %lu)", what, static_cast<unsigned long>(GetLastError()));
+    return buf;
+}
+
+WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_seconds) {
+    WorkerOutcome o;
+    std::wstring program(32768, L'\0');
+    const DWORD len = GetModuleFileNameW(nullptr, &program[0], static_cast<DWORD>(program.size()));
+    if (len == 0 || len >= program.size()) {
+        o.error = last_error_text("GetModuleFileNameW");
+        return o;
+    }
+    program.resize(len);
+    std::wstring line;
+    append_quoted(&line, program);
+    append_quoted(&line, L"worker");
+    for (const std::string &a : args) append_quoted(&line, widen(a));
+
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &sa, 0)) {
+        o.error = last_error_text("CreatePipe");
+        return o;
+    }
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = write_end;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    std::fflush(nullptr);
+    const BOOL started =
+        CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    CloseHandle(write_end);
+    if (!started) {
+        o.error = last_error_text("CreateProcessW");
+        CloseHandle(read_end);
+        return o;
+    }
+    CloseHandle(pi.hThread);
+
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_seconds));
+    char buf[4096];
+    bool exited = false, timed_out = false;
+    for (;;) {
+        DWORD avail = 0;
+        if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &avail, nullptr)) break; // the child closed it
+        if (avail > 0) {
+            DWORD got = 0;
+            if (!ReadFile(read_end, buf, avail < sizeof buf ? avail : static_cast<DWORD>(sizeof buf), &got, nullptr))
+                break;
+            o.output.append(buf, got);
+            continue;
+        }
+        if (exited) break;
+        if (WaitForSingleObject(pi.hProcess, 5) == WAIT_OBJECT_0) exited = true; // drain once more
+        else if (seconds_left(deadline) <= 0) {
+            TerminateProcess(pi.hProcess, 1);
+            WaitForSingleObject(pi.hProcess, INFINITE);
+            timed_out = true;
+            exited = true;
+        }
+    }
+    CloseHandle(read_end);
+    if (!timed_out &&
+        WaitForSingleObject(pi.hProcess, static_cast<DWORD>(seconds_left(deadline) > 0 ? seconds_left(deadline) * 1000
+                                                                                       : 0)) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        timed_out = true;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    if (timed_out) o.status = WorkerOutcome::Status::TimedOut;
+    else if (code >= 0xC0000000u) {
+        char text[32];
+        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
+        o.status = WorkerOutcome::Status::Crashed;
+        o.crash = text;
+    } else {
+        o.status = WorkerOutcome::Status::Exited;
+        o.exit_code = static_cast<int>(code);
+    }
+    return o;
+}
+
+#else
+
+void prepare_child() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
+
+const char *signal_name(int sig) {
+    switch (sig) {
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGILL: return "SIGILL";
+    case SIGABRT: return "SIGABRT";
+    case SIGKILL: return "SIGKILL";
+    case SIGTERM: return "SIGTERM";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGTRAP: return "SIGTRAP";
+    default: return nullptr;
+    }
+}
+
+WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_seconds) {
+    WorkerOutcome o;
+    int fds[2];
+    if (pipe(fds) != 0) {
+        o.error = std::string("pipe failed: ") + std::strerror(errno);
+        return o;
+    }
+    std::fflush(nullptr); // nothing buffered may be written twice, by parent and child
+    const pid_t pid = fork();
+    if (pid < 0) {
+        o.error = std::string("fork failed: ") + std::strerror(errno);
+        close(fds[0]);
+        close(fds[1]);
+        return o;
+    }
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        // A fault of the module must end the child as the signal it is, whatever handler the
+        // caller (or a sanitizer run-time) installed.
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+        const int code = worker_main(args);
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    close(fds[1]);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_seconds));
+    bool timed_out = false;
+    char buf[4096];
+    for (;;) {
+        const double left = seconds_left(deadline);
+        if (left <= 0) {
+            timed_out = true;
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        const int r = poll(&p, 1, static_cast<int>(left * 1000) + 1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) continue; // the deadline is tested above
+        const ssize_t got = read(fds[0], buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break; // end of the child's output
+        o.output.append(buf, static_cast<size_t>(got));
+    }
+    close(fds[0]);
+    if (timed_out) kill(pid, SIGKILL);
+    int status = 0;
+    for (;;) {
+        const pid_t w = waitpid(pid, &status, WNOHANG);
+        if (w == pid) break;
+        if (w < 0 && errno != EINTR) {
+            o.error = std::string("waitpid failed: ") + std::strerror(errno);
+            return o;
+        }
+        if (w == 0 && !timed_out && seconds_left(deadline) <= 0) {
+            timed_out = true; // closed its output but kept running
+            kill(pid, SIGKILL);
+        }
+        if (w == 0) usleep(1000);
+    }
+    if (timed_out) {
+        o.status = WorkerOutcome::Status::TimedOut;
+    } else if (WIFSIGNALED(status)) {
+        o.status = WorkerOutcome::Status::Crashed;
+        const char *name = signal_name(WTERMSIG(status));
+        o.crash = name ? name : "signal " + std::to_string(WTERMSIG(status));
+    } else {
+        o.status = WorkerOutcome::Status::Exited;
+        o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return o;
+}
+
+#endif
+
+} // namespace
+
+void register_worker(const std::string &kind, WorkerFn fn) { workers()[kind] = fn; }
+
+int worker_main(const std::vector<std::string> &args) {
+    prepare_child();
+    if (args.empty()) {
+        std::fprintf(stderr, "worker: no job named\n");
+        return 2;
+    }
+    auto it = workers().find(args[0]);
+    if (it == workers().end()) {
+        std::fprintf(stderr, "worker: unknown job \"%s\"\n", args[0].c_str());
+        return 2;
+    }
+    const int code = it->second(args, stdout);
+    std::fflush(stdout);
+    return code;
+}
+
+WorkerOutcome run_worker(const std::vector<std::string> &args, double timeout_seconds) {
+    WorkerOutcome o = run_child(args, timeout_seconds);
+#ifdef _WIN32
+    // Line ends are "\n" on every target; drop any "\r" a runtime added.
+    std::string clean;
+    clean.reserve(o.output.size());
+    for (char c : o.output)
+        if (c != '\r') clean.push_back(c);
+    o.output.swap(clean);
+#endif
+    return o;
+}
+
+std::string WorkerOutcome::describe() const {
+    switch (status) {
+    case Status::Exited: return "exited with " + std::to_string(exit_code);
+    case Status::Crashed: return "crashed (" + crash + ")";
+    case Status::TimedOut: return "timed out";
+    case Status::Failed: return "could not start: " + error;
+    }
+    return "?";
+}
+
+} // namespace sim
