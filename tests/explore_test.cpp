@@ -36,7 +36,7 @@ uint64_t fnv1a(const std::string &s) {
 }
 
 TEST(ExploreSessions, ControlModulePassesWithEveryStepPossibleAndEachSessionIsAScript) {
-    const std::string path = sim::module_path("zendro_fault_control");
+    const std::string path = sim::module_path("zendro_test_control");
     sim::ExploreOptions o;
     size_t statements = 0;
     for (uint64_t seed = 1; seed <= 300; ++seed) {
@@ -56,7 +56,7 @@ TEST(ExploreSessions, ControlModulePassesWithEveryStepPossibleAndEachSessionIsAS
 // The same seed makes the same session on every target and pointer width (the text is compared
 // by its digest; the session holds no allocation refusal, which builds without hooks leave out).
 TEST(ExploreSessions, SeedGivesTheSameSessionOnEveryTarget) {
-    const std::string path = sim::module_path("zendro_fault_control");
+    const std::string path = sim::module_path("zendro_test_control");
     sim::ExploreOptions o;
     const std::string a = sim::reproducer_script(sim::explore_session(path, 4, o).statements, "");
     EXPECT_EQ(a, sim::reproducer_script(sim::explore_session(path, 4, o).statements, ""));
@@ -75,7 +75,7 @@ TEST(ExploreReport, SpeedShowsASlowRateWithoutRoundingItAway) {
 }
 
 TEST(ExploreShrink, KeepsTheViolationWithEveryStepPossible) {
-    const std::string path = sim::module_path("zendro_fault_time");
+    const std::string path = sim::module_path("zendro_test_time");
     sim::ExploreOptions o;
     sim::SessionResult found;
     for (uint64_t seed = 1; seed <= 50 && !found.failed; ++seed) found = sim::explore_session(path, seed, o);

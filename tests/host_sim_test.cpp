@@ -561,7 +561,7 @@ TEST(HostTrace, RecordsServiceCallsAndStaysEmptyWhenOff) {
 
 struct ProbeFixture : ::testing::Test {
     sim::Host host;
-    sim::Module module{sim::module_path("zendro_probe")};
+    sim::Module module{sim::module_path("zendro_test_probe")};
     void SetUp() override { ASSERT_TRUE(module.ok()) << module.error(); }
 };
 

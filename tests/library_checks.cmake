@@ -50,7 +50,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     endforeach()
   endforeach()
   # The descriptor and server table of a Windows module, read from the file's bytes
-  # (tests/descriptor_bytes.cmake): checked even where the build's programs cannot run. The faulty
+  # (tests/descriptor_bytes.cmake): checked even where the build's programs cannot run. The test
   # modules' wrong records are named.
   if(WIN32)
     function(zendro_descriptor_bytes_test module server)
@@ -73,11 +73,11 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       string(SUBSTRING "${_tool}" 1 -1 _rest)
       zendro_descriptor_bytes_test(${_module} "Zendro_${_first}${_rest}")
     endforeach()
-    zendro_descriptor_bytes_test(zendro_faulty_words Zendro_Faulty "sync word 0x94191204, expected 0x4121994")
-    zendro_descriptor_bytes_test(zendro_faulty_noend Zendro_Faulty "a second server record after \"Zendro_Faulty\"")
-    zendro_descriptor_bytes_test(zendro_faulty_second Zendro_Faulty
+    zendro_descriptor_bytes_test(zendro_test_words Zendro_Faulty "sync word 0x94191204, expected 0x4121994")
+    zendro_descriptor_bytes_test(zendro_test_noend Zendro_Faulty "a second server record after \"Zendro_Faulty\"")
+    zendro_descriptor_bytes_test(zendro_test_second Zendro_Faulty
       "a second server record after \"Zendro_Faulty\": \"Zendro_Faulty_Second\" of class \"LayoutTool\"")
-    zendro_descriptor_bytes_test(zendro_faulty_class Zendro_Faulty
+    zendro_descriptor_bytes_test(zendro_test_class Zendro_Faulty
       "server \"Zendro_Faulty\" of class \"LayoutGeneric\", expected \"Zendro_Faulty\" of class \"LayoutTool\"")
   endif()
   return()

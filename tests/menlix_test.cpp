@@ -160,7 +160,9 @@ TEST_F(Menlix, StretchFlatAndScaleUseTheHorizontalFactorAlone) {
 }
 
 TEST_F(Menlix, TargetIsOriginPlusDirectionTimesScaledDistance) {
-    // Numbers for which origin + offset * factor differs in the last bit from the stated order.
+    // The tool computes origin + (offset * (1 / |offset|)) * (|offset| * factor): the unit direction
+    // times the scaled distance. These numbers make that differ in the last bit from origin + offset
+    // * factor, so a tool that takes the shorter order fails.
     const sim::ItemId a = host.add_item("A", {0.3, 0.7, 1.1}), b = host.add_item("B", {0, 0, 0});
     host.select({a, b});
     const double h = 1.0 + 13 * 0.01;

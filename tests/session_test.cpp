@@ -207,6 +207,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- The player, with statements built in code ------------------------------------------------
 
+// The schema (what parses) and the player's handler table (what plays) are two tables keyed by
+// the verb: every verb that parses has exactly one handler, and no handler waits for a verb.
+TEST(PlayerVerbs, EveryVerbOfTheSchemaHasExactlyOneHandlerAndEveryHandlerAVerb) {
+    std::multiset<std::string> handled;
+    for (const std::string &v : sim::Player::handled_verbs()) handled.insert(v);
+    std::set<std::string> schema;
+    for (const sim::VerbRule &rule : sim::verbs()) {
+        schema.insert(rule.verb);
+        EXPECT_EQ(handled.count(rule.verb), 1u) << rule.verb;
+    }
+    for (const std::string &v : handled) EXPECT_EQ(schema.count(v), 1u) << v << " has a handler but no schema row";
+}
+
 // Each step is one more line of a script, parsed with the lines before it, so items it names are
 // defined and its line number is its place in the script.
 class PlayerSession : public ::testing::Test {

@@ -156,8 +156,12 @@ public:
     size_t warnings() const;
     const PlayerOptions &options() const;
 
+    // The verbs the player has a handler for, in the order of its table: the same verbs, once
+    // each, as the schema (verbs(), host/script/script.h) lists.
+    static std::vector<std::string> handled_verbs();
+
 private:
-    struct State;
+    struct State; // the session's inside (host/player/state.h)
     std::unique_ptr<State> s_;
 };
 

@@ -16,7 +16,8 @@
 //   std::string line = sim::print_statement(s);     // "mouse-move 1500 0 alt"
 //   sim::ParseResult r = sim::parse_script(line);   // r.script.statements[0] == s
 //
-// Adding a verb is one row in the table in script.cpp and one handler in player.cpp.
+// Adding a verb is one row in the table in script.cpp and one handler in host/player (a verbs_*.cpp
+// and its row in handlers.cpp).
 #ifndef HOST_SCRIPT_H
 #define HOST_SCRIPT_H
 

@@ -1,30 +1,55 @@
 // SPDX-License-Identifier: MIT
-// A small LayoutTool module with one deliberate fault per value of FAULT_KIND, for the validator's
-// tests: the random sessions of `zendro_host check` must find each fault, name its violation and
-// shrink it to a script that `zendro_host play` reproduces. Not deliverables; never installed.
+// A small LayoutTool module built once per deliberate fault, for the validator's tests: the random
+// sessions of `zendro_host check` must find each fault, name its violation and shrink it to a
+// script that `zendro_host play` reproduces. Built as zendro_test_<fault> with the macro
+// TEST_FAULT_<FAULT> defined to 1, and as zendro_test_control with none (tests/modules/CMakeLists.txt).
+// Not deliverables; never installed.
 //
-// The tool (FAULT_KIND 0, the control, which must pass): a panel "Nudge" with one float field
+// The tool (the control, which must pass): a panel "Nudge" with one float field
 // " Step" (default 0.01). A press or drag start gathers the selected items and their world
 // positions into an item table; each move keys Position.X of every gathered item to its start
 // X + dx * step at the current time. Non-finite values are not keyed. Release frees everything.
 //
-//   1 time        keys one time unit after the current time
-//   2 leak        the item table is not freed at release
-//   3 trap        the release of a press calls an unnamed slot of "LW Item Info 6"
-//   4 crash       the third move of an instance writes through a null pointer
-//   5 nonfinite   keys a non-finite value as it is (a NaN step, an overflowing position)
-//   6 unselected  gathers at the first press only, so later drags key items no longer selected
-//   7 twofold     two independent faults: a panel too low for its field (at every activation) and
-//                 the keys of 1, one time unit late
+//   TIME        keys one time unit after the current time
+//   LEAK        the item table is not freed at release
+//   TRAP        the release of a press calls an unnamed slot of "LW Item Info 6"
+//   CRASH_MOVE  the third move of an instance writes through a null pointer
+//   NONFINITE   keys a non-finite value as it is (a NaN step, an overflowing position)
+//   UNSELECTED  gathers at the first press only, so later drags key items no longer selected
+//   TWOFOLD     two independent faults: a panel too low for its field (at every activation) and
+//               the keys of TIME, one time unit late
 #include <stdlib.h>
 #include <string.h>
 
 #include "interface/host_interface.h"
 #include "tests/modules/test_module.h"
 
-#ifndef FAULT_KIND
-#define FAULT_KIND 0
+// The fault of this build: at most one of these is 1 (none in the control).
+#ifndef TEST_FAULT_TIME
+#define TEST_FAULT_TIME 0
 #endif
+#ifndef TEST_FAULT_LEAK
+#define TEST_FAULT_LEAK 0
+#endif
+#ifndef TEST_FAULT_TRAP
+#define TEST_FAULT_TRAP 0
+#endif
+#ifndef TEST_FAULT_CRASH_MOVE
+#define TEST_FAULT_CRASH_MOVE 0
+#endif
+#ifndef TEST_FAULT_NONFINITE
+#define TEST_FAULT_NONFINITE 0
+#endif
+#ifndef TEST_FAULT_UNSELECTED
+#define TEST_FAULT_UNSELECTED 0
+#endif
+#ifndef TEST_FAULT_TWOFOLD
+#define TEST_FAULT_TWOFOLD 0
+#endif
+static_assert(TEST_FAULT_TIME + TEST_FAULT_LEAK + TEST_FAULT_TRAP + TEST_FAULT_CRASH_MOVE + TEST_FAULT_NONFINITE +
+                      TEST_FAULT_UNSELECTED + TEST_FAULT_TWOFOLD <=
+                  1,
+              "define at most one TEST_FAULT_<FAULT> to 1");
 
 namespace {
 
@@ -55,7 +80,7 @@ struct fault_services {
 float g_step = 0.01f; // remembered across activations of the loaded module
 
 void gather(fault_instance *p) {
-    if (FAULT_KIND == 6 && p->gathered > 0) return;
+    if (TEST_FAULT_UNSELECTED && p->gathered > 0) return;
     ++p->gathered;
     int32_t n = 0;
     while (g_host.interface_info->selected[n]) ++n;
@@ -85,8 +110,8 @@ void gather(fault_instance *p) {
 bool finite(double x) { return x - x == 0.0; }
 
 void key_x(host_item item, double value) {
-    if (FAULT_KIND != 5 && !finite(value)) return;
-    const double now = FAULT_KIND == 1 || FAULT_KIND == 7 ? g_host.time->time + 1.0 : g_host.time->time;
+    if (!TEST_FAULT_NONFINITE && !finite(value)) return;
+    const double now = TEST_FAULT_TIME || TEST_FAULT_TWOFOLD ? g_host.time->time + 1.0 : g_host.time->time;
     host_group group = g_host.item->channel_group(item);
     for (host_channel ch = g_host.channel->next_channel(group, nullptr); ch;
          ch = g_host.channel->next_channel(group, ch)) {
@@ -110,7 +135,7 @@ void HOST_CALL fault_release(void *inst) {
     fault_instance *p = static_cast<fault_instance *>(inst);
     if (g_host.panel->poll(p->panel, 0) >= 0) g_host.panel->close(p->panel);
     g_host.panel->destroy(p->panel);
-    if (FAULT_KIND != 2) free(p->items);
+    if (!TEST_FAULT_LEAK) free(p->items);
     free(p);
 }
 
@@ -133,7 +158,7 @@ int32_t HOST_CALL fault_press(void *inst, const host_tool_event *) {
 
 void HOST_CALL fault_move(void *inst, const host_tool_event *e) {
     fault_instance *p = static_cast<fault_instance *>(inst);
-    if (FAULT_KIND == 4 && ++p->moves == 3) {
+    if (TEST_FAULT_CRASH_MOVE && ++p->moves == 3) {
         volatile int32_t *volatile nowhere = nullptr;
         *nowhere = 1;
     }
@@ -142,7 +167,7 @@ void HOST_CALL fault_move(void *inst, const host_tool_event *e) {
 }
 
 void HOST_CALL fault_up(void *, const host_tool_event *) {
-    if (FAULT_KIND == 3) g_host.item->reserved0[0]();
+    if (TEST_FAULT_TRAP) g_host.item->reserved0[0]();
 }
 
 void HOST_CALL fault_notify(void *inst, int32_t code) {
@@ -169,7 +194,7 @@ int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_rec
     }
     host_control_desc desc;
     desc.plain.kind = HOST_CTL_FLOAT;
-    int32_t size[2] = {100, FAULT_KIND == 7 ? 10 : 40};
+    int32_t size[2] = {100, TEST_FAULT_TWOFOLD ? 10 : 40};
     g_host.panel->set(p->panel, HOST_PANEL_W, &size[0]);
     g_host.panel->set(p->panel, HOST_PANEL_H, &size[1]);
     p->step_field = g_host.panel->add_control(p->panel, HOST_TYPE_FLOAT, &desc, " Step");
