@@ -76,7 +76,8 @@ bool is_help(const std::string &word) { return word == "--help" || word == "-h" 
 
 // ---- Crash report -----------------------------------------------------------------------------
 // What the handler writes is prepared before each step, so the handler itself only writes bytes:
-// "<head>(<signal or exception>)<tail>".
+// "<head>(<signal or exception>)<tail>", the crash named by sim::crash_name as the isolated
+// workers' crashes are.
 
 char g_crash_head[512];
 char g_crash_tail[1536];
@@ -101,11 +102,10 @@ void write_err(const char *p, size_t n) {
 }
 
 LONG WINAPI on_exception(EXCEPTION_POINTERS *info) {
-    char code[24] = "exception 0x";
-    const unsigned long c = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
-    for (int i = 0; i < 8; ++i) code[12 + i] = "0123456789ABCDEF"[(c >> (28 - 4 * i)) & 0xF];
+    const sim::CrashName name =
+        sim::crash_name(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0);
     write_err(g_crash_head, g_crash_head_len);
-    write_err(code, 20);
+    write_err(name.text, std::strlen(name.text));
     write_err(g_crash_tail, g_crash_tail_len);
     TerminateProcess(GetCurrentProcess(), 1);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -128,14 +128,9 @@ void write_err(const char *p, size_t n) {
 }
 
 void on_signal(int sig) {
-    const char *name = sig == SIGSEGV   ? "SIGSEGV"
-                       : sig == SIGBUS  ? "SIGBUS"
-                       : sig == SIGFPE  ? "SIGFPE"
-                       : sig == SIGILL  ? "SIGILL"
-                       : sig == SIGABRT ? "SIGABRT"
-                                        : "signal";
+    const sim::CrashName name = sim::crash_name(static_cast<unsigned long>(sig));
     write_err(g_crash_head, g_crash_head_len);
-    write_err(name, std::strlen(name));
+    write_err(name.text, std::strlen(name.text));
     write_err(g_crash_tail, g_crash_tail_len);
     _exit(1);
 }
