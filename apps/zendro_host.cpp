@@ -3,9 +3,11 @@
 // it through the host simulator (docs/sessions.md describes the scripts), or validates module
 // files with the conformance checks (docs/validator.md).
 //
-//   zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]
-//                    [--pictures DIR]
-//   zendro_host check MODULE... [--only-failed] [--list] [--filter REGEX] [--server NAME]
+//   zendro_host play MODULE SCRIPT [OPTION...]
+//   zendro_host check MODULE... [OPTION...]
+//
+// Each verb's options are one table (apps/command_line.h), which the parser and the usage text
+// (`zendro_host --help`) both read.
 //
 // play's exit status: 0 when every step held; 1 when a simulator violation, a failed expectation
 // or an impossible step was found, or the module crashed; 2 when the command line, the script or
@@ -28,6 +30,7 @@
 #include <csignal>
 #endif
 
+#include "apps/command_line.h"
 #include "host/check/check.h"
 #include "host/isolate/isolate.h"
 #include "host/base/os.h"
@@ -36,39 +39,14 @@
 
 namespace {
 
-const char k_usage[] =
-    "usage: zendro_host play MODULE SCRIPT [--trace] [--quiet] [--server NAME] [--channels A,B,...]\n"
-    "                        [--pictures DIR]\n"
-    "       zendro_host check MODULE... [--only-failed] [--list] [--filter REGEX] [--server NAME]\n"
-    "\n"
-    "play      loads the module file, plays the session script against it through the host\n"
-    "          simulator and reports every key written and every failure with its script line\n"
-    "--trace   also prints every call between host and module\n"
-    "--quiet   prints only the warnings, the failures and the summary line\n"
-    "--server  the LayoutTool server to activate, by name (default: the module's first)\n"
-    "--channels  the channel names the tool may key (default: Position.X,Position.Y,Position.Z,\n"
-    "          Rotation.H,Rotation.P,Rotation.B)\n"
-    "--pictures  writes SVG pictures of the panel and of every viewport into DIR after each step\n"
-    "          that acts (line-0007-panel.svg, line-0007-viewport-2.svg, ...)\n"
-    "\n"
-    "exit status: 0 all held; 1 a violation, failed expectation, impossible step or crash;\n"
-    "             2 bad command line, script or module file\n"
-    "\n"
-    "check     runs the conformance checks of a LayoutTool module on each MODULE file, each in a\n"
-    "          process of its own, and prints one line per check and a summary (docs/validator.md)\n"
-    "--only-failed  prints only the FAIL lines and the summaries\n"
-    "--list    prints every check id with what it demands, and exits\n"
-    "--filter  runs only the checks whose id matches the regular expression REGEX\n"
-    "--server  the LayoutTool server to check, by name (default: the module's first)\n"
-    "\n"
-    "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
-
 // Script errors and failures listed one per line; the rest are counted.
 constexpr size_t k_listed = 50;
 
-int usage_error(const char *why) {
-    if (why) std::fprintf(stderr, "zendro_host: %s\n", why);
-    std::fputs(k_usage, stderr);
+// A bad command line: the message (when there is one), then the usage of the verb (of every verb
+// when `verb` is null) on standard error; exit status 2.
+int usage_error(const char *verb, const std::string &why) {
+    if (!why.empty()) std::fprintf(stderr, "zendro_host%s%s: %s\n", verb ? " " : "", verb ? verb : "", why.c_str());
+    std::fputs(cli::usage_text(verb).c_str(), stderr);
     return 2;
 }
 
@@ -76,7 +54,8 @@ bool is_help(const std::string &word) { return word == "--help" || word == "-h" 
 
 // ---- Crash report -----------------------------------------------------------------------------
 // What the handler writes is prepared before each step, so the handler itself only writes bytes:
-// "<head>(<signal or exception>)<tail>".
+// "<head>(<signal or exception>)<tail>", the crash named by sim::crash_name as the isolated
+// workers' crashes are.
 
 char g_crash_head[512];
 char g_crash_tail[1536];
@@ -101,11 +80,10 @@ void write_err(const char *p, size_t n) {
 }
 
 LONG WINAPI on_exception(EXCEPTION_POINTERS *info) {
-    char code[24] = "exception 0x";
-    const unsigned long c = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
-    for (int i = 0; i < 8; ++i) code[12 + i] = "0123456789ABCDEF"[(c >> (28 - 4 * i)) & 0xF];
+    const sim::CrashName name =
+        sim::crash_name(info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0);
     write_err(g_crash_head, g_crash_head_len);
-    write_err(code, 20);
+    write_err(name.text, std::strlen(name.text));
     write_err(g_crash_tail, g_crash_tail_len);
     TerminateProcess(GetCurrentProcess(), 1);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -128,14 +106,9 @@ void write_err(const char *p, size_t n) {
 }
 
 void on_signal(int sig) {
-    const char *name = sig == SIGSEGV   ? "SIGSEGV"
-                       : sig == SIGBUS  ? "SIGBUS"
-                       : sig == SIGFPE  ? "SIGFPE"
-                       : sig == SIGILL  ? "SIGILL"
-                       : sig == SIGABRT ? "SIGABRT"
-                                        : "signal";
+    const sim::CrashName name = sim::crash_name(static_cast<unsigned long>(sig));
     write_err(g_crash_head, g_crash_head_len);
-    write_err(name, std::strlen(name));
+    write_err(name.text, std::strlen(name.text));
     write_err(g_crash_tail, g_crash_tail_len);
     _exit(1);
 }
@@ -208,15 +181,6 @@ void print_keys(const sim::Host &host) {
     }
 }
 
-std::vector<std::string> split_commas(const std::string &s) {
-    std::vector<std::string> out;
-    std::string part;
-    std::istringstream in(s);
-    while (std::getline(in, part, ','))
-        if (!part.empty()) out.push_back(part);
-    return out;
-}
-
 bool read_file(const std::string &path, std::string *text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
@@ -242,34 +206,22 @@ bool writable_folder(const std::string &folder, std::string *why) {
     return ok;
 }
 
-int play(int argc, char **argv) {
-    const char *module_path = nullptr, *script_path = nullptr;
-    bool trace = false, quiet = false;
-    sim::PlayerOptions options;
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::fputs(k_usage, stdout);
-            return 0;
-        }
-        if (a == "--trace") trace = true;
-        else if (a == "--quiet") quiet = true;
-        else if (a == "--pictures" && i + 1 < argc) {
-            options.pictures_dir = argv[++i];
-            if (options.pictures_dir.empty()) return usage_error("--pictures needs a folder");
-        } else if ((a == "--server" || a == "--channels") && i + 1 < argc) {
-            if (a == "--server") options.server = argv[++i];
-            else options.write_targets = split_commas(argv[++i]);
-            if (a == "--channels" && options.write_targets.empty()) return usage_error("--channels needs names");
-        } else if (a.size() > 1 && a[0] == '-') return usage_error(("unknown or incomplete option " + a).c_str());
-        else if (!module_path) module_path = argv[i];
-        else if (!script_path) script_path = argv[i];
-        else return usage_error("play takes one MODULE and one SCRIPT");
+int play(const std::vector<std::string> &words) {
+    cli::PlayCommand command;
+    std::vector<std::string> operands;
+    std::string error;
+    switch (cli::parse_options(words, cli::play_option_rules(), &command, &operands, &error)) {
+    case cli::ParseStatus::Help: std::fputs(cli::usage_text("play").c_str(), stdout); return 0;
+    case cli::ParseStatus::Error: return usage_error("play", error);
+    case cli::ParseStatus::Ok: break;
     }
-    if (!module_path || !script_path) return usage_error("play needs a MODULE and a SCRIPT");
+    if (operands.size() < 2) return usage_error("play", "play needs a MODULE and a SCRIPT");
+    if (operands.size() > 2) return usage_error("play", "play takes one MODULE and one SCRIPT");
+    const char *module_path = operands[0].c_str(), *script_path = operands[1].c_str();
+    sim::PlayerOptions &options = command.player;
     std::string unwritable;
     if (!options.pictures_dir.empty() && !writable_folder(options.pictures_dir, &unwritable)) {
-        std::fprintf(stderr, "zendro_host: --pictures %s: %s\n", options.pictures_dir.c_str(), unwritable.c_str());
+        std::fprintf(stderr, "zendro_host play: --pictures %s: %s\n", options.pictures_dir.c_str(), unwritable.c_str());
         return 2;
     }
 
@@ -302,7 +254,7 @@ int play(int argc, char **argv) {
         return 2;
     }
 
-    options.trace = trace;
+    const bool trace = options.trace, quiet = command.quiet;
     options.narration = quiet ? nullptr : stdout;
     install_crash_handler();
     sim::Player player(options);
@@ -370,23 +322,38 @@ int play(int argc, char **argv) {
     return ok ? 0 : 1;
 }
 
+// check's command line is read through check's own option table, so that a bad one is reported
+// with the same usage text as play's; the checks are then run by sim::check_main.
+int check(const std::vector<std::string> &words) {
+    sim::CheckOptions options;
+    std::vector<std::string> modules;
+    std::string error;
+    switch (cli::parse_options(words, sim::check_option_rules(), &options, &modules, &error)) {
+    case cli::ParseStatus::Help: std::fputs(cli::usage_text("check").c_str(), stdout); return 0;
+    case cli::ParseStatus::Error: return usage_error("check", error);
+    case cli::ParseStatus::Ok: break;
+    }
+    if (modules.empty() && !options.list) return usage_error("check", "check needs at least one MODULE");
+    std::vector<std::string> args = {"check"};
+    args.insert(args.end(), words.begin(), words.end());
+    return sim::check_main(args, stdout, stderr);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     sim::register_check_workers();
-    if (argc < 2) return usage_error(nullptr);
+    if (argc < 2) return usage_error(nullptr, std::string());
     const std::string command = argv[1];
-    if (command == "play") return play(argc, argv);
+    std::vector<std::string> words(argv + 2, argv + argc);
     // A child process of this program running one isolated job (host/isolate/isolate.h); not for users.
-    if (command == "worker") return sim::worker_main(std::vector<std::string>(argv + 2, argv + argc));
-    if (command == "check" && argc == 3 && is_help(argv[2])) {
-        std::fputs(sim::check_usage().c_str(), stdout);
-        return 0;
-    }
-    if (command == "check") return sim::check_main(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
+    if (command == "worker") return sim::worker_main(words);
     if (is_help(command)) {
-        std::fputs(k_usage, stdout);
+        std::fputs(cli::usage_text().c_str(), stdout);
         return 0;
     }
-    return usage_error(("unknown command " + command).c_str());
+    if (words.size() == 1 && words[0] == "help") words[0] = "--help"; // as `zendro_host help` asks for it
+    if (command == "play") return play(words);
+    if (command == "check") return check(words);
+    return usage_error(nullptr, "unknown command " + command);
 }

@@ -2,6 +2,7 @@
 // The isolated runner: how a worker ended and what it wrote reach the caller, on every target.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -53,6 +54,18 @@ TEST(IsolatedWorker, CrashKeepsEverythingWrittenBefore) {
     ASSERT_EQ(o.status, Status::Crashed) << o.describe();
     EXPECT_TRUE(o.crash == "SIGSEGV" || o.crash == "exception 0xC0000005") << o.crash;
     EXPECT_EQ(o.output, "begin 1\nend 1\nbegin 2\n");
+}
+
+// Named alike by the workers' outcome and by the command-line host's own handler.
+TEST(CrashName, NamesSignalsAndExceptionCodes) {
+#ifdef _WIN32
+    EXPECT_STREQ(sim::crash_name(0xC0000005ul).text, "exception 0xC0000005");
+    EXPECT_STREQ(sim::crash_name(0xC00000FDul).text, "exception 0xC00000FD");
+#else
+    EXPECT_STREQ(sim::crash_name(SIGSEGV).text, "SIGSEGV");
+    EXPECT_STREQ(sim::crash_name(SIGABRT).text, "SIGABRT");
+    EXPECT_STREQ(sim::crash_name(SIGRTMIN + 3).text, ("signal " + std::to_string(SIGRTMIN + 3)).c_str());
+#endif
 }
 
 TEST(IsolatedWorker, LongOutputArrivesWhole) {

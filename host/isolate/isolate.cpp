@@ -168,10 +168,8 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
     CloseHandle(pi.hProcess);
     if (timed_out) o.status = WorkerOutcome::Status::TimedOut;
     else if (code >= 0xC0000000u) {
-        char text[32];
-        std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
         o.status = WorkerOutcome::Status::Crashed;
-        o.crash = text;
+        o.crash = crash_name(code).text;
     } else {
         o.status = WorkerOutcome::Status::Exited;
         o.exit_code = static_cast<int>(code);
@@ -182,21 +180,6 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
 #else
 
 void prepare_child() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
-
-const char *signal_name(int sig) {
-    switch (sig) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    case SIGKILL: return "SIGKILL";
-    case SIGTERM: return "SIGTERM";
-    case SIGPIPE: return "SIGPIPE";
-    case SIGTRAP: return "SIGTRAP";
-    default: return nullptr;
-    }
-}
 
 WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_seconds) {
     WorkerOutcome o;
@@ -264,8 +247,7 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
         o.status = WorkerOutcome::Status::TimedOut;
     } else if (WIFSIGNALED(status)) {
         o.status = WorkerOutcome::Status::Crashed;
-        const char *name = signal_name(WTERMSIG(status));
-        o.crash = name ? name : "signal " + std::to_string(WTERMSIG(status));
+        o.crash = crash_name(static_cast<unsigned long>(WTERMSIG(status))).text;
     } else {
         o.status = WorkerOutcome::Status::Exited;
         o.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -306,6 +288,39 @@ WorkerOutcome run_worker(const std::vector<std::string> &args, double timeout_se
     o.output.swap(clean);
 #endif
     return o;
+}
+
+CrashName crash_name(unsigned long code) {
+    CrashName name{};
+    size_t n = 0;
+    const auto put = [&](const char *text) {
+        while (*text && n + 1 < sizeof name.text) name.text[n++] = *text++;
+    };
+#ifdef _WIN32
+    put("exception 0x");
+    for (int shift = 28; shift >= 0; shift -= 4) name.text[n++] = "0123456789ABCDEF"[(code >> shift) & 0xF];
+#else
+    switch (code) {
+    case SIGSEGV: put("SIGSEGV"); break;
+    case SIGBUS: put("SIGBUS"); break;
+    case SIGFPE: put("SIGFPE"); break;
+    case SIGILL: put("SIGILL"); break;
+    case SIGABRT: put("SIGABRT"); break;
+    case SIGKILL: put("SIGKILL"); break;
+    case SIGTERM: put("SIGTERM"); break;
+    case SIGPIPE: put("SIGPIPE"); break;
+    case SIGTRAP: put("SIGTRAP"); break;
+    default: {
+        put("signal ");
+        char digits[16];
+        size_t d = 0;
+        do digits[d++] = static_cast<char>('0' + code % 10);
+        while ((code /= 10) != 0 && d < sizeof digits);
+        while (d > 0) name.text[n++] = digits[--d];
+    }
+    }
+#endif
+    return name;
 }
 
 std::string WorkerOutcome::describe() const {

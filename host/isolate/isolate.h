@@ -54,6 +54,15 @@ struct WorkerOutcome {
 
 WorkerOutcome run_worker(const std::vector<std::string> &args, double timeout_seconds);
 
+// The name of what ended a process, as every crash report prints it: on Linux a signal number
+// ("SIGSEGV", "SIGABRT", "signal 42"), on Windows an exception code ("exception 0xC0000005").
+// Returned by value and made without allocating or locking, so a signal handler or an
+// unhandled-exception filter may call it.
+struct CrashName {
+    char text[24];
+};
+CrashName crash_name(unsigned long code);
+
 } // namespace sim
 
 #endif // HOST_ISOLATE_H
