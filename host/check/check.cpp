@@ -2,19 +2,19 @@
 // The module validator (host/check.h, docs/validator.md).
 #include "host/check/check.h"
 
-#include <cinttypes>
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <regex>
-#include <sstream>
 
 #include "host/sim/alloc_hooks.h"
 #include "host/sim/binary.h"
-#include "host/explore/explore.h"
+#include "host/random/random.h"
 #include "host/isolate/isolate.h"
+#include "host/isolate/record.h"
 #include "host/player/player.h"
 #include "host/script/script.h"
 #include "host/sim/simulator.h"
@@ -51,10 +51,7 @@ bool starts_with(const std::string &s, const char *prefix) { return s.compare(0,
 std::FILE *g_step_log = nullptr;
 
 void step(Player &p, const Statement &s) {
-    if (g_step_log) {
-        std::fprintf(g_step_log, "step %s\n", print_statement(s).c_str());
-        std::fflush(g_step_log);
-    }
+    if (g_step_log) write_record(g_step_log, JobRecord::text("step", print_statement(s)));
     p.step(s);
 }
 
@@ -65,13 +62,12 @@ void steps(Player &p, const std::string &text) {
     for (const Statement &s : parsed.script.statements) step(p, s);
 }
 
-// The statement a crashed worker was playing: its last "step" line after its last "begin" line.
+// The statement a crashed worker was playing: its last "step" record after its last "begin".
 std::string crashed_step(const std::string &output) {
-    std::istringstream in(output);
-    std::string line, last;
-    while (std::getline(in, line)) {
-        if (line.compare(0, 5, "step ") == 0) last = line.substr(5);
-        else if (line.compare(0, 6, "begin ") == 0) last.clear();
+    std::string last;
+    for (const JobRecord &r : read_records(output)) {
+        if (r.kind == "step") last = r.message;
+        else if (r.kind == "begin") last.clear();
     }
     return last.empty() ? std::string() : " at `" + last + "`";
 }
@@ -308,7 +304,7 @@ CheckResult check_startup(const CheckContext &c) {
     Host host;
     Module m(c.module);
     if (!m.ok()) return fail_from_error(m.error(), true);
-    if (g_step_log) std::fprintf(g_step_log, "step start-up\n"), std::fflush(g_step_log);
+    if (g_step_log) write_record(g_step_log, JobRecord::text("step", "start-up"));
     const void *answer = m.startup();
     m.shutdown();
     if (answer != reinterpret_cast<void *>(static_cast<intptr_t>(HOST_MODULE_STARTUP_RESULT))) {
@@ -419,8 +415,8 @@ CheckResult check_no_memory(const CheckContext &c) {
 // ---- The allocation sweep ---------------------------------------------------------------------
 // Worker job "sweep MODULE FROM TO [OPTIONS]": for every k from FROM to TO plays the generic
 // session with the k-th module allocation refused (k = 0: none refused, and the count of
-// allocations the session makes is printed). Lines:
-//   count N | hooks-unavailable REASON | begin K | end K pass | end K fail ID MESSAGE
+// allocations the session makes is noted). Records (host/isolate/record.h), the job named by K:
+//   note allocations N | note hooks-unavailable REASON | begin K | outcome K pass | outcome K fail ID MESSAGE
 
 int sweep_worker(const std::vector<std::string> &args, std::FILE *out);
 
@@ -445,33 +441,21 @@ CheckResult run_sweep(const CheckContext &c, const CheckDef &) {
     std::string hooks;
     // Reads a worker's lines; answers the run after the last one that began (0 when none did).
     auto read = [&](const WorkerOutcome &o, unsigned from) {
-        std::istringstream in(o.output);
-        std::string line;
         unsigned begun = 0;
         bool ended = true;
-        while (std::getline(in, line)) {
-            std::istringstream words(line);
-            std::string tag;
-            words >> tag;
-            if (tag == "count") {
-                words >> total;
+        for (const JobRecord &r : read_records(o.output)) {
+            const unsigned k = static_cast<unsigned>(std::strtoul(r.job.c_str(), nullptr, 10));
+            if (r.kind == "note" && r.id == "allocations") {
+                total = static_cast<unsigned>(std::strtoul(r.message.c_str(), nullptr, 10));
                 counted = true;
-            } else if (tag == "hooks-unavailable") {
-                std::getline(words, hooks);
-                hooks = hooks.empty() ? "unknown" : hooks.substr(1);
-            } else if (tag == "begin") {
-                words >> begun;
+            } else if (r.kind == "note" && r.id == "hooks-unavailable")
+                hooks = r.message.empty() ? "unknown" : r.message;
+            else if (r.kind == "begin") {
+                begun = k;
                 ended = false;
-            } else if (tag == "end") {
-                unsigned k = 0;
-                std::string verdict, id, message;
-                words >> k >> verdict;
+            } else if (r.kind == "outcome") {
                 ended = true;
-                if (verdict == "fail") {
-                    words >> id;
-                    std::getline(words, message);
-                    failures.push_back({k, id, message.empty() ? message : message.substr(1)});
-                }
+                if (r.verdict == "fail") failures.push_back({k, r.id, one_line(r.message)});
             }
         }
         if (o.status != WorkerOutcome::Status::Exited || o.exit_code != 0) {
@@ -590,7 +574,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     std::string error;
     std::vector<std::string> words(args.begin() + 3, args.end());
     if (!parse_check_options(words, &options, &error)) {
-        std::fprintf(out, "%s\n", result_line(CheckResult::fail("worker-error", error)).c_str());
+        write_record(out, outcome_record(CheckResult::fail("worker-error", error)));
         return 0;
     }
     const CheckContext ctx{options, args[2]};
@@ -601,8 +585,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     } catch (const std::exception &e) {
         r = CheckResult::fail("player-error", e.what());
     }
-    std::fprintf(out, "%s\n", result_line(r).c_str());
-    std::fflush(out);
+    write_record(out, outcome_record(r));
     return 0;
 }
 
@@ -617,8 +600,7 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
     const CheckContext ctx{options, module};
     g_step_log = out;
     for (unsigned k = from; k <= to; ++k) {
-        std::fprintf(out, "begin %u\n", k);
-        std::fflush(out);
+        write_record(out, JobRecord::begin(std::to_string(k)));
         CheckResult r = CheckResult::pass();
         try {
             Player p(player_options(ctx));
@@ -626,12 +608,17 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
             if (k > 0) alloc_fail_after(k - 1, 1);
             if (load(ctx, p, &r)) {
                 if (k == 0 && !alloc_hooks_available()) {
-                    std::fprintf(out, "hooks-unavailable %s\n", alloc_hooks_unavailable_reason());
+                    write_record(out, JobRecord::make("note")
+                                          .with_id("hooks-unavailable")
+                                          .with_message(alloc_hooks_unavailable_reason()));
                     return 0;
                 }
                 generic_session(p);
                 p.finish();
-                if (k == 0) std::fprintf(out, "count %" PRIu64 "\n", alloc_counts().allocations());
+                if (k == 0)
+                    write_record(out, JobRecord::make("note")
+                                          .with_id("allocations")
+                                          .with_message(std::to_string(alloc_counts().allocations())));
                 // A refused allocation may end the session early (activation answers 1), and a
                 // module may lack a panel or a control: steps that became impossible and the
                 // activation answer are not faults here.
@@ -641,10 +628,10 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
             r = CheckResult::fail("player-error", e.what());
         }
         alloc_fail_none();
-        if (r.outcome == CheckResult::Outcome::Fail)
-            std::fprintf(out, "end %u fail %s %s\n", k, r.id.c_str(), one_line(r.message).c_str());
-        else std::fprintf(out, "end %u pass\n", k);
-        std::fflush(out);
+        const JobRecord end = JobRecord::outcome(std::to_string(k), "pass");
+        write_record(out, r.outcome == CheckResult::Outcome::Fail
+                              ? end.with_verdict("fail").with_id(r.id).with_message(r.message)
+                              : end);
     }
     return 0;
 }
@@ -668,7 +655,7 @@ CheckResult run_in_worker(const CheckContext &c, const CheckDef &def) {
                                  def.crash_blocks);
     case WorkerOutcome::Status::Failed: return CheckResult::fail("worker-error", o.error);
     case WorkerOutcome::Status::Exited:
-        if (parse_result_line(o.output, &r)) return r;
+        if (read_outcome_record(o.output, &r)) return r;
         return CheckResult::fail("worker-error", "the check's worker " + o.describe() + " without a result",
                                  def.crash_blocks);
     }
@@ -788,36 +775,26 @@ std::string check_usage() {
     return u;
 }
 
-std::string result_line(const CheckResult &r) {
+JobRecord outcome_record(const CheckResult &r) {
     switch (r.outcome) {
-    case CheckResult::Outcome::Pass: return "result pass " + one_line(r.message);
+    case CheckResult::Outcome::Pass: return JobRecord::outcome("", "pass").with_message(r.message);
     case CheckResult::Outcome::Fail:
-        return std::string("result ") + (r.blocks ? "fail-blocks " : "fail ") + r.id + " " + one_line(r.message);
-    case CheckResult::Outcome::Skip: return "result skip " + one_line(r.message);
+        return JobRecord::outcome("", r.blocks ? "fail-blocks" : "fail").with_id(r.id).with_message(r.message);
+    case CheckResult::Outcome::Skip: return JobRecord::outcome("", "skip").with_message(r.message);
     }
-    return "result fail worker-error unknown outcome";
+    return JobRecord::outcome("", "fail").with_id("worker-error").with_message("unknown outcome");
 }
 
-bool parse_result_line(const std::string &output, CheckResult *r) {
-    std::istringstream in(output);
-    std::string line, last;
-    while (std::getline(in, line))
-        if (line.compare(0, 7, "result ") == 0) last = line;
-    if (last.empty()) return false;
-    std::istringstream words(last.substr(7));
-    std::string verdict, rest;
-    words >> verdict;
-    if (verdict == "fail" || verdict == "fail-blocks") {
-        std::string id;
-        words >> id;
-        std::getline(words, rest);
-        *r = CheckResult::fail(id, rest.empty() ? rest : rest.substr(1), verdict == "fail-blocks");
-        return true;
-    }
-    std::getline(words, rest);
-    rest = rest.empty() ? rest : rest.substr(1);
-    if (verdict == "pass") *r = CheckResult::pass(rest);
-    else if (verdict == "skip") *r = CheckResult::skip(rest);
+bool read_outcome_record(const std::string &output, CheckResult *r) {
+    const std::vector<JobRecord> records = read_records(output);
+    auto last = std::find_if(records.rbegin(), records.rend(), [](const JobRecord &x) { return x.kind == "outcome"; });
+    if (last == records.rend()) return false;
+    // The report gives a worker's message on one line.
+    const std::string message = one_line(last->message);
+    if (last->verdict == "fail" || last->verdict == "fail-blocks")
+        *r = CheckResult::fail(last->id, message, last->verdict == "fail-blocks");
+    else if (last->verdict == "pass") *r = CheckResult::pass(message);
+    else if (last->verdict == "skip") *r = CheckResult::skip(message);
     else return false;
     return true;
 }
@@ -825,7 +802,7 @@ bool parse_result_line(const std::string &output, CheckResult *r) {
 void register_check_workers() {
     register_worker("check", check_worker);
     register_worker("sweep", sweep_worker);
-    register_explore_workers();
+    register_random_session_workers();
 }
 
 int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {

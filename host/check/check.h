@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "host/isolate/record.h"
+
 namespace sim {
 
 class Module;
@@ -29,7 +31,7 @@ struct CheckOptions {
     std::string filter;     // std::regex (ECMAScript) on the check id; empty: every check
     std::string server;     // the LayoutTool server to check; empty: the module's first
     double timeout = 120.0; // seconds for one worker
-    // Random sessions (host/check_random.cpp): how many, the first seed, statements per session,
+    // Random sessions (host/check/random_sessions.cpp): how many, the first seed, statements per session,
     // the channels a key write may go to (empty: the six position and rotation channels), and
     // where the shrunk script of a failing session is written (empty: nowhere).
     uint64_t sessions = 2000;
@@ -113,7 +115,7 @@ std::string module_file_problem(const std::string &path);
 // still plays; the check descriptor-words fails.
 std::string descriptor_alignment_problem(const Module &m);
 
-// The random sessions check and its options (host/check_random.cpp).
+// The random sessions check and its options (host/check/random_sessions.cpp).
 CheckResult random_sessions_check(const CheckContext &c, const CheckDef &def);
 std::string opt_sessions(CheckOptions &o, const std::string &v);
 std::string opt_seed(CheckOptions &o, const std::string &v);
@@ -125,11 +127,12 @@ std::string opt_save_shrunk(CheckOptions &o, const std::string &v);
 // worker_main so that a child process started as `PROGRAM worker ...` knows them.
 void register_check_workers();
 
-// For a parent check: one result line of a worker, "result pass NOTE", "result fail ID MESSAGE",
-// "result skip WHY", as the "check" worker prints it.
-std::string result_line(const CheckResult &r);
-// Reads the last result line of a worker's output; false when there is none.
-bool parse_result_line(const std::string &output, CheckResult *r);
+// For a parent check: a check's result as the "check" worker writes it, an "outcome" record
+// (host/isolate/record.h) with verdict pass, fail, fail-blocks or skip.
+JobRecord outcome_record(const CheckResult &r);
+// Reads the last outcome record of a worker's output, its message on one line; false when there
+// is none.
+bool read_outcome_record(const std::string &output, CheckResult *r);
 
 } // namespace sim
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The validator's random sessions (host/explore.h) as the check "session-random", and its options.
+// The validator's random sessions (host/random/random.h) as the check "session-random", and its options.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "host/check/check.h"
-#include "host/explore/explore.h"
+#include "host/random/random.h"
 
 namespace sim {
 
@@ -81,13 +81,13 @@ std::string shrunk_path(const std::string &file, size_t index, const std::string
 
 CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
-    ExploreOptions o;
+    RandomSessionOptions o;
     o.seed = c.options.seed;
     o.sessions = c.options.sessions;
     o.steps = c.options.steps;
     o.channels = c.options.channels;
     o.server = c.options.server;
-    const RandomCheck r = run_random_sessions(c.module, o);
+    const RandomSessions r = run_random_sessions(c.module, o);
     const std::string speed = r.speed();
     std::vector<std::string> warnings;
     for (const RandomFinding &w : r.warnings)
