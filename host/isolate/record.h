@@ -33,12 +33,12 @@ struct JobRecord {
     // script   a session script the job made (message: the script)
     // error    the job could not run (message: why)
     std::string kind;
-    std::string job;       // begin, found, outcome: the job's name; empty for a worker's only job
-    std::string verdict;   // found, outcome
-    std::string id;        // found, outcome (fail): the violation or warning id; note: its name
-    int64_t step = 0;      // found, outcome: 1-based statement that showed it; 0 for none or the end
-    uint64_t count = 0;    // outcome of a session: the steps the player refused
-    std::string message;   // any text
+    std::string job;     // begin, found, outcome: the job's name; empty for a worker's only job
+    std::string verdict; // found, outcome
+    std::string id;      // found, outcome (fail): the violation or warning id; note: its name
+    int64_t step = 0;    // found, outcome: 1-based statement that showed it; 0 for none or the end
+    uint64_t count = 0;  // outcome of a session: the steps the player refused
+    std::string message; // any text
 
     static JobRecord make(const char *kind, const std::string &job = std::string()) {
         JobRecord r;
@@ -55,11 +55,21 @@ struct JobRecord {
     }
     static JobRecord text(const char *kind, const std::string &message) { return make(kind).with_message(message); }
 
-    JobRecord with_verdict(const std::string &v) const { return copy([&](JobRecord &r) { r.verdict = v; }); }
-    JobRecord with_id(const std::string &v) const { return copy([&](JobRecord &r) { r.id = v; }); }
-    JobRecord with_step(int64_t v) const { return copy([&](JobRecord &r) { r.step = v; }); }
-    JobRecord with_count(uint64_t v) const { return copy([&](JobRecord &r) { r.count = v; }); }
-    JobRecord with_message(const std::string &v) const { return copy([&](JobRecord &r) { r.message = v; }); }
+    JobRecord with_verdict(const std::string &v) const {
+        return copy([&](JobRecord &r) { r.verdict = v; });
+    }
+    JobRecord with_id(const std::string &v) const {
+        return copy([&](JobRecord &r) { r.id = v; });
+    }
+    JobRecord with_step(int64_t v) const {
+        return copy([&](JobRecord &r) { r.step = v; });
+    }
+    JobRecord with_count(uint64_t v) const {
+        return copy([&](JobRecord &r) { r.count = v; });
+    }
+    JobRecord with_message(const std::string &v) const {
+        return copy([&](JobRecord &r) { r.message = v; });
+    }
 
     bool operator==(const JobRecord &o) const {
         return kind == o.kind && job == o.job && verdict == o.verdict && id == o.id && step == o.step &&

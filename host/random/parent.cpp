@@ -25,11 +25,11 @@ std::string join_channels(const std::vector<std::string> &c) {
     return out.empty() ? std::string("-") : out;
 }
 
-
 } // namespace
 
 // The words after the kind: MODULE SEED STEPS CHANNELS SERVER, then the kind's own.
-std::vector<std::string> session_worker_words(const char *kind, const std::string &module, const RandomSessionOptions &o) {
+std::vector<std::string> session_worker_words(const char *kind, const std::string &module,
+                                              const RandomSessionOptions &o) {
     return {kind,
             module,
             std::to_string(o.seed),
@@ -132,7 +132,8 @@ RandomFinding &finding_of(std::vector<RandomFinding> &list, const std::string &i
 void shrink_finding(const std::string &module_path, const RandomSessionOptions &options, RandomFinding &f) {
     RandomSessionOptions one = options;
     one.seed = f.seed;
-    const SessionResult first = session_from(run_worker(session_worker_words("session", module_path, one), k_worker_timeout));
+    const SessionResult first =
+        session_from(run_worker(session_worker_words("session", module_path, one), k_worker_timeout));
     f.original_length = first.statements.size();
     f.shrunk = first.statements;
     const SessionFinding *hit = nullptr;
@@ -229,7 +230,8 @@ std::string RandomSessions::speed() const {
     return text;
 }
 
-RandomSessions run_random_sessions(const std::string &module_path, const RandomSessionOptions &options, uint64_t max_crashes) {
+RandomSessions run_random_sessions(const std::string &module_path, const RandomSessionOptions &options,
+                                   uint64_t max_crashes) {
     RandomSessions rc;
     const auto t0 = std::chrono::steady_clock::now();
     uint64_t next = 0, crashes = 0;
@@ -275,6 +277,5 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
     for (RandomFinding &f : rc.failures) shrink_finding(module_path, options, f);
     return rc;
 }
-
 
 } // namespace sim

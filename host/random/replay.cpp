@@ -49,7 +49,6 @@ void record_failure(SessionResult &res, const std::string &id, const std::string
     record(res.failures, "fail", id, message, step, progress);
 }
 
-
 } // namespace
 
 PlayerOptions session_player_options(const RandomSessionOptions &o) {
@@ -118,7 +117,8 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
     }
     Player player(session_player_options(options));
     if (!load_session_module(player, module_path, res)) return res;
-    for (size_t i = 0; i < res.statements.size(); ++i) play_session_statement(player, res.statements[i], i, res, progress);
+    for (size_t i = 0; i < res.statements.size(); ++i)
+        play_session_statement(player, res.statements[i], i, res, progress);
     finish_session(player, res, progress);
     return res;
 }

@@ -18,8 +18,11 @@ namespace {
 // How the session ended: verdict "pass" or "fail" with the first violation.
 JobRecord session_outcome(const std::string &job, const SessionResult &r) {
     if (!r.failed) return JobRecord::outcome(job, "pass").with_count(r.impossible);
-    return JobRecord::outcome(job, "fail").with_id(r.id).with_step(r.step).with_count(r.impossible).with_message(
-        r.message);
+    return JobRecord::outcome(job, "fail")
+        .with_id(r.id)
+        .with_step(r.step)
+        .with_count(r.impossible)
+        .with_message(r.message);
 }
 
 } // namespace
@@ -65,7 +68,6 @@ bool write_script_file(const std::string &path, const std::vector<Statement> &s)
     return std::fclose(f) == 0 && ok;
 }
 
-
 namespace {
 
 bool read_options(const std::vector<std::string> &a, size_t need, RandomSessionOptions *o, std::FILE *out) {
@@ -92,7 +94,8 @@ bool read_options(const std::vector<std::string> &a, size_t need, RandomSessionO
 int batch_worker(const std::vector<std::string> &a, std::FILE *out) {
     RandomSessionOptions o;
     if (!read_options(a, 2, &o, out)) return 2;
-    random_session_batch(a[1], o, std::strtoull(a[6].c_str(), nullptr, 10), std::strtoull(a[7].c_str(), nullptr, 10), out);
+    random_session_batch(a[1], o, std::strtoull(a[6].c_str(), nullptr, 10), std::strtoull(a[7].c_str(), nullptr, 10),
+                         out);
     return 0;
 }
 
