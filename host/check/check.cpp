@@ -721,6 +721,8 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--save-shrunk", "FILE",
          "write the shrunk script of a failing random session to FILE (a further violation id's to FILE-ID)",
          opt_save_shrunk},
+        {"--json", "FILE", "also write every check's result to FILE as JSON, one object per module and check",
+         opt_json},
     };
     return rules;
 }
@@ -830,6 +832,12 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                      quote(options.filter).c_str(), check_usage().c_str());
         return 2;
     }
+    std::FILE *json = options.json.empty() ? nullptr : std::fopen(options.json.c_str(), "wb");
+    if (!options.json.empty() && !json) {
+        std::fprintf(err, "zendro_host check: --json %s: cannot write the file\n", options.json.c_str());
+        return 2;
+    }
+    std::string objects;
     size_t passed = 0, failed = 0, skipped = 0;
     for (const std::string &module : options.modules) {
         const CheckContext ctx{options, module};
@@ -871,6 +879,7 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
                 for (const std::string &w : r.warnings)
                     std::fprintf(out, "warn  %s  %s: %s\n", def.id, module.c_str(), one_line(w).c_str());
             std::fflush(out);
+            if (json) objects += (objects.empty() ? "[\n  " : ",\n  ") + check_json(module, def, r);
         }
         std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), mp, mf, ms);
         if (mw) std::fprintf(out, ", %zu warning%s", mw, mw == 1 ? "" : "s");
@@ -880,6 +889,14 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
         skipped += ms;
     }
     std::fprintf(out, "%zu passed, %zu failed, %zu skipped\n", passed, failed, skipped);
+    if (json) {
+        const std::string text = objects.empty() ? std::string("[]\n") : objects + "\n]\n";
+        const bool written = std::fwrite(text.data(), 1, text.size(), json) == text.size();
+        if (std::fclose(json) != 0 || !written) {
+            std::fprintf(err, "zendro_host check: --json %s: the file could not be written\n", options.json.c_str());
+            return 2;
+        }
+    }
     return failed ? 1 : 0;
 }
 

@@ -39,6 +39,7 @@ struct CheckOptions {
     unsigned steps = 40;
     std::vector<std::string> channels;
     std::string save_shrunk;
+    std::string json; // --json FILE: every module's check results as JSON (empty: none)
     // The option words as given (not the module paths), handed to every worker so that it sees
     // the same options.
     std::vector<std::string> words;
@@ -56,14 +57,26 @@ struct CheckResult {
     // "<warning-id>: <message>", each printed as a "warn" line after the check's lines; a warning
     // never changes the outcome.
     std::vector<std::string> warnings;
+    // Fail of the random sessions: the seed of the first session that showed the id, and that
+    // session shrunk to a script (for --json; `details` prints it with its comment lines).
+    std::vector<uint64_t> seeds;
+    std::string shrunk;
 
-    static CheckResult pass(const std::string &note = std::string()) {
-        return {Outcome::Pass, "", note, false, "", {}, {}};
-    }
+    static CheckResult pass(const std::string &note = std::string()) { return make(Outcome::Pass, "", note, false); }
     static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
-        return {Outcome::Fail, id, message, blocks, "", {}, {}};
+        return make(Outcome::Fail, id, message, blocks);
     }
-    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, "", {}, {}}; }
+    static CheckResult skip(const std::string &why) { return make(Outcome::Skip, "", why, false); }
+
+private:
+    static CheckResult make(Outcome outcome, const std::string &id, const std::string &message, bool blocks) {
+        CheckResult r;
+        r.outcome = outcome;
+        r.id = id;
+        r.message = message;
+        r.blocks = blocks;
+        return r;
+    }
 };
 
 struct CheckContext {
@@ -122,6 +135,12 @@ std::string opt_seed(CheckOptions &o, const std::string &v);
 std::string opt_steps(CheckOptions &o, const std::string &v);
 std::string opt_channels(CheckOptions &o, const std::string &v);
 std::string opt_save_shrunk(CheckOptions &o, const std::string &v);
+
+// One module's check as a JSON object (docs/validator.md, "JSON"): module, check, verdict,
+// violation, message, seeds, shrunk, further (the same fields for each further violation id) and
+// warnings.
+std::string check_json(const std::string &module, const CheckDef &def, const CheckResult &r);
+std::string opt_json(CheckOptions &o, const std::string &v);
 
 // Registers the worker jobs the checks use ("check", "sweep"); call it in main before
 // worker_main so that a child process started as `PROGRAM worker ...` knows them.

@@ -113,6 +113,8 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
                                                                    f.id + "\nagain: " + command);
         CheckResult line = CheckResult::fail(f.id, message);
         line.details = script;
+        line.seeds = {f.seed};
+        line.shrunk = reproducer_script(f.shrunk, std::string());
         if (!c.options.save_shrunk.empty()) {
             const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
             std::FILE *out = std::fopen(path.c_str(), "wb");
