@@ -6,9 +6,8 @@
 //   sim::register_check_workers();                        // in main, before anything else
 //   return sim::check_main({"check", "mod.so", "--only-failed"}, stdout, stderr);
 //
-// Adding a check is one row in check_table(): an id, a one-line description and either a
-// function run inside a worker (`run`) or one run in the validator that starts workers itself
-// (`parent`, for checks made of many isolated runs, such as the allocation sweep). Adding an
+// Adding a check is a function and its CheckDef beside it in the file of its area (an id in
+// check_id, a one-line description, where it runs), listed in that area's table. Adding an
 // option is one row in check_option_rules() and, when it carries a value, a field in CheckOptions.
 #ifndef HOST_CHECK_H
 #define HOST_CHECK_H
@@ -84,15 +83,59 @@ struct CheckContext {
     const std::string &module; // the module file's path
 };
 
+// The check ids, as `check --list` prints them and docs/validator.md lists them.
+namespace check_id {
+constexpr char module_file_format[] = "module-file-format";
+constexpr char module_exports_only_descriptor[] = "module-exports-only-descriptor";
+constexpr char module_loads[] = "module-loads";
+constexpr char descriptor_words[] = "descriptor-words";
+constexpr char descriptor_server_table[] = "descriptor-server-table";
+constexpr char module_startup[] = "module-startup";
+constexpr char activation_service_binding[] = "activation-service-binding";
+constexpr char activation_callback_slots[] = "activation-callback-slots";
+constexpr char callbacks_simple[] = "callbacks-simple";
+constexpr char release_closes_panel[] = "release-closes-panel";
+constexpr char activation_no_panel[] = "activation-no-panel";
+constexpr char activation_no_memory[] = "activation-no-memory";
+constexpr char allocation_sweep[] = "allocation-sweep";
+constexpr char session_random[] = "session-random";
+} // namespace check_id
+
+using CheckFn = CheckResult (*)(const CheckContext &);
+
 struct CheckDef {
-    const char *id;
-    const char *description; // one sentence: what the module must do
-    // Runs inside a worker; a crash there is the check's FAIL with `session-crash`.
-    CheckResult (*run)(const CheckContext &);
-    // Or: runs in the validator and starts its own workers (run_worker with "worker" jobs).
-    CheckResult (*parent)(const CheckContext &, const CheckDef &);
-    // A crash of this check blocks the later checks (the module cannot be started at all).
-    bool crash_blocks;
+    // Where the check's function runs. Worker: in an isolated worker of its own; a crash there is
+    // the check's FAIL with session-crash. Validator: in the validator itself, for a check made of
+    // many isolated runs that starts its workers itself (the allocation sweep, the random sessions).
+    enum class RunsIn { Worker, Validator };
+
+    const char *id = nullptr;
+    const char *description = nullptr; // one sentence: what the module must do
+    RunsIn runs_in = RunsIn::Worker;
+    CheckFn run = nullptr;
+    bool crash_blocks = false; // a crash of this check blocks the later checks (the module cannot start)
+
+    static constexpr CheckDef in_worker(const char *id, const char *description, CheckFn run) {
+        return make(id, description, RunsIn::Worker, run);
+    }
+    static constexpr CheckDef in_validator(const char *id, const char *description, CheckFn run) {
+        return make(id, description, RunsIn::Validator, run);
+    }
+    constexpr CheckDef blocking_on_crash() const {
+        CheckDef d = *this;
+        d.crash_blocks = true;
+        return d;
+    }
+
+private:
+    static constexpr CheckDef make(const char *id, const char *description, RunsIn runs_in, CheckFn run) {
+        CheckDef d;
+        d.id = id;
+        d.description = description;
+        d.runs_in = runs_in;
+        d.run = run;
+        return d;
+    }
 };
 
 // Every check, in the order they run and are listed.
@@ -129,7 +172,7 @@ std::string module_file_problem(const std::string &path);
 std::string descriptor_alignment_problem(const Module &m);
 
 // The random sessions check and its options (host/check/random_sessions.cpp).
-CheckResult random_sessions_check(const CheckContext &c, const CheckDef &def);
+CheckResult random_sessions_check(const CheckContext &c);
 std::string opt_sessions(CheckOptions &o, const std::string &v);
 std::string opt_seed(CheckOptions &o, const std::string &v);
 std::string opt_steps(CheckOptions &o, const std::string &v);

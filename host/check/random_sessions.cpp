@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/check/check.h"
+#include "host/check/internal.h"
 #include "host/random/random.h"
 
 namespace sim {
@@ -79,7 +80,7 @@ std::string shrunk_path(const std::string &file, size_t index, const std::string
 
 } // namespace
 
-CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
+CheckResult random_sessions_check(const CheckContext &c) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
     RandomSessionOptions o;
     o.seed = c.options.seed;
@@ -129,6 +130,14 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     first.further.assign(lines.begin() + 1, lines.end());
     first.warnings = warnings;
     return first;
+}
+
+CheckDef random_sessions_check_def() {
+    return CheckDef::in_validator(check_id::session_random,
+                                  "Seeded random sessions end without a crash or violation: keys only at the current "
+                                  "time, on selected items, in the tool's channels, finite, and every block freed at "
+                                  "release.",
+                                  random_sessions_check);
 }
 
 } // namespace sim
