@@ -31,10 +31,10 @@ CheckResult check_file_format(const CheckContext &c) {
     return problem.empty() ? CheckResult::pass() : fail_from_error(problem, true);
 }
 
-constexpr CheckDef k_file_format =
-    CheckDef::in_worker(check_id::module_file_format,
-                        "The file is a shared library of this host's format, pointer width and machine (ELF or PE, 32 or 64 bits).",
-                        check_file_format);
+constexpr CheckDef k_file_format = CheckDef::in_worker(
+    check_id::module_file_format,
+    "The file is a shared library of this host's format, pointer width and machine (ELF or PE, 32 or 64 bits).",
+    check_file_format);
 
 CheckResult check_exports(const CheckContext &c) {
     BinaryInfo info;
@@ -57,10 +57,8 @@ CheckResult check_exports(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_exports =
-    CheckDef::in_worker(check_id::module_exports_only_descriptor,
-                        "The file exports exactly one symbol, _mod_descrip.",
-                        check_exports);
+constexpr CheckDef k_exports = CheckDef::in_worker(check_id::module_exports_only_descriptor,
+                                                   "The file exports exactly one symbol, _mod_descrip.", check_exports);
 
 CheckResult check_loads(const CheckContext &c) {
     Host host;
@@ -70,10 +68,8 @@ CheckResult check_loads(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_loads =
-    CheckDef::in_worker(check_id::module_loads,
-                        "The file loads as the host loads it and _mod_descrip is found.",
-                        check_loads);
+constexpr CheckDef k_loads = CheckDef::in_worker(
+    check_id::module_loads, "The file loads as the host loads it and _mod_descrip is found.", check_loads);
 
 CheckResult check_descriptor_words(const CheckContext &c) {
     Host host;
@@ -91,11 +87,11 @@ CheckResult check_descriptor_words(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_descriptor_words =
-    CheckDef::in_worker(check_id::descriptor_words,
-                        "The descriptor carries sync word 0x04121994, version 3, interface 0x300, a zero alignment word "
-                        "(64-bit) and start-up and shut-down routines.",
-                        check_descriptor_words);
+constexpr CheckDef k_descriptor_words = CheckDef::in_worker(
+    check_id::descriptor_words,
+    "The descriptor carries sync word 0x04121994, version 3, interface 0x300, a zero alignment word "
+    "(64-bit) and start-up and shut-down routines.",
+    check_descriptor_words);
 
 CheckResult check_server_table(const CheckContext &c) {
     Host host;
@@ -132,11 +128,11 @@ CheckResult check_server_table(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_server_table =
-    CheckDef::in_worker(check_id::descriptor_server_table,
-                        "The server table ends with an all-null record after exactly one LayoutTool record with a name and an "
-                        "activation routine.",
-                        check_server_table);
+constexpr CheckDef k_server_table = CheckDef::in_worker(
+    check_id::descriptor_server_table,
+    "The server table ends with an all-null record after exactly one LayoutTool record with a name and an "
+    "activation routine.",
+    check_server_table);
 
 CheckResult check_startup(const CheckContext &c) {
     Host host;
@@ -156,9 +152,8 @@ CheckResult check_startup(const CheckContext &c) {
 }
 
 constexpr CheckDef k_startup =
-    CheckDef::in_worker(check_id::module_startup,
-                        "Start-up answers 4 and calls nothing of the host.",
-                        check_startup).blocking_on_crash();
+    CheckDef::in_worker(check_id::module_startup, "Start-up answers 4 and calls nothing of the host.", check_startup)
+        .blocking_on_crash();
 
 } // namespace
 

@@ -39,10 +39,9 @@ CheckResult check_service_binding(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_service_binding =
-    CheckDef::in_worker(check_id::activation_service_binding,
-                        "Activation looks up every service by a name the host offers, with mode 0.",
-                        check_service_binding);
+constexpr CheckDef k_service_binding = CheckDef::in_worker(
+    check_id::activation_service_binding, "Activation looks up every service by a name the host offers, with mode 0.",
+    check_service_binding);
 
 CheckResult check_callback_slots(const CheckContext &c) {
     Player p(player_options(c));
@@ -66,10 +65,10 @@ CheckResult check_callback_slots(const CheckContext &c) {
     return verdict(p, 0, k_all);
 }
 
-constexpr CheckDef k_callback_slots =
-    CheckDef::in_worker(check_id::activation_callback_slots,
-                        "Activation answers 0, stores an instance, fills callback slots 0-11 and leaves slot 12 untouched.",
-                        check_callback_slots);
+constexpr CheckDef k_callback_slots = CheckDef::in_worker(
+    check_id::activation_callback_slots,
+    "Activation answers 0, stores an instance, fills callback slots 0-11 and leaves slot 12 untouched.",
+    check_callback_slots);
 
 CheckResult check_simple_callbacks(const CheckContext &c) {
     Player p(player_options(c));
@@ -89,11 +88,11 @@ CheckResult check_simple_callbacks(const CheckContext &c) {
     return verdict(p, from, k_all);
 }
 
-constexpr CheckDef k_simple_callbacks =
-    CheckDef::in_worker(check_id::callbacks_simple,
-                        "Tool text, change query, handle count, position and adjust on sane input, and notify answer without a "
-                        "violation.",
-                        check_simple_callbacks);
+constexpr CheckDef k_simple_callbacks = CheckDef::in_worker(
+    check_id::callbacks_simple,
+    "Tool text, change query, handle count, position and adjust on sane input, and notify answer without a "
+    "violation.",
+    check_simple_callbacks);
 
 CheckResult check_release_panel(const CheckContext &c) {
     Player p(player_options(c));
@@ -111,10 +110,9 @@ CheckResult check_release_panel(const CheckContext &c) {
     return CheckResult::pass();
 }
 
-constexpr CheckDef k_release_panel =
-    CheckDef::in_worker(check_id::release_closes_panel,
-                        "Release closes the panel activation opened and destroys it, and frees every block.",
-                        check_release_panel);
+constexpr CheckDef k_release_panel = CheckDef::in_worker(
+    check_id::release_closes_panel,
+    "Release closes the panel activation opened and destroys it, and frees every block.", check_release_panel);
 
 CheckResult check_no_panel(const CheckContext &c) {
     Player p(player_options(c));
@@ -123,10 +121,9 @@ CheckResult check_no_panel(const CheckContext &c) {
     return verdict(p, 0, k_violations | k_expectations);
 }
 
-constexpr CheckDef k_no_panel =
-    CheckDef::in_worker(check_id::activation_no_panel,
-                        "Activation answers 2 when no panel can be created, and keeps no block allocated.",
-                        check_no_panel);
+constexpr CheckDef k_no_panel = CheckDef::in_worker(
+    check_id::activation_no_panel, "Activation answers 2 when no panel can be created, and keeps no block allocated.",
+    check_no_panel);
 
 CheckResult check_no_memory(const CheckContext &c) {
     Player p(player_options(c));
@@ -147,10 +144,10 @@ CheckResult check_no_memory(const CheckContext &c) {
     return verdict(p, 0, k_violations | k_expectations);
 }
 
-constexpr CheckDef k_no_memory =
-    CheckDef::in_worker(check_id::activation_no_memory,
-                        "Activation answers 1 when its first allocation (the instance) is refused, and keeps no block allocated.",
-                        check_no_memory);
+constexpr CheckDef k_no_memory = CheckDef::in_worker(
+    check_id::activation_no_memory,
+    "Activation answers 1 when its first allocation (the instance) is refused, and keeps no block allocated.",
+    check_no_memory);
 
 } // namespace
 

@@ -70,7 +70,6 @@ std::string crashed_step(const std::string &output) {
     return last.empty() ? std::string() : " at `" + last + "`";
 }
 
-
 bool counts(const Finding &f, unsigned filter) {
     switch (f.kind) {
     case Finding::Kind::Violation:
@@ -110,10 +109,10 @@ bool load(const CheckContext &c, Player &p, CheckResult *r) {
 
 // A small scene: three selected items with the six default channels, at time 0.
 extern const char k_scene[] = "item A 1 0 0\n"
-                       "item B 0 2 1 rot 0.5 0.25 0\n"
-                       "item C -1 -1 2\n"
-                       "select A B C\n"
-                       "time 0\n";
+                              "item B 0 2 1 rot 0.5 0.25 0\n"
+                              "item C -1 -1 2\n"
+                              "select A B C\n"
+                              "time 0\n";
 
 // Loads the module into the player, sets up the small scene and plays `activation` in it; false,
 // with the load failure in *r, when the module does not load.
@@ -133,9 +132,9 @@ CheckResult verdict(const Player &p, size_t from, unsigned filter) {
 
 extern const char k_no_active_tool[] = "activation did not make an active tool (activation-callback-slots)";
 
-extern const char *const k_slot_names[13] = {"release",         "draw",       "tool text",     "change query", "handle count",
-                                      "handle position", "drag start", "handle adjust", "mouse down",   "mouse move",
-                                      "mouse up",        "notify",     "reserved"};
+extern const char *const k_slot_names[13] = {
+    "release",       "draw",       "tool text",  "change query", "handle count", "handle position", "drag start",
+    "handle adjust", "mouse down", "mouse move", "mouse up",     "notify",       "reserved"};
 
 } // namespace check_support
 } // namespace sim

@@ -171,13 +171,11 @@ CheckResult run_sweep(const CheckContext &c) {
                              std::to_string(total) + " allocations");
 }
 
-constexpr CheckDef k_allocation_sweep =
-    CheckDef::in_validator(check_id::allocation_sweep,
-                        "A generic session with its k-th allocation refused, for every k, ends without a crash or violation "
-                        "and with every block freed at release.",
-                        run_sweep);
-
-
+constexpr CheckDef k_allocation_sweep = CheckDef::in_validator(
+    check_id::allocation_sweep,
+    "A generic session with its k-th allocation refused, for every k, ends without a crash or violation "
+    "and with every block freed at release.",
+    run_sweep);
 
 } // namespace
 
@@ -228,9 +226,6 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
     return 0;
 }
 
-
-CheckDef allocation_sweep_check() {
-    return k_allocation_sweep;
-}
+CheckDef allocation_sweep_check() { return k_allocation_sweep; }
 
 } // namespace sim

@@ -127,6 +127,27 @@ RandomFinding &finding_of(std::vector<RandomFinding> &list, const std::string &i
     return list.back();
 }
 
+// Shrinks the script at `path` in one worker, every candidate played in its process: fast
+// everywhere. False when the worker gave no script (it crashed, say).
+bool shrink_in_one_worker(const std::string &module_path, const RandomSessionOptions &one, const std::string &path,
+                          RandomFinding &f) {
+    std::vector<std::string> words = session_worker_words("shrink", module_path, one);
+    words.push_back(path);
+    words.push_back(f.id);
+    const WorkerOutcome w = run_worker(words, k_worker_timeout);
+    if (w.status != WorkerOutcome::Status::Exited) return false;
+    bool shrunk = false;
+    for (const JobRecord &rec : read_records(w.output)) {
+        if (rec.kind != "script") continue;
+        ParseResult p = parse_script(rec.message);
+        if (p.ok() && !p.script.statements.empty()) {
+            f.shrunk = std::move(p.script.statements);
+            shrunk = true;
+        }
+    }
+    return shrunk;
+}
+
 // Plays the first session that showed the finding's id again, statement by statement, and shrinks
 // it to a script that still shows the id.
 void shrink_finding(const std::string &module_path, const RandomSessionOptions &options, RandomFinding &f) {
@@ -160,22 +181,9 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
         words.push_back(path);
         return session_from(run_worker(words, k_worker_timeout));
     };
-    bool shrunk = false;
-    if (f.id != "session-crash" && f.id != "session-timeout" && write_script_file(path, f.shrunk)) {
-        // In one worker, every candidate in its process: fast everywhere.
-        std::vector<std::string> words = session_worker_words("shrink", module_path, one);
-        words.push_back(path);
-        words.push_back(f.id);
-        const WorkerOutcome w = run_worker(words, k_worker_timeout);
-        for (const JobRecord &rec : read_records(w.output)) {
-            ParseResult p = parse_script(rec.message);
-            if (w.status == WorkerOutcome::Status::Exited && rec.kind == "script" && p.ok() &&
-                !p.script.statements.empty()) {
-                f.shrunk = std::move(p.script.statements);
-                shrunk = true;
-            }
-        }
-    }
+    // A crash or a hang is shrunk candidate by candidate, each in a worker of its own.
+    const bool shrunk = f.id != "session-crash" && f.id != "session-timeout" && write_script_file(path, f.shrunk) &&
+                        shrink_in_one_worker(module_path, one, path, f);
     if (!shrunk) f.shrunk = shrink_session(f.shrunk, f.id, isolated, k_isolated_shrink_runs);
     // The message as the shrunk script gives it.
     const SessionResult again = isolated(f.shrunk);
