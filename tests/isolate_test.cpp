@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/isolate/isolate.h"
+#include "host/isolate/record.h"
 
 namespace {
 
@@ -85,6 +86,30 @@ TEST(IsolatedWorker, UnknownJobAnswersTwo) {
     const sim::WorkerOutcome o = sim::run_worker({"no-such-job"}, 30);
     ASSERT_EQ(o.status, Status::Exited) << o.describe();
     EXPECT_EQ(o.exit_code, 2);
+}
+
+// The worker wire: what a record carries arrives unchanged, between lines a module printed.
+class JobRecordWire : public testing::TestWithParam<std::string> {};
+
+TEST_P(JobRecordWire, RoundTripKeepsEveryField) {
+    const sim::JobRecord r = sim::JobRecord::found(GetParam(), "fail", "id " + GetParam())
+                                 .with_step(-3)
+                                 .with_count(7)
+                                 .with_message(GetParam());
+    const std::string output = "module says hi\n" + sim::record_line(r) + "@jobs\tnot one\n" +
+                               sim::record_line(sim::JobRecord::begin("cut")).substr(0, 8);
+    const std::vector<sim::JobRecord> back = sim::read_records(output);
+    ASSERT_EQ(back.size(), 1u) << output;
+    EXPECT_EQ(back[0], r) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(TrickyText, JobRecordWire,
+                         testing::Values("", "plain", "say \"hi\"", "two\nlines\r\n", "tab\there", "back\\slash\\n",
+                                         "\\", "trailing\\", "caf\xC3\xA9 \xE2\x86\x92 \xF0\x9F\x99\x82",
+                                         std::string("nul\0byte", 8)));
+
+TEST(JobRecordJson, EscapesQuotesControlsAndKeepsUtf8) {
+    EXPECT_EQ(sim::json_string("a\"b\\c\nd\te\x01 caf\xC3\xA9"), "\"a\\\"b\\\\c\\nd\\te\\u0001 caf\xC3\xA9\"");
 }
 
 } // namespace

@@ -6,9 +6,8 @@
 //   sim::register_check_workers();                        // in main, before anything else
 //   return sim::check_main({"check", "mod.so", "--only-failed"}, stdout, stderr);
 //
-// Adding a check is one row in check_table(): an id, a one-line description and either a
-// function run inside a worker (`run`) or one run in the validator that starts workers itself
-// (`parent`, for checks made of many isolated runs, such as the allocation sweep). Adding an
+// Adding a check is a function and its CheckDef beside it in the file of its area (an id in
+// check_id, a one-line description, where it runs), listed in that area's table. Adding an
 // option is one row in check_option_rules() and, when it carries a value, a field in CheckOptions.
 #ifndef HOST_CHECK_H
 #define HOST_CHECK_H
@@ -17,6 +16,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "host/isolate/record.h"
 
 namespace sim {
 
@@ -29,7 +30,7 @@ struct CheckOptions {
     std::string filter;     // std::regex (ECMAScript) on the check id; empty: every check
     std::string server;     // the LayoutTool server to check; empty: the module's first
     double timeout = 120.0; // seconds for one worker
-    // Random sessions (host/check_random.cpp): how many, the first seed, statements per session,
+    // Random sessions (host/check/random_sessions.cpp): how many, the first seed, statements per session,
     // the channels a key write may go to (empty: the six position and rotation channels), and
     // where the shrunk script of a failing session is written (empty: nowhere).
     uint64_t sessions = 2000;
@@ -37,6 +38,7 @@ struct CheckOptions {
     unsigned steps = 40;
     std::vector<std::string> channels;
     std::string save_shrunk;
+    std::string json; // --json FILE: every module's check results as JSON (empty: none)
     // The option words as given (not the module paths), handed to every worker so that it sees
     // the same options.
     std::vector<std::string> words;
@@ -54,14 +56,26 @@ struct CheckResult {
     // "<warning-id>: <message>", each printed as a "warn" line after the check's lines; a warning
     // never changes the outcome.
     std::vector<std::string> warnings;
+    // Fail of the random sessions: the seed of the first session that showed the id, and that
+    // session shrunk to a script (for --json; `details` prints it with its comment lines).
+    std::vector<uint64_t> seeds;
+    std::string shrunk;
 
-    static CheckResult pass(const std::string &note = std::string()) {
-        return {Outcome::Pass, "", note, false, "", {}, {}};
-    }
+    static CheckResult pass(const std::string &note = std::string()) { return make(Outcome::Pass, "", note, false); }
     static CheckResult fail(const std::string &id, const std::string &message, bool blocks = false) {
-        return {Outcome::Fail, id, message, blocks, "", {}, {}};
+        return make(Outcome::Fail, id, message, blocks);
     }
-    static CheckResult skip(const std::string &why) { return {Outcome::Skip, "", why, false, "", {}, {}}; }
+    static CheckResult skip(const std::string &why) { return make(Outcome::Skip, "", why, false); }
+
+private:
+    static CheckResult make(Outcome outcome, const std::string &id, const std::string &message, bool blocks) {
+        CheckResult r;
+        r.outcome = outcome;
+        r.id = id;
+        r.message = message;
+        r.blocks = blocks;
+        return r;
+    }
 };
 
 struct CheckContext {
@@ -69,15 +83,59 @@ struct CheckContext {
     const std::string &module; // the module file's path
 };
 
+// The check ids, as `check --list` prints them and docs/validator.md lists them.
+namespace check_id {
+constexpr char module_file_format[] = "module-file-format";
+constexpr char module_exports_only_descriptor[] = "module-exports-only-descriptor";
+constexpr char module_loads[] = "module-loads";
+constexpr char descriptor_words[] = "descriptor-words";
+constexpr char descriptor_server_table[] = "descriptor-server-table";
+constexpr char module_startup[] = "module-startup";
+constexpr char activation_service_binding[] = "activation-service-binding";
+constexpr char activation_callback_slots[] = "activation-callback-slots";
+constexpr char callbacks_simple[] = "callbacks-simple";
+constexpr char release_closes_panel[] = "release-closes-panel";
+constexpr char activation_no_panel[] = "activation-no-panel";
+constexpr char activation_no_memory[] = "activation-no-memory";
+constexpr char allocation_sweep[] = "allocation-sweep";
+constexpr char session_random[] = "session-random";
+} // namespace check_id
+
+using CheckFn = CheckResult (*)(const CheckContext &);
+
 struct CheckDef {
-    const char *id;
-    const char *description; // one sentence: what the module must do
-    // Runs inside a worker; a crash there is the check's FAIL with `session-crash`.
-    CheckResult (*run)(const CheckContext &);
-    // Or: runs in the validator and starts its own workers (run_worker with "worker" jobs).
-    CheckResult (*parent)(const CheckContext &, const CheckDef &);
-    // A crash of this check blocks the later checks (the module cannot be started at all).
-    bool crash_blocks;
+    // Where the check's function runs. Worker: in an isolated worker of its own; a crash there is
+    // the check's FAIL with session-crash. Validator: in the validator itself, for a check made of
+    // many isolated runs that starts its workers itself (the allocation sweep, the random sessions).
+    enum class RunsIn { Worker, Validator };
+
+    const char *id = nullptr;
+    const char *description = nullptr; // one sentence: what the module must do
+    RunsIn runs_in = RunsIn::Worker;
+    CheckFn run = nullptr;
+    bool crash_blocks = false; // a crash of this check blocks the later checks (the module cannot start)
+
+    static constexpr CheckDef in_worker(const char *id, const char *description, CheckFn run) {
+        return make(id, description, RunsIn::Worker, run);
+    }
+    static constexpr CheckDef in_validator(const char *id, const char *description, CheckFn run) {
+        return make(id, description, RunsIn::Validator, run);
+    }
+    constexpr CheckDef blocking_on_crash() const {
+        CheckDef d = *this;
+        d.crash_blocks = true;
+        return d;
+    }
+
+private:
+    static constexpr CheckDef make(const char *id, const char *description, RunsIn runs_in, CheckFn run) {
+        CheckDef d;
+        d.id = id;
+        d.description = description;
+        d.runs_in = runs_in;
+        d.run = run;
+        return d;
+    }
 };
 
 // Every check, in the order they run and are listed.
@@ -113,23 +171,30 @@ std::string module_file_problem(const std::string &path);
 // still plays; the check descriptor-words fails.
 std::string descriptor_alignment_problem(const Module &m);
 
-// The random sessions check and its options (host/check_random.cpp).
-CheckResult random_sessions_check(const CheckContext &c, const CheckDef &def);
+// The random sessions check and its options (host/check/random_sessions.cpp).
+CheckResult random_sessions_check(const CheckContext &c);
 std::string opt_sessions(CheckOptions &o, const std::string &v);
 std::string opt_seed(CheckOptions &o, const std::string &v);
 std::string opt_steps(CheckOptions &o, const std::string &v);
 std::string opt_channels(CheckOptions &o, const std::string &v);
 std::string opt_save_shrunk(CheckOptions &o, const std::string &v);
 
+// One module's check as a JSON object (docs/validator.md, "JSON"): module, check, verdict,
+// violation, message, seeds, shrunk, further (the same fields for each further violation id) and
+// warnings.
+std::string check_json(const std::string &module, const CheckDef &def, const CheckResult &r);
+std::string opt_json(CheckOptions &o, const std::string &v);
+
 // Registers the worker jobs the checks use ("check", "sweep"); call it in main before
 // worker_main so that a child process started as `PROGRAM worker ...` knows them.
 void register_check_workers();
 
-// For a parent check: one result line of a worker, "result pass NOTE", "result fail ID MESSAGE",
-// "result skip WHY", as the "check" worker prints it.
-std::string result_line(const CheckResult &r);
-// Reads the last result line of a worker's output; false when there is none.
-bool parse_result_line(const std::string &output, CheckResult *r);
+// For a parent check: a check's result as the "check" worker writes it, an "outcome" record
+// (host/isolate/record.h) with verdict pass, fail, fail-blocks or skip.
+JobRecord outcome_record(const CheckResult &r);
+// Reads the last outcome record of a worker's output, its message on one line; false when there
+// is none.
+bool read_outcome_record(const std::string &output, CheckResult *r);
 
 } // namespace sim
 

@@ -3,8 +3,8 @@
 // a shrinker that cuts a failing session down to a short script failing the same way, and the
 // batch worker the validator runs in a child process.
 //
-//   sim::ExploreOptions o;                                   // seed, sessions, steps, channels
-//   sim::SessionResult r = sim::explore_session(path, o.seed, o);
+//   sim::RandomSessionOptions o;                                   // seed, sessions, steps, channels
+//   sim::SessionResult r = sim::random_session(path, o.seed, o);
 //   if (r.failed) {
 //       sim::SessionRunner run = [&](const std::vector<sim::Statement> &s) { return sim::replay_session(path, s, o); };
 //       std::vector<sim::Statement> shrunk = sim::shrink_session(r.statements, r.id, run);
@@ -23,8 +23,8 @@
 //
 // Determinism: the generator draws from splitmix64 and integer arithmetic only, so a seed gives
 // the same session on every target and pointer width. Session i of a run with seed S has seed S+i.
-#ifndef HOST_EXPLORE_H
-#define HOST_EXPLORE_H
+#ifndef HOST_RANDOM_RANDOM_H
+#define HOST_RANDOM_RANDOM_H
 
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +51,7 @@ private:
     uint64_t state_;
 };
 
-struct ExploreOptions {
+struct RandomSessionOptions {
     uint64_t seed = 1;
     uint64_t sessions = 200;
     unsigned steps = 40; // statements after the scene and the first activation
@@ -83,17 +83,17 @@ struct SessionResult {
 };
 
 // Generates and plays one session with that seed against the module file.
-// With `progress`, each statement is written there before it is played ("play <statement>"), an
-// activation again after it with its answer ("fixed <statement>"), and each new violation or
-// warning id as it shows ("failure|warning <id> <step> <message>"), flushed, so a caller keeps the
-// session up to a crash.
-SessionResult explore_session(const std::string &module_path, uint64_t seed, const ExploreOptions &options,
-                              std::FILE *progress = nullptr);
+// With `progress`, records (host/isolate/record.h) are written there as the session goes: "step"
+// before each statement is played, "answered" after an activation with its answer as "expect",
+// and "found" for each new violation ("fail") or warning ("warn") id as it shows, each flushed, so
+// that a caller keeps the session up to a crash.
+SessionResult random_session(const std::string &module_path, uint64_t seed, const RandomSessionOptions &options,
+                             std::FILE *progress = nullptr);
 // Plays the statements (none is generated) and reports the failures the same way. An
 // activation's answer replaces the "expect" of its statement in the result's copy, so the
 // statements a shrinker keeps stay a script that plays without failed expectations.
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
-                             const ExploreOptions &options, std::FILE *progress = nullptr);
+                             const RandomSessionOptions &options, std::FILE *progress = nullptr);
 
 // Plays the statements and reports the failures; may run in another process.
 using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
@@ -109,27 +109,25 @@ std::vector<Statement> shrink_session(std::vector<Statement> statements, const s
 std::string reproducer_script(const std::vector<Statement> &statements, const std::string &comment);
 
 // ---- Batch worker ----------------------------------------------------------------------------
-// Runs sessions first .. first+count-1 (seeds options.seed + index) and writes lines per session,
-// flushed as written, so that a caller reading them sees where a crash struck:
-//   begin <seed>
-//   found <seed> fail <violation-id> <step> <message>    one per distinct violation id
-//   found <seed> warn <warning-id> <step> <message>      one per distinct warning id
-//   end <seed> pass
-//   end <seed> fail <violation-id> <step> <message>      the first violation
-// A crash leaves a "begin" without its "end"; the caller pins it to that seed and goes on from
+// Runs sessions first .. first+count-1 (seeds options.seed + index) and writes records
+// (host/isolate/record.h) per session, the job named by its seed, flushed as written:
+//   begin                                  before the session
+//   found fail|warn, id, step, message     one per distinct violation or warning id
+//   outcome pass | fail, id, step, message the first violation
+// A crash leaves a "begin" without its "outcome"; the caller pins it to that seed and goes on from
 // the next one. Stops after the first failing session when `stop_at_failure` is set.
 // Returns the number of sessions that failed.
-uint64_t explore_batch(const std::string &module_path, const ExploreOptions &options, uint64_t first, uint64_t count,
-                       std::FILE *out, bool stop_at_failure = false);
+uint64_t random_session_batch(const std::string &module_path, const RandomSessionOptions &options, uint64_t first,
+                              uint64_t count, std::FILE *out, bool stop_at_failure = false);
 
 // ---- Isolated runs ----------------------------------------------------------------------------
-// The random sessions of the validator: batches of sessions in isolated workers (host/isolate.h),
+// The random sessions of the validator: batches of sessions in isolated workers (host/isolate/isolate.h),
 // a crash pinned to its seed and the run going on from the next, and for every distinct violation
 // id the first session that showed it shrunk to a script.
 
-// Registers the workers "explore", "session", "replay" and "shrink"; every process that runs
+// Registers the workers "sessions", "session", "replay" and "shrink"; every process that runs
 // run_random_sessions calls it at start-up (a Windows worker is the program started anew).
-void register_explore_workers();
+void register_random_session_workers();
 
 // One violation (or warning) id over the whole run.
 struct RandomFinding {
@@ -141,7 +139,7 @@ struct RandomFinding {
     std::vector<Statement> shrunk; // that session shrunk (warnings are not shrunk)
 };
 
-struct RandomCheck {
+struct RandomSessions {
     uint64_t sessions = 0;               // sessions run (a crashed one included)
     uint64_t failed_sessions = 0;        // sessions that failed or crashed
     double seconds = 0.0;                // wall time of the sessions, without the shrinking
@@ -156,9 +154,9 @@ struct RandomCheck {
 
 // Runs options.sessions sessions against the module file in isolated batches. Stops early after
 // `max_crashes` sessions that crashed or hung (each ends a worker; another fault stops nothing).
-RandomCheck run_random_sessions(const std::string &module_path, const ExploreOptions &options,
-                                uint64_t max_crashes = 20);
+RandomSessions run_random_sessions(const std::string &module_path, const RandomSessionOptions &options,
+                                   uint64_t max_crashes = 20);
 
 } // namespace sim
 
-#endif // HOST_EXPLORE_H
+#endif // HOST_RANDOM_RANDOM_H

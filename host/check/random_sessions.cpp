@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// The validator's random sessions (host/explore.h) as the check "session-random", and its options.
+// The validator's random sessions (host/random/random.h) as the check "session-random", and its options.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "host/check/check.h"
-#include "host/explore/explore.h"
+#include "host/check/internal.h"
+#include "host/random/random.h"
 
 namespace sim {
 
@@ -79,15 +80,15 @@ std::string shrunk_path(const std::string &file, size_t index, const std::string
 
 } // namespace
 
-CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
+CheckResult random_sessions_check(const CheckContext &c) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
-    ExploreOptions o;
+    RandomSessionOptions o;
     o.seed = c.options.seed;
     o.sessions = c.options.sessions;
     o.steps = c.options.steps;
     o.channels = c.options.channels;
     o.server = c.options.server;
-    const RandomCheck r = run_random_sessions(c.module, o);
+    const RandomSessions r = run_random_sessions(c.module, o);
     const std::string speed = r.speed();
     std::vector<std::string> warnings;
     for (const RandomFinding &w : r.warnings)
@@ -113,6 +114,8 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
                                                                    f.id + "\nagain: " + command);
         CheckResult line = CheckResult::fail(f.id, message);
         line.details = script;
+        line.seeds = {f.seed};
+        line.shrunk = reproducer_script(f.shrunk, std::string());
         if (!c.options.save_shrunk.empty()) {
             const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
             std::FILE *out = std::fopen(path.c_str(), "wb");
@@ -127,6 +130,14 @@ CheckResult random_sessions_check(const CheckContext &c, const CheckDef &) {
     first.further.assign(lines.begin() + 1, lines.end());
     first.warnings = warnings;
     return first;
+}
+
+CheckDef random_sessions_check_def() {
+    return CheckDef::in_validator(check_id::session_random,
+                                  "Seeded random sessions end without a crash or violation: keys only at the current "
+                                  "time, on selected items, in the tool's channels, finite, and every block freed at "
+                                  "release.",
+                                  random_sessions_check);
 }
 
 } // namespace sim

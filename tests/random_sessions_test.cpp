@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <string>
 
-#include "host/explore/explore.h"
+#include "host/random/random.h"
 #include "host/sim/simulator.h"
 
 namespace {
 
-TEST(ExploreRandom, Splitmix64SequenceAndBoundsAreTheSameEverywhere) {
+TEST(RandomSessionRng, Splitmix64SequenceAndBoundsAreTheSameEverywhere) {
     sim::Rng r(0);
     EXPECT_EQ(r.next(), 0xE220A8397B1DCDAFull);
     EXPECT_EQ(r.next(), 0x6E789E6AA1B965F4ull);
@@ -35,12 +35,12 @@ uint64_t fnv1a(const std::string &s) {
     return h;
 }
 
-TEST(ExploreSessions, ControlModulePassesWithEveryStepPossibleAndEachSessionIsAScript) {
+TEST(RandomSessions, ControlModulePassesWithEveryStepPossibleAndEachSessionIsAScript) {
     const std::string path = sim::module_path("zendro_test_control");
-    sim::ExploreOptions o;
+    sim::RandomSessionOptions o;
     size_t statements = 0;
     for (uint64_t seed = 1; seed <= 300; ++seed) {
-        const sim::SessionResult r = sim::explore_session(path, seed, o);
+        const sim::SessionResult r = sim::random_session(path, seed, o);
         ASSERT_FALSE(r.failed) << "seed " << seed << ": " << r.id << ": " << r.message;
         ASSERT_EQ(r.impossible, 0u) << "seed " << seed << ": " << r.first_impossible;
         const std::string text = sim::reproducer_script(r.statements, "");
@@ -55,17 +55,17 @@ TEST(ExploreSessions, ControlModulePassesWithEveryStepPossibleAndEachSessionIsAS
 
 // The same seed makes the same session on every target and pointer width (the text is compared
 // by its digest; the session holds no allocation refusal, which builds without hooks leave out).
-TEST(ExploreSessions, SeedGivesTheSameSessionOnEveryTarget) {
+TEST(RandomSessions, SeedGivesTheSameSessionOnEveryTarget) {
     const std::string path = sim::module_path("zendro_test_control");
-    sim::ExploreOptions o;
-    const std::string a = sim::reproducer_script(sim::explore_session(path, 4, o).statements, "");
-    EXPECT_EQ(a, sim::reproducer_script(sim::explore_session(path, 4, o).statements, ""));
+    sim::RandomSessionOptions o;
+    const std::string a = sim::reproducer_script(sim::random_session(path, 4, o).statements, "");
+    EXPECT_EQ(a, sim::reproducer_script(sim::random_session(path, 4, o).statements, ""));
     EXPECT_EQ(a.find("alloc"), std::string::npos);
     EXPECT_EQ(fnv1a(a), 0x54DEBE0E308C2730ull) << a;
 }
 
-TEST(ExploreReport, SpeedShowsASlowRateWithoutRoundingItAway) {
-    sim::RandomCheck r;
+TEST(RandomSessionsReport, SpeedShowsASlowRateWithoutRoundingItAway) {
+    sim::RandomSessions r;
     r.sessions = 51;
     r.seconds = 100.0;
     EXPECT_EQ(r.speed(), "51 sessions in 100.0 s (0.51 sessions/s)");
@@ -74,11 +74,11 @@ TEST(ExploreReport, SpeedShowsASlowRateWithoutRoundingItAway) {
     EXPECT_EQ(r.speed(), "20000 sessions in 8.1 s (2469 sessions/s)");
 }
 
-TEST(ExploreShrink, KeepsTheViolationWithEveryStepPossible) {
+TEST(RandomSessionShrink, KeepsTheViolationWithEveryStepPossible) {
     const std::string path = sim::module_path("zendro_test_time");
-    sim::ExploreOptions o;
+    sim::RandomSessionOptions o;
     sim::SessionResult found;
-    for (uint64_t seed = 1; seed <= 50 && !found.failed; ++seed) found = sim::explore_session(path, seed, o);
+    for (uint64_t seed = 1; seed <= 50 && !found.failed; ++seed) found = sim::random_session(path, seed, o);
     ASSERT_TRUE(found.failed);
     ASSERT_EQ(found.id, "time-mismatch");
     const sim::SessionRunner run = [&](const std::vector<sim::Statement> &s) {

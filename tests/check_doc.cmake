@@ -1,0 +1,17 @@
+# cmake -DPROGRAM=<zendro_host> -DEMULATOR=<a|b> -DDOC=<validator.md> -P check_doc.cmake: the check
+# ids `check --list` prints are exactly the rows of the doc's "Checks" table, in the same order.
+string(REPLACE "|" ";" emulator "${EMULATOR}")
+execute_process(COMMAND ${emulator} ${PROGRAM} check --list OUTPUT_VARIABLE listed RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "check --list answered ${status}")
+endif()
+string(REGEX MATCHALL "(^|\n)[a-z0-9-]+ " ids "${listed}")
+string(REGEX REPLACE "(^|\n)([a-z0-9-]+) " "\\2" ids "${ids}")
+file(READ "${DOC}" doc)
+string(REGEX MATCH "\n## Checks\n.*" table "${doc}")
+string(REGEX REPLACE "\n\n###.*" "" table "${table}")
+string(REGEX MATCHALL "\n\\| `[a-z0-9-]+` \\|" rows "${table}")
+string(REGEX REPLACE "\n\\| `([a-z0-9-]+)` \\|" "\\1" rows "${rows}")
+if(NOT ids STREQUAL rows)
+  message(FATAL_ERROR "check --list and the Checks table of ${DOC} differ:\n  listed:     ${ids}\n  documented: ${rows}")
+endif()
