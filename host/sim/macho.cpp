@@ -14,7 +14,6 @@ namespace {
 // Magic numbers, file types, load commands, section types and opcodes of the format.
 constexpr uint32_t k_mh_magic = 0xfeedface, k_mh_magic_64 = 0xfeedfacf;
 constexpr uint32_t k_fat_magic = 0xcafebabe, k_fat_magic_64 = 0xcafebabf;
-constexpr uint32_t k_cpu_abi64 = 0x01000000;
 
 constexpr uint32_t k_lc_segment_64 = 0x19, k_lc_load_dylib = 0xc, k_lc_load_weak_dylib = 0x80000018,
                    k_lc_reexport_dylib = 0x8000001f, k_lc_lazy_load_dylib = 0x20, k_lc_upward_dylib = 0x80000023,
@@ -216,8 +215,8 @@ public:
             return b_.fail("binary-macho-32-bit", "a 32-bit Mach-O file (" + macho_cpu_name(b_.le32(4)) +
                                                       "): macOS modules are 64-bit, x86-64 or arm64");
         if (magic != k_mh_magic_64)
-            return b_.fail("binary-malformed", "a Mach-O slice without the 64-bit magic number (it starts with " +
-                                                   hex_number(magic) + ")");
+            return b_.fail("binary-malformed",
+                           "a Mach-O slice without the 64-bit magic number (it starts with " + hex_number(magic) + ")");
         m_->cputype = b_.le32(4);
         m_->filetype = b_.le32(12);
         m_->load_commands = b_.le32(16);
@@ -261,8 +260,7 @@ private:
                 m_->libraries.push_back(b_.name(at + name, size - name));
                 break;
             }
-            case k_lc_reexport_dylib:
-                return b_.fail("binary-macho-unsupported", "the module re-exports a library");
+            case k_lc_reexport_dylib: return b_.fail("binary-macho-unsupported", "the module re-exports a library");
             case k_lc_dyld_info:
             case k_lc_dyld_info_only:
                 if (size < 48) return b_.fail("binary-malformed", "the dyld information command is too short");
@@ -334,12 +332,12 @@ private:
     // A pointer-sized location at `offset` into segment `segment`, which must lie within it.
     bool location(uint64_t segment, uint64_t offset, const char *what) {
         if (segment >= m_->segments.size())
-            return b_.fail("binary-malformed", std::string(what) + " name segment " + std::to_string(segment) +
-                                                   ", which is not there");
+            return b_.fail("binary-malformed",
+                           std::string(what) + " name segment " + std::to_string(segment) + ", which is not there");
         const MachoSegment &s = m_->segments[segment];
         if (offset > s.vmsize || s.vmsize - offset < 8)
-            return b_.fail("binary-malformed", std::string(what) + " write at " + hex_number(offset) +
-                                                   ", outside segment " + s.name);
+            return b_.fail("binary-malformed",
+                           std::string(what) + " write at " + hex_number(offset) + ", outside segment " + s.name);
         return true;
     }
 
@@ -365,8 +363,8 @@ private:
             case 0x00: return true; // done
             case 0x10:              // set type
                 if (imm != 1)
-                    return b_.fail("binary-macho-unsupported", "a rebase of type " + std::to_string(imm) +
-                                                                   " (only pointers are rebased)");
+                    return b_.fail("binary-macho-unsupported",
+                                   "a rebase of type " + std::to_string(imm) + " (only pointers are rebased)");
                 break;
             case 0x20: // set segment and offset
                 segment = imm;
@@ -401,7 +399,8 @@ private:
         int64_t addend = 0;
         std::string symbol;
         auto bind = [&](uint64_t times, uint64_t skip) {
-            if (times > r.size * 64 + 4096) return b_.fail("binary-malformed", std::string(what) + " repeat beyond reason");
+            if (times > r.size * 64 + 4096)
+                return b_.fail("binary-malformed", std::string(what) + " repeat beyond reason");
             if (symbol.empty()) return b_.fail("binary-malformed", std::string(what) + " bind without a symbol");
             for (uint64_t i = 0; i < times; ++i) {
                 if (!location(segment, offset, what)) return false;
@@ -426,8 +425,7 @@ private:
                 if (!s.uleb(&a)) return false;
                 break;
             case 0x40:
-                if (imm & 0x1)
-                    return b_.fail("binary-macho-unsupported", std::string(what) + " hold a weak import");
+                if (imm & 0x1) return b_.fail("binary-macho-unsupported", std::string(what) + " hold a weak import");
                 if (!s.text(&symbol)) return false;
                 break;
             case 0x50:
@@ -459,8 +457,8 @@ private:
                 if (!s.uleb(&a) || !s.uleb(&b) || !bind(a, b)) return false;
                 break;
             default:
-                return b_.fail("binary-macho-unsupported", std::string(what) + " hold opcode " + hex_number(c) +
-                                                               " (threaded binds are not read)");
+                return b_.fail("binary-macho-unsupported",
+                               std::string(what) + " hold opcode " + hex_number(c) + " (threaded binds are not read)");
             }
         }
         return true;

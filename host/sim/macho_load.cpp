@@ -54,8 +54,7 @@ uintptr_t g_stack_guard = 0x5a3c96e1f00dd00dULL;
 }
 
 [[noreturn]] void shim_stub_binder() {
-    std::fputs("zendro_host: the module called dyld_stub_binder, which a module bound at load never reaches\n",
-               stderr);
+    std::fputs("zendro_host: the module called dyld_stub_binder, which a module bound at load never reaches\n", stderr);
     std::abort();
 }
 
@@ -67,6 +66,93 @@ struct SinCos {
     double sin, cos;
 };
 SinCos shim_sincos_stret(double x) { return {std::sin(x), std::cos(x)}; }
+
+#if defined(__aarch64__)
+// snprintf as Apple's arm64 code calls it: the fixed arguments in x0-x2 as on Linux, but every
+// variadic one on the stack in an 8-byte slot of its own, where a Linux va_list would look in the
+// registers first. The entry hands the address of the first slot to the formatter below, which
+// takes each conversion's argument from the next slot (long double is double on Apple).
+extern "C" int zendro_apple_snprintf(char *buffer, size_t size, const char *format, ...);
+extern "C" int zendro_apple_vsnprintf(char *buffer, size_t size, const char *format, const uint64_t *slot);
+asm(".text\n"
+    ".p2align 2\n"
+    ".globl zendro_apple_snprintf\n"
+    ".hidden zendro_apple_snprintf\n"
+    ".type zendro_apple_snprintf, %function\n"
+    "zendro_apple_snprintf:\n"
+    "    mov x3, sp\n"
+    "    b zendro_apple_vsnprintf\n"
+    ".size zendro_apple_snprintf, .-zendro_apple_snprintf\n");
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+extern "C" int zendro_apple_vsnprintf(char *buffer, size_t size, const char *format, const uint64_t *slot) {
+    std::string out;
+    for (const char *p = format; *p;) {
+        if (*p != '%') {
+            out += *p++;
+            continue;
+        }
+        ++p;
+        if (*p == '%') {
+            out += *p++;
+            continue;
+        }
+        std::string spec = "%";
+        while (*p && std::strchr("-+ #0", *p)) spec += *p++;
+        auto number = [&]() {
+            if (*p == '*') {
+                spec += std::to_string(static_cast<int>(*slot++));
+                ++p;
+            }
+            while (*p >= '0' && *p <= '9') spec += *p++;
+        };
+        number();
+        if (*p == '.') {
+            spec += *p++;
+            number();
+        }
+        bool wide = false; // l, ll, j, z, t, q: a 64-bit integer; h, hh: an int; L: a double
+        while (*p && std::strchr("hljztqL", *p)) wide = wide || std::strchr("ljztq", *p++) != nullptr;
+        const char conversion = *p ? *p++ : '\0';
+        int n = -1;
+        char piece[400];
+        const uint64_t v = *slot;
+        if (conversion && std::strchr("di", conversion)) {
+            spec += std::string(wide ? "ll" : "") + conversion;
+            n = wide ? std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<long long>(v))
+                     : std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<int>(v));
+        } else if (conversion && std::strchr("ouxXc", conversion)) {
+            spec += std::string(wide && conversion != 'c' ? "ll" : "") + conversion;
+            n = wide ? std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<unsigned long long>(v))
+                     : std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<unsigned>(v));
+        } else if (conversion && std::strchr("fFeEgGaA", conversion)) {
+            double d;
+            std::memcpy(&d, &v, sizeof d);
+            n = std::snprintf(piece, sizeof piece, (spec + conversion).c_str(), d);
+        } else if (conversion == 's') {
+            const std::string text = reinterpret_cast<const char *>(v);
+            std::vector<char> room(text.size() + 400);
+            n = std::snprintf(room.data(), room.size(), (spec + 's').c_str(), text.c_str());
+            if (n >= 0) out.append(room.data(), std::min(static_cast<size_t>(n), room.size() - 1));
+            ++slot;
+            continue;
+        } else if (conversion == 'p') {
+            n = std::snprintf(piece, sizeof piece, (spec + 'p').c_str(), reinterpret_cast<void *>(v));
+        }
+        if (n < 0) return -1; // %n or an unknown conversion: refused, as a C library refuses
+        ++slot;
+        out.append(piece, std::min(static_cast<size_t>(n), sizeof piece - 1));
+    }
+    if (size > 0) {
+        const size_t kept = std::min(out.size(), size - 1);
+        std::memcpy(buffer, out.data(), kept);
+        buffer[kept] = '\0';
+    }
+    return static_cast<int>(out.size());
+}
+#pragma GCC diagnostic pop
+#endif
 
 struct Import {
     const char *name;
@@ -80,8 +166,11 @@ void *find_import(const std::string &name) {
         {"_realloc", reinterpret_cast<void *>(&hook_realloc)},
         {"_free", reinterpret_cast<void *>(&hook_free)},
 #if defined(__x86_64__)
-        {"_snprintf", reinterpret_cast<void *>(&std::snprintf)},
+        {"_snprintf", reinterpret_cast<void *>(&std::snprintf)}, // the same calling convention
         {"___bzero", reinterpret_cast<void *>(&shim_bzero)},
+#elif defined(__aarch64__)
+        {"_snprintf", reinterpret_cast<void *>(&zendro_apple_snprintf)},
+        {"_bzero", reinterpret_cast<void *>(&shim_bzero)},
 #endif
         {"_strspn", reinterpret_cast<void *>(&std::strspn)},
         {"___sincos_stret", reinterpret_cast<void *>(&shim_sincos_stret)},
@@ -182,9 +271,7 @@ void *macho_open(const std::string &path, std::string *error) {
     }
     unsigned char *base = static_cast<unsigned char *>(map);
     const uint64_t slide = reinterpret_cast<uintptr_t>(base) - low;
-    auto at = [&](unsigned segment, uint64_t offset) {
-        return base + (image.segments[segment].vmaddr - low) + offset;
-    };
+    auto at = [&](unsigned segment, uint64_t offset) { return base + (image.segments[segment].vmaddr - low) + offset; };
     for (const MachoSegment &s : image.segments)
         if (s.filesize != 0 && s.vmsize != 0) std::memcpy(base + (s.vmaddr - low), slice + s.fileoff, s.filesize);
 
@@ -200,6 +287,10 @@ void *macho_open(const std::string &path, std::string *error) {
         std::memcpy(at(b.segment, b.offset), &v, 8);
     }
 
+    for (const MachoSegment &s : image.segments)
+        if (s.initprot & 4) // the instruction cache must see the code copied in
+            __builtin___clear_cache(reinterpret_cast<char *>(base + (s.vmaddr - low)),
+                                    reinterpret_cast<char *>(base + (s.vmaddr - low) + s.vmsize));
     // Each segment gets its protection, then the initialisers run, as the system's loader runs
     // them: once the image is linked.
     for (const MachoSegment &s : image.segments)
