@@ -123,7 +123,7 @@ TEST_F(MachoFile, AFileLoadedTwiceIsOneImageFoundThroughTheExportTrie) {
             ASSERT_TRUE(b.ok()) << b.error();
             EXPECT_EQ(a.descriptor(), b.descriptor());
         }
-        EXPECT_EQ(a.server_count(), 1u); // still mapped after b let go of it
+        EXPECT_EQ(a.server_count(), 1u);             // still mapped after b let go of it
         EXPECT_EQ(a.symbol("mod_descrip"), nullptr); // the C name exported is _mod_descrip
         EXPECT_EQ(a.symbol("_mod_descrip"), a.descriptor());
         EXPECT_EQ(reinterpret_cast<uintptr_t>(a.startup()), 4u);
@@ -179,18 +179,20 @@ TEST_F(MachoFile, DamagedFilesAreRefusedWithTheirReasonByTheInspectorAndTheLoade
                  }
          },
          "binary-macho-unsupported: the bind opcodes hold a weak import", false},
+        {"bad-signature",
+         [](Bytes &b, size_t, size_t a) {
+             put_be32(b, slice_entry(b, sim::k_macho_cpu_x86_64), 0x12); // the arm64 slice is read
+             b[a + 0x1000 + 17] ^= 1;                                    // a byte of its second page
+         },
+         "binary-macho-signature: the code signature does not match page 1 ", false},
+#if !defined(__aarch64__) // renaming an import of the arm64 slice would break its signature first
         {"unknown-import",
          [](Bytes &b, size_t x, size_t a) { // in the x86-64 slice only: the arm64 one stays signed
              for (size_t at = x; at + 8 < (a > x ? a : b.size()); ++at)
                  if (std::memcmp(&b[at], "_strspn", 8) == 0) b[at + 6] = 'X';
          },
          "macho-unknown-import: the module imports _strspX, which this host does not provide", true},
-        {"bad-signature",
-         [](Bytes &b, size_t, size_t a) {
-             put_be32(b, slice_entry(b, sim::k_macho_cpu_x86_64), 0x12); // the arm64 slice is read
-             b[a + 0x1000 + 17] ^= 1;                 // a byte of its second page
-         },
-         "binary-macho-signature: the code signature does not match page 1 ", false},
+#endif
     };
     for (const Fault &f : faults) {
         SCOPED_TRACE(f.name);

@@ -221,7 +221,8 @@ void *macho_open(const std::string &path, std::string *error) {
     const std::vector<unsigned char> bytes = read_file(path, error);
     if (!error->empty()) return nullptr;
     MachoImage image;
-    if (!read_macho(bytes.data(), bytes.size(), &image, error)) return nullptr;
+    // Every slice is read, as the inspector reads them: a damaged universal file is refused whole.
+    if (!read_macho(bytes.data(), bytes.size(), &image, error, true)) return nullptr;
     if (image.cputype != macho_host_cpu()) {
         *error = "macho-wrong-processor: the file holds no " + macho_cpu_name(macho_host_cpu()) + " slice (it is " +
                  macho_cpu_name(image.cputype) + ")";
