@@ -218,11 +218,30 @@ void *macho_open(const std::string &path, std::string *error) {
             return l;
         }
     }
-    const std::vector<unsigned char> bytes = read_file(path, error);
-    if (!error->empty()) return nullptr;
-    MachoImage image;
-    // Every slice is read, as the inspector reads them: a damaged universal file is refused whole.
-    if (!read_macho(bytes.data(), bytes.size(), &image, error, true)) return nullptr;
+    // The file last read, kept with what was read from it: a module loaded for every session of a
+    // check is read and verified (every slice, the signature's hashes) once while it is unchanged.
+    static struct {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        struct timespec changed = {0, 0};
+        std::vector<unsigned char> bytes;
+        MachoImage image;
+    } last;
+    if (!(last.device == st.st_dev && last.inode == st.st_ino && last.size == st.st_size &&
+          last.changed.tv_sec == st.st_mtim.tv_sec && last.changed.tv_nsec == st.st_mtim.tv_nsec)) {
+        last.size = -1;
+        last.bytes = read_file(path, error);
+        if (!error->empty()) return nullptr;
+        // Every slice is read, as the inspector reads them: a damaged universal file is refused whole.
+        if (!read_macho(last.bytes.data(), last.bytes.size(), &last.image, error, true)) return nullptr;
+        last.device = st.st_dev;
+        last.inode = st.st_ino;
+        last.size = st.st_size;
+        last.changed = st.st_mtim;
+    }
+    const std::vector<unsigned char> &bytes = last.bytes;
+    const MachoImage &image = last.image;
     if (image.cputype != macho_host_cpu()) {
         *error = "macho-wrong-processor: the file holds no " + macho_cpu_name(macho_host_cpu()) + " slice (it is " +
                  macho_cpu_name(image.cputype) + ")";
