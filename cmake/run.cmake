@@ -5,6 +5,7 @@
 #   linux-x86      natively where the kernel runs 32-bit x86 code, else under qemu-i386 (qemu-user)
 #   windows-x64    under wine's 64-bit loader with a 64-bit prefix of the build folder's own
 #   windows-x86    under wine with a 32-bit prefix, only where the kernel runs 32-bit x86 code
+#   linux-aarch64  under qemu-aarch64 with Debian's arm64 cross libraries (qemu-user)
 #
 # Where a program cannot run, the build still builds, installs and packs, and the checks that read
 # the module files without running them still run; every test that must run a program is reported
@@ -44,6 +45,12 @@ function(zendro_run_decide out kind override runs32 qemu_program wine_loader)
   set(get_qemu "qemu-i386 is not installed (Debian: apt-get install qemu-user)")
   if(kind STREQUAL "linux-x86_64")
     set(mode native)
+  elseif(kind STREQUAL "linux-aarch64")
+    if(qemu_program)
+      set(mode qemu)
+    else()
+      set(reason "qemu-aarch64 is not installed (Debian: apt-get install qemu-user)")
+    endif()
   elseif(kind STREQUAL "linux-x86")
     if(override STREQUAL "none")
       set(mode skip)
@@ -109,6 +116,8 @@ if(WIN32)
   if(ZENDRO_BITS EQUAL 32)
     set(_zendro_kind windows-x86)
   endif()
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+  set(_zendro_kind linux-aarch64)
 else()
   set(_zendro_kind linux-x86_64)
   if(ZENDRO_BITS EQUAL 32)
@@ -136,12 +145,23 @@ endif()
 if(NOT ZENDRO_QEMU_I386)
   set(ZENDRO_QEMU_I386 "")
 endif()
+# The emulator of a qemu run and the folder its dynamic loader and libraries come from.
+set(_zendro_qemu "${ZENDRO_QEMU_I386}")
+set(_zendro_qemu_root /)
+if(_zendro_kind STREQUAL "linux-aarch64")
+  find_program(ZENDRO_QEMU_AARCH64 qemu-aarch64)
+  set(_zendro_qemu "${ZENDRO_QEMU_AARCH64}")
+  if(NOT ZENDRO_QEMU_AARCH64)
+    set(_zendro_qemu "")
+  endif()
+  set(_zendro_qemu_root /usr/aarch64-linux-gnu)
+endif()
 if(NOT ZENDRO_WINE_LOADER)
   set(ZENDRO_WINE_LOADER "")
 endif()
 
 zendro_run_decide(_zendro_run "${_zendro_kind}" "${_zendro_run32}" ${_zendro_runs32}
-                  "${ZENDRO_QEMU_I386}" "${ZENDRO_WINE_LOADER}")
+                  "${_zendro_qemu}" "${ZENDRO_WINE_LOADER}")
 
 # ---- A tiny program of the target's kind, run the decided way ----
 
@@ -160,7 +180,7 @@ if(_zendro_run_MODE MATCHES "^(native|qemu|wine)$" AND NOT _zendro_kind STREQUAL
   if(_zendro_run_MODE STREQUAL "native")
     set(_zendro_probe_command "${_zendro_probe}")
   elseif(_zendro_run_MODE STREQUAL "qemu")
-    set(_zendro_probe_command "${ZENDRO_QEMU_I386}" -L / "${_zendro_probe}")
+    set(_zendro_probe_command "${_zendro_qemu}" -L ${_zendro_qemu_root} "${_zendro_probe}")
   else()
     # The first run creates the build folder's wine prefix (10 to 30 s), here rather than in the
     # first test: CTest lists each executable's tests through the emulator with a time limit.
@@ -193,8 +213,9 @@ if(ZENDRO_RUN_MODE STREQUAL "native")
   set(_zendro_how "natively")
   set(_zendro_exec "exec \"$@\"")
 elseif(ZENDRO_RUN_MODE STREQUAL "qemu")
-  set(_zendro_how "under qemu-i386")
-  set(_zendro_exec "exec \"${ZENDRO_QEMU_I386}\" -L / \"$@\"")
+  get_filename_component(_zendro_qemu_name "${_zendro_qemu}" NAME)
+  set(_zendro_how "under ${_zendro_qemu_name}")
+  set(_zendro_exec "exec \"${_zendro_qemu}\" -L ${_zendro_qemu_root} \"$@\"")
 elseif(ZENDRO_RUN_MODE STREQUAL "wine")
   get_filename_component(_zendro_loader_name "${ZENDRO_WINE_LOADER}" NAME)
   set(_zendro_how "under wine (${_zendro_loader_name}, ${_zendro_winearch} prefix)")

@@ -11,12 +11,15 @@ ZENDRO_TARGETS=(linux-x86_64 linux-x86 windows-x64 windows-x86 macos-x86_64 maco
 # the 32-bit Linux programs where the kernel runs no 32-bit code (cmake/run.cmake); zip for the packages;
 # clang-format for the format check; xmllint, which checks the pictures, and rsvg-convert, which
 # renders the README's (scripts/pictures); clang, lld and the LLVM tools (objdump, otool, strip, lipo)
-# for the macOS modules (cmake/toolchains/apple-macos-common.cmake).
+# for the macOS modules (cmake/toolchains/apple-macos-common.cmake); Debian's arm64 cross libraries
+# for the linux-aarch64 preset, whose simulator loads the modules' arm64 slice under qemu-aarch64
+# (never g++-aarch64-linux-gnu: installing it removes g++-multilib).
 ZENDRO_PACKAGES=(cmake ninja-build g++ g++-multilib binutils googletest libbenchmark-dev zip clang-format
                  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
                  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
                  wine wine64 wine32:i386 qemu-user libxml2-utils librsvg2-bin
-                 clang-14 lld-14 llvm-14)
+                 clang-14 lld-14 llvm-14
+                 libc6-dev-arm64-cross libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross)
 
 zendro_missing_packages() {
   local p

@@ -29,7 +29,11 @@ TEST_P(BuiltModuleFile, OneExportThisBuildsWidthAndMachineAndTheCRuntimeImports)
     std::string error;
     ASSERT_TRUE(sim::inspect_binary_file(sim::module_path(GetParam()), &info, &error)) << error;
     EXPECT_EQ(info.pointer_bits, static_cast<int>(sizeof(void *) * 8));
+#if defined(__aarch64__)
+    EXPECT_EQ(info.machine_name, "AArch64");
+#else
     EXPECT_EQ(info.machine_name, sizeof(void *) == 8 ? "x86-64" : "x86");
+#endif
     EXPECT_TRUE(info.shared_library);
     EXPECT_EQ(info.exports, std::vector<std::string>{"_mod_descrip"});
     ASSERT_FALSE(info.imports.empty());

@@ -18,6 +18,7 @@
 #include "host/script/script.h"
 #include "host/sim/alloc_hooks.h"
 #include "host/sim/binary.h"
+#include "host/sim/macho.h"
 #include "host/sim/simulator.h"
 
 namespace sim {
@@ -166,9 +167,11 @@ std::string module_file_problem(const std::string &path) {
     const uint16_t machine = sizeof(void *) == 8 ? 0x8664 : 0x14c;
     const char *kind = sizeof(void *) == 8 ? "PE32+" : "PE32";
 #else
-    const BinaryFormat want = BinaryFormat::Elf;
-    const uint16_t machine = sizeof(void *) == 8 ? 62 : 3;
-    const char *kind = sizeof(void *) == 8 ? "ELF64" : "ELF32";
+    // Mach-O bundles load too where their code runs natively (host/sim/macho.h).
+    const bool macho = info.format == BinaryFormat::MachO && macho_host_cpu() != 0;
+    const BinaryFormat want = macho ? BinaryFormat::MachO : BinaryFormat::Elf;
+    const uint16_t machine = sizeof(void *) == 4 ? 3 : macho_host_cpu() == k_macho_cpu_arm64 ? 183 : 62;
+    const char *kind = macho ? "Mach-O 64-bit" : sizeof(void *) == 8 ? "ELF64" : "ELF32";
 #endif
     const int bits = static_cast<int>(sizeof(void *) * 8);
     const std::string got = binary_kind(info) + " " + info.machine_name;

@@ -3,6 +3,8 @@
 // from bytes with every offset checked against the end of the file first.
 #include "host/sim/binary.h"
 
+#include "host/sim/macho.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -366,9 +368,27 @@ private:
     std::vector<PeSection> sections_;
 };
 
+bool read_macho_info(const unsigned char *data, size_t size, BinaryInfo *info, std::string *error) {
+    MachoImage image;
+    const bool ok = read_macho(data, size, &image, error, true);
+    info->format = BinaryFormat::MachO;
+    info->pointer_bits = 64;
+    info->universal = image.slice_offset != 0;
+    info->machine = image.cputype == k_macho_cpu_x86_64  ? 62
+                    : image.cputype == k_macho_cpu_arm64 ? 183
+                                                         : static_cast<uint16_t>(image.cputype);
+    info->machine_name = macho_cpu_name(image.cputype);
+    info->shared_library = image.filetype == 8 || image.filetype == 6; // MH_BUNDLE, MH_DYLIB
+    info->code_signature = image.signature;
+    for (const MachoExport &e : image.exports) info->exports.push_back(e.name.substr(e.name[0] == '_' ? 1 : 0));
+    info->imports = image.libraries;
+    return ok;
+}
+
 } // namespace
 
 std::string binary_kind(const BinaryInfo &info) {
+    if (info.format == BinaryFormat::MachO) return "Mach-O 64-bit";
     if (info.format == BinaryFormat::Elf) return info.pointer_bits == 64 ? "ELF64" : "ELF32";
     return info.pointer_bits == 64 ? "PE32+" : "PE32";
 }
@@ -383,6 +403,7 @@ bool inspect_binary(const unsigned char *data, size_t size, BinaryInfo *info, st
                                  4) == 0)
         return ElfReader(r, info).read();
     if (size >= 2 && data[0] == 'M' && data[1] == 'Z') return PeReader(r, info).read();
+    if (macho_magic(data, size)) return read_macho_info(data, size, info, error);
     std::string start;
     for (size_t i = 0; i < size && i < 4; ++i) {
         char byte[4];
@@ -390,7 +411,8 @@ bool inspect_binary(const unsigned char *data, size_t size, BinaryInfo *info, st
         start += byte;
     }
     return r.fail("binary-unknown-format",
-                  size == 0 ? "the file is empty" : "neither an ELF nor a PE file (it starts with" + start + ")");
+                  size == 0 ? "the file is empty"
+                            : "neither an ELF nor a PE file, nor Mach-O (it starts with" + start + ")");
 }
 
 bool inspect_binary_file(const std::string &path, BinaryInfo *info, std::string *error) {

@@ -2,6 +2,7 @@
 // Module loading as the host does it, tool sessions (activation, the callback wrappers) and the
 // drawing record handed to the draw callback.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #endif
 
 #include "host/sim/internal.h"
+#include "host/sim/macho.h"
 #include "host/base/os.h"
 
 #ifndef ZENDRO_MODULE_DIR
@@ -29,6 +31,9 @@ std::string module_path(const std::string &name) {
 #else
     const char *ext = ".so";
 #endif
+    // The Mach-O builds' ".p" on Linux, where the tests run them (ZENDRO_MODULE_SUFFIX).
+    const char *suffix = std::getenv("ZENDRO_MODULE_SUFFIX");
+    if (suffix && *suffix) ext = suffix;
     const char *bits = sizeof(void *) == 8 ? "_64" : "_32";
     return dir + "/" + name + bits + ext;
 }
@@ -53,8 +58,20 @@ std::string loadable_path(const std::string &path) {
 #endif
 }
 
+// A Mach-O file (by its first bytes) goes to the simulator's own loader (host/sim/macho.h); any
+// other to the system's.
+bool macho_file(const std::string &path) {
+    unsigned char start[4] = {};
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    const size_t got = std::fread(start, 1, sizeof start, f);
+    std::fclose(f);
+    return macho_magic(start, got);
+}
+
 void *open_library(const std::string &given, std::string *error) {
     const std::string path = loadable_path(given);
+    if (macho_file(path)) return macho_open(path, error);
 #ifdef _WIN32
     HMODULE m = LoadLibraryA(path.c_str());
     if (!m) *error = "LoadLibraryA failed with error " + std::to_string(GetLastError());
@@ -70,6 +87,7 @@ void *open_library(const std::string &given, std::string *error) {
 }
 
 void *find_symbol(void *library, const char *name) {
+    if (macho_handle(library)) return macho_symbol(library, name);
 #ifdef _WIN32
     return reinterpret_cast<void *>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 #else
@@ -78,6 +96,7 @@ void *find_symbol(void *library, const char *name) {
 }
 
 void close_library(void *library) {
+    if (macho_handle(library)) return macho_close(library);
 #ifdef _WIN32
     FreeLibrary(reinterpret_cast<HMODULE>(library));
 #else
@@ -103,9 +122,12 @@ Module::Module(const std::string &path) : path_(path) {
         error_ = "module-load: cannot load " + path + ": " + why;
         return;
     }
-    // Before anything of the module runs: its allocations go through the hooks from here on.
-    hooked_ = redirect_allocations(library_, &why);
-    if (!hooked_) note_redirect_failure("allocation hooks not installed for " + path + ": " + why);
+    // Before anything of the module runs: its allocations go through the hooks from here on. The
+    // Mach-O loader binds them to the hooks itself.
+    if (!macho_handle(library_)) {
+        hooked_ = redirect_allocations(library_, &why);
+        if (!hooked_) note_redirect_failure("allocation hooks not installed for " + path + ": " + why);
+    }
     descriptor_ = static_cast<const host_module_descriptor *>(find_symbol(library_, HOST_MODULE_DESCRIPTOR_SYMBOL));
     if (!descriptor_) {
         error_ = "module-descriptor-missing: " + path + " exports no " HOST_MODULE_DESCRIPTOR_SYMBOL;
