@@ -59,19 +59,22 @@ struct VerbDoc {
 template <class Rule> std::vector<OptionDoc> docs_of(const std::vector<Rule> &rules) {
     std::vector<OptionDoc> docs;
     for (const Rule &r : rules)
-        docs.push_back({std::string(r.name) + (r.value_name ? std::string(" ") + r.value_name : std::string()), r.help});
+        docs.push_back(
+            {std::string(r.name) + (r.value_name ? std::string(" ") + r.value_name : std::string()), r.help});
     return docs;
 }
 
 std::vector<VerbDoc> verbs() {
     return {
-        {"play", "MODULE SCRIPT",
+        {"play",
+         "MODULE SCRIPT",
          "loads the module file, plays the session script against it through the host simulator and reports "
          "every key written and every failure with its script line (docs/sessions.md)",
          {"0 all held", "1 a violation, failed expectation, impossible step or crash",
           "2 bad command line, script or module file"},
          docs_of(play_option_rules())},
-        {"check", "MODULE...",
+        {"check",
+         "MODULE...",
          "runs the conformance checks of a LayoutTool module on each MODULE file, each in a process of its own, "
          "and prints one line per check and a summary (docs/validator.md)",
          {"0 every check passed or was skipped", "1 a check failed", "2 bad command line"},
@@ -114,8 +117,7 @@ const std::vector<OptionRule<PlayCommand>> &play_option_rules() {
     static const std::vector<OptionRule<PlayCommand>> rules = {
         {"--trace", nullptr, "also print every call between host and module, after the session", opt_trace},
         {"--quiet", nullptr, "print only the warnings, the failures and the summary line", opt_quiet},
-        {"--server", "NAME", "activate the LayoutTool server of that name (default: the module's first)",
-         opt_server},
+        {"--server", "NAME", "activate the LayoutTool server of that name (default: the module's first)", opt_server},
         {"--channels", "A,B,...",
          "the channel names the tool may key (default: Position.X,Position.Y,Position.Z,Rotation.H,Rotation.P,"
          "Rotation.B)",

@@ -4,6 +4,10 @@
 # The build targets, in build order: the four platforms, then the two macOS slices, which
 # cmake/macos_universal.cmake joins into one universal file per tool (scripts/build).
 ZENDRO_TARGETS=(linux-x86_64 linux-x86 windows-x64 windows-x86 macos-x86_64 macos-arm64)
+# Builds that deliver nothing and are only tested (scripts/test): the simulator for Linux arm64,
+# which loads the macOS arm64 slice under qemu-aarch64, and the build with the address and
+# undefined-behaviour sanitizers.
+ZENDRO_TEST_BUILDS=(linux-aarch64 linux-x86_64-sanitize)
 
 # Debian packages: the native tools and the 32-bit Linux compiler; the mingw-w64 cross compilers
 # (posix thread model, see cmake/toolchains/) with their binutils, which the library checks use;
