@@ -10,13 +10,13 @@
 
 namespace sim {
 
-namespace {
-
 std::string hex_number(uint64_t v) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
     return text;
 }
+
+namespace {
 
 // Bounds-checked little- or big-endian reads. A failed check records the error and answers false;
 // every caller returns at once, so the first error is the one reported.

@@ -53,6 +53,9 @@ struct BinaryInfo {
 // "ELF32", "ELF64", "PE32", "PE32+" or "Mach-O 64-bit", from the format and pointer width.
 std::string binary_kind(const BinaryInfo &info);
 
+// "0x" and the number in lower-case hexadecimal, as the inspectors' messages show offsets.
+std::string hex_number(uint64_t v);
+
 // Reads `size` bytes at `data`. On failure returns false, sets `error` and leaves `info` partly
 // filled (never read past the bytes given).
 bool inspect_binary(const unsigned char *data, size_t size, BinaryInfo *info, std::string *error);

@@ -3,6 +3,7 @@
 // record layouts and constants below are the format's (little-endian load commands, big-endian
 // universal headers and code signatures).
 #include "host/sim/macho.h"
+#include "host/sim/binary.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,12 +28,6 @@ constexpr uint32_t k_mh_has_tlv_descriptors = 0x00800000;
 
 constexpr uint64_t k_export_kind_mask = 0x03, k_export_kind_regular = 0x00, k_export_weak = 0x04,
                    k_export_reexport = 0x08, k_export_stub_and_resolver = 0x10;
-
-std::string hex_number(uint64_t v) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
-    return text;
-}
 
 // ---- SHA-256 (FIPS 180-4), for the pages of a code signature -----------------------------------
 

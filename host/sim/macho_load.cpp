@@ -98,18 +98,18 @@ extern "C" int zendro_apple_vsnprintf(char *buffer, size_t size, const char *for
             out += *p++;
             continue;
         }
-        std::string spec = "%";
-        while (*p && std::strchr("-+ #0", *p)) spec += *p++;
+        std::string directive = "%";
+        while (*p && std::strchr("-+ #0", *p)) directive += *p++;
         auto number = [&]() {
             if (*p == '*') {
-                spec += std::to_string(static_cast<int>(*slot++));
+                directive += std::to_string(static_cast<int>(*slot++));
                 ++p;
             }
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            while (*p >= '0' && *p <= '9') directive += *p++;
         };
         number();
         if (*p == '.') {
-            spec += *p++;
+            directive += *p++;
             number();
         }
         bool wide = false; // l, ll, j, z, t, q: a 64-bit integer; h, hh: an int; L: a double
@@ -119,26 +119,26 @@ extern "C" int zendro_apple_vsnprintf(char *buffer, size_t size, const char *for
         char piece[400];
         const uint64_t v = *slot;
         if (conversion && std::strchr("di", conversion)) {
-            spec += std::string(wide ? "ll" : "") + conversion;
-            n = wide ? std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<long long>(v))
-                     : std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<int>(v));
+            directive += std::string(wide ? "ll" : "") + conversion;
+            n = wide ? std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<long long>(v))
+                     : std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<int>(v));
         } else if (conversion && std::strchr("ouxXc", conversion)) {
-            spec += std::string(wide && conversion != 'c' ? "ll" : "") + conversion;
-            n = wide ? std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<unsigned long long>(v))
-                     : std::snprintf(piece, sizeof piece, spec.c_str(), static_cast<unsigned>(v));
+            directive += std::string(wide && conversion != 'c' ? "ll" : "") + conversion;
+            n = wide ? std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<unsigned long long>(v))
+                     : std::snprintf(piece, sizeof piece, directive.c_str(), static_cast<unsigned>(v));
         } else if (conversion && std::strchr("fFeEgGaA", conversion)) {
             double d;
             std::memcpy(&d, &v, sizeof d);
-            n = std::snprintf(piece, sizeof piece, (spec + conversion).c_str(), d);
+            n = std::snprintf(piece, sizeof piece, (directive + conversion).c_str(), d);
         } else if (conversion == 's') {
             const std::string text = reinterpret_cast<const char *>(v);
             std::vector<char> room(text.size() + 400);
-            n = std::snprintf(room.data(), room.size(), (spec + 's').c_str(), text.c_str());
+            n = std::snprintf(room.data(), room.size(), (directive + 's').c_str(), text.c_str());
             if (n >= 0) out.append(room.data(), std::min(static_cast<size_t>(n), room.size() - 1));
             ++slot;
             continue;
         } else if (conversion == 'p') {
-            n = std::snprintf(piece, sizeof piece, (spec + 'p').c_str(), reinterpret_cast<void *>(v));
+            n = std::snprintf(piece, sizeof piece, (directive + 'p').c_str(), reinterpret_cast<void *>(v));
         }
         if (n < 0) return -1; // %n or an unknown conversion: refused, as a C library refuses
         ++slot;
