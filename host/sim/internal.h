@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/sim/simulator.h"
@@ -66,6 +67,20 @@ std::string quote(const char *text); // "text", or null
 std::string hex(const void *p);
 std::string num(double v); // shortest round-trip form, as session scripts write it (format_real)
 std::string vec(const double v[3]);
+
+// ---- Module files (tool.cpp, keeper.cpp) --------------------------------------------------------
+// The system's loader, or the simulator's own for a Mach-O file; the error says why it failed.
+void *open_library(const std::string &path, std::string *error);
+void *find_symbol(void *library, const char *name);
+void close_library(void *library);
+
+// A loaded image: its extent, and the address and size of each stretch of its writable memory
+// (for a copy that puts a reset image back in its just-loaded state).
+struct ImageMemory {
+    uintptr_t low = 0, high = 0;
+    std::vector<std::pair<unsigned char *, size_t>> writable;
+};
+bool image_memory(void *library, ImageMemory *out, std::string *why);
 
 // ---- Allocation hooks (alloc_hooks.cpp, imports.cpp) ------------------------------------------
 // What a module's malloc, calloc, realloc and free imports are pointed at.

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -93,6 +94,10 @@ bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::
 void *macho_open(const std::string &path, std::string *error);
 void *macho_symbol(void *handle, const char *name); // a C name, without the underscore
 void macho_close(void *handle);
+// The loaded image's extent [low, high) and its writable segments (address, size); false for a
+// handle macho_open did not make.
+bool macho_memory(void *handle, uintptr_t *low, uintptr_t *high,
+                  std::vector<std::pair<unsigned char *, size_t>> *writable);
 bool macho_handle(void *handle); // made by macho_open and not yet closed
 
 } // namespace sim

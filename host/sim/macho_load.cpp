@@ -37,6 +37,7 @@ struct Loaded {
     dev_t device = 0; // the file, as dlopen tells files apart: a second open of the same file
     ino_t inode = 0;  // answers the same image, with one more reference
     unsigned references = 1;
+    std::vector<std::pair<unsigned char *, size_t>> writable; // the segments mapped writable
 };
 
 std::set<void *> g_loaded;
@@ -333,6 +334,8 @@ void *macho_open(const std::string &path, std::string *error) {
     l->exports = image.exports;
     l->device = st.st_dev;
     l->inode = st.st_ino;
+    for (const MachoSegment &s : image.segments)
+        if ((s.initprot & 2) && s.vmsize != 0) l->writable.push_back({base + (s.vmaddr - low), s.vmsize});
     for (const MachoExport &e : l->exports)
         if (e.offset >= high - text_vmaddr) {
             *error = "macho-malformed: the export " + e.name + " lies outside the image";
@@ -364,6 +367,16 @@ void macho_close(void *handle) {
 
 bool macho_handle(void *handle) { return g_loaded.count(handle) != 0; }
 
+bool macho_memory(void *handle, uintptr_t *low, uintptr_t *high,
+                  std::vector<std::pair<unsigned char *, size_t>> *writable) {
+    if (!macho_handle(handle)) return false;
+    const Loaded *l = static_cast<const Loaded *>(handle);
+    *low = reinterpret_cast<uintptr_t>(l->base);
+    *high = *low + l->size;
+    *writable = l->writable;
+    return true;
+}
+
 #else
 
 void *macho_open(const std::string &, std::string *error) {
@@ -374,6 +387,7 @@ void *macho_open(const std::string &, std::string *error) {
 void *macho_symbol(void *, const char *) { return nullptr; }
 void macho_close(void *) {}
 bool macho_handle(void *) { return false; }
+bool macho_memory(void *, uintptr_t *, uintptr_t *, std::vector<std::pair<unsigned char *, size_t>> *) { return false; }
 
 #endif
 

@@ -488,7 +488,10 @@ std::string module_path(const std::string &name);
 // the file named (a bare name is the file in the working folder, never one the loader would find on
 // its library path), then the descriptor `_mod_descrip`, which must carry sync word 0x04121994, version 3 and interface
 // version 0x300. Right after loading, its malloc, calloc, realloc and free imports are pointed at the allocation hooks
-// (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when startup ran and shutdown did not).
+// (host/alloc_hooks.h). Unloads on destruction (calling shutdown first when startup ran and shutdown did not),
+// unless a ModuleKeeper (below) keeps the file loaded.
+class ModuleKeeper;
+
 class Module {
 public:
     explicit Module(const std::string &path);
@@ -516,6 +519,9 @@ public:
     size_t startup_calls() const { return startup_calls_; }
 
 private:
+    void load(ModuleKeeper *keeper);
+    void find_descriptor();
+
     std::string path_, error_;
     void *library_ = nullptr;
     const host_module_descriptor *descriptor_ = nullptr;
@@ -524,6 +530,56 @@ private:
     size_t startup_calls_ = 0;
     bool started_ = false;
     bool hooked_ = false; // its allocation imports point at the hooks (host/alloc_hooks.h)
+    bool kept_ = false;   // a ModuleKeeper holds the library: neither unhooked nor unloaded here
+};
+
+// ---- Keeping a module loaded between sessions --------------------------------------------------
+//
+// While a ModuleKeeper lives, the first Module of a file loads it as usual (its allocation imports
+// pointed at the hooks) and the keeper copies the image's writable memory: the writable load
+// segments outside RELRO of an ELF object, the writable sections of a PE image, the writable
+// segments of a Mach-O bundle. Destroying that Module leaves the file loaded; the next Module of
+// the same file gets the same image with those bytes put back. That is the state a fresh load
+// gives, without unmapping, mapping, relocating and redirecting again (an unmapping alone makes
+// the kernel flush every core's address translations).
+//
+// The keeper keeps a file only where that equivalence holds: right after loading, the module holds
+// no block of the allocation hooks and its writable memory holds no address of private memory
+// outside the loaded image (a block it allocated while loading, before the hooks were in place,
+// which a reset would not give back as it was). Otherwise every Module loads the file afresh and
+// refusal() says why. After a session that may have changed anything outside the copied memory (it
+// failed, left a block held or had an allocation refused), the caller forgets the file, and the
+// next Module loads it afresh.
+//
+// One keeper at a time, which must outlive the Modules it serves.
+class ModuleKeeper {
+public:
+    ModuleKeeper();
+    ~ModuleKeeper(); // unloads every file it kept
+    ModuleKeeper(const ModuleKeeper &) = delete;
+    ModuleKeeper &operator=(const ModuleKeeper &) = delete;
+    static ModuleKeeper *current();
+
+    // Unloads the kept image of the file, if any: the next Module of it loads afresh.
+    void forget(const std::string &path);
+    uint64_t fresh_loads() const { return fresh_loads_; } // loads of a file while it lived
+    uint64_t resets() const { return resets_; }           // Modules served by a reset instead
+    // Why the file last loaded afresh is not kept; empty when it is.
+    const std::string &refusal() const { return refusal_; }
+
+    // For Module: the kept image of the file with its writable memory put back, or null.
+    void *reuse(const std::string &path);
+    // For Module, after a fresh load whose imports were redirected when `hooked`: true when the
+    // keeper holds the library from now on (the Module must neither unhook nor unload it).
+    bool keep(const std::string &path, void *library, bool hooked, size_t blocks_before);
+    // For Module: the Module of a kept file is gone; the next one may reset it.
+    void done(void *library);
+
+private:
+    struct Kept;
+    std::vector<std::unique_ptr<Kept>> kept_;
+    uint64_t fresh_loads_ = 0, resets_ = 0;
+    std::string refusal_;
 };
 
 // ---- Tool sessions ----------------------------------------------------------------------------

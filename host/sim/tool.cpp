@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #endif
 
+#include "host/sim/alloc_hooks.h"
 #include "host/sim/internal.h"
 #include "host/sim/macho.h"
 #include "host/base/os.h"
@@ -69,6 +70,8 @@ bool macho_file(const std::string &path) {
     return macho_magic(start, got);
 }
 
+} // namespace
+
 void *open_library(const std::string &given, std::string *error) {
     const std::string path = loadable_path(given);
     if (macho_file(path)) return macho_open(path, error);
@@ -104,6 +107,8 @@ void close_library(void *library) {
 #endif
 }
 
+namespace {
+
 bool all_null(const host_server_record &r) { return !r.class_name && !r.server_name && !r.activate && !r.tags; }
 
 constexpr size_t k_server_limit = 64; // a table longer than this has lost its terminator
@@ -116,18 +121,32 @@ void trace_line(char mark, const std::string &text) {
 } // namespace
 
 Module::Module(const std::string &path) : path_(path) {
+    ModuleKeeper *keeper = ModuleKeeper::current();
+    library_ = keeper ? keeper->reuse(path) : nullptr;
+    kept_ = library_ != nullptr;
+    if (!library_) load(keeper);
+    if (library_) find_descriptor();
+}
+
+void Module::load(ModuleKeeper *keeper) {
     std::string why;
-    library_ = open_library(path, &why);
+    const size_t blocks = alloc_live_blocks();
+    library_ = open_library(path_, &why);
     if (!library_) {
-        error_ = "module-load: cannot load " + path + ": " + why;
+        error_ = "module-load: cannot load " + path_ + ": " + why;
         return;
     }
     // Before anything of the module runs: its allocations go through the hooks from here on. The
     // Mach-O loader binds them to the hooks itself.
     if (!macho_handle(library_)) {
         hooked_ = redirect_allocations(library_, &why);
-        if (!hooked_) note_redirect_failure("allocation hooks not installed for " + path + ": " + why);
+        if (!hooked_) note_redirect_failure("allocation hooks not installed for " + path_ + ": " + why);
     }
+    kept_ = keeper && keeper->keep(path_, library_, hooked_, blocks);
+}
+
+void Module::find_descriptor() {
+    const std::string &path = path_;
     descriptor_ = static_cast<const host_module_descriptor *>(find_symbol(library_, HOST_MODULE_DESCRIPTOR_SYMBOL));
     if (!descriptor_) {
         error_ = "module-descriptor-missing: " + path + " exports no " HOST_MODULE_DESCRIPTOR_SYMBOL;
@@ -161,6 +180,10 @@ Module::Module(const std::string &path) : path_(path) {
 Module::~Module() {
     if (!library_) return;
     if (started_ && descriptor_ && descriptor_->shutdown) shutdown();
+    if (kept_) {
+        if (ModuleKeeper *keeper = ModuleKeeper::current()) keeper->done(library_);
+        return;
+    }
     if (hooked_) restore_allocations(library_);
     close_library(library_);
 }
