@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 namespace sim {
 
@@ -596,9 +597,14 @@ const std::vector<VerbRule> &verbs() {
 }
 
 const VerbRule *find_verb(const std::string &verb) {
-    for (const VerbRule &v : verbs())
-        if (verb == v.verb) return &v;
-    return nullptr;
+    // Looked up for every statement played: an index, made once.
+    static const std::unordered_map<std::string, const VerbRule *> index = [] {
+        std::unordered_map<std::string, const VerbRule *> m;
+        for (const VerbRule &v : verbs()) m.emplace(v.verb, &v);
+        return m;
+    }();
+    const auto it = index.find(verb);
+    return it == index.end() ? nullptr : it->second;
 }
 
 std::string usage(const VerbRule &rule) {

@@ -383,6 +383,7 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
 void HOST_CALL Services::control_get(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
+    const bool trace = h->tracing(); // what the trace shows is formatted only for it
     allowed(*h, HOST_SERVICE_PANEL, "control get");
     Control *c = check_control(*h, control, "get control attribute");
     std::string shown = "(unwritten)";
@@ -394,16 +395,16 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
             if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
                 host_value_pointer *v = static_cast<host_value_pointer *>(value);
                 v->pointer = code == HOST_CTL_EVENT ? reinterpret_cast<void *>(c->event) : c->user_data;
-                shown = hex(v->pointer);
+                if (trace) shown = hex(v->pointer);
             } else if (form == HOST_VALUE_INT) {
                 host_value_int *v = static_cast<host_value_int *>(value);
                 const int32_t geometry[4] = {c->x, c->y, c->w, c->h};
                 v->value = code <= HOST_CTL_H ? geometry[code] : (c->type == ControlType::Info ? 0 : c->int_value);
-                shown = std::to_string(v->value);
+                if (trace) shown = std::to_string(v->value);
             } else if (form == HOST_VALUE_FLOAT) {
                 host_value_float *v = static_cast<host_value_float *>(value);
                 v->value = c->float_value;
-                shown = num(v->value);
+                if (trace) shown = num(v->value);
             } else {
                 host_value_text *v = static_cast<host_value_text *>(value);
                 if (!v->text || v->length <= 0) {
@@ -413,7 +414,7 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
                     const size_t n = std::min(c->text_value.size(), static_cast<size_t>(v->length) - 1);
                     std::memcpy(v->text, c->text_value.data(), n);
                     v->text[n] = '\0';
-                    shown = quote(v->text);
+                    if (trace) shown = quote(v->text);
                 }
             }
         }
@@ -427,6 +428,7 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
+    const bool trace = h->tracing();
     allowed(*h, HOST_SERVICE_PANEL, "control set");
     Control *c = check_control(*h, control, "set control attribute");
     std::string shown = "(refused)";
@@ -439,13 +441,13 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                 const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
                 if (code == HOST_CTL_EVENT) c->event = reinterpret_cast<host_control_event_fn>(v->pointer);
                 else c->user_data = v->pointer;
-                shown = hex(v->pointer);
+                if (trace) shown = hex(v->pointer);
             } else if (code <= HOST_CTL_H) {
                 const int32_t v = static_cast<const host_value_int *>(value)->value;
                 int32_t *geometry[4] = {&c->x, &c->y, &c->w, &c->h};
                 *geometry[code] = v;
                 ++c->geometry_writes;
-                shown = std::to_string(v);
+                if (trace) shown = std::to_string(v);
             } else {
                 bool stored = true;
                 if (form == HOST_VALUE_INT) {
@@ -456,10 +458,10 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                                          describe(*c),
                                      std::to_string(v), "the instance's choice field holds an out-of-range value");
                     c->int_value = v;
-                    shown = std::to_string(v);
+                    if (trace) shown = std::to_string(v);
                 } else if (form == HOST_VALUE_FLOAT) {
                     c->float_value = static_cast<const host_value_float *>(value)->value;
-                    shown = num(c->float_value);
+                    if (trace) shown = num(c->float_value);
                 } else {
                     const host_value_text *v = static_cast<const host_value_text *>(value);
                     if (!v->text) {
@@ -477,7 +479,7 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                         c->text_value.assign(v->text, n);
                         c->text_length = v->length;
                         c->text_unterminated = n == limit;
-                        shown = quote(c->text_value.c_str()) + " length=" + std::to_string(v->length);
+                        if (trace) shown = quote(c->text_value.c_str()) + " length=" + std::to_string(v->length);
                     }
                 }
                 if (stored) {
