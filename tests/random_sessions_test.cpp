@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/random/random.h"
+#include "host/sim/alloc_hooks.h"
 #include "host/sim/simulator.h"
 
 namespace {
@@ -92,5 +95,72 @@ TEST(RandomSessionShrink, KeepsTheViolationWithEveryStepPossible) {
     EXPECT_EQ(again.id, "time-mismatch");
     EXPECT_EQ(again.impossible, 0u);
 }
+
+// A module kept loaded and reset between sessions gives, seed for seed, what a fresh load per
+// session gives: verdicts, violation ids and steps, statements, keys and warnings, for our tools,
+// a module that fails (each failure reloads it), one that keeps a block at start-up and one the
+// keeper must refuse (it allocates while loading and counts its activations there, so a reset
+// would make it fail).
+struct Equivalence {
+    const char *module;
+    const char *loading; // what SessionSeries::loading() starts with
+};
+
+void PrintTo(const Equivalence &e, std::ostream *out) { *out << e.module; }
+
+class RandomSessionsReset : public ::testing::TestWithParam<Equivalence> {};
+
+std::string session_text(const sim::SessionResult &r) {
+    std::string out = r.failed ? "fail " + r.id + " at " + std::to_string(r.step) + "\n" : "pass\n";
+    for (const sim::SessionFinding &f : r.failures) out += "fail " + f.id + " " + std::to_string(f.step) + "\n";
+    for (const sim::SessionFinding &f : r.warnings) out += "warn " + f.id + " " + std::to_string(f.step) + "\n";
+    return out + "keys " + std::to_string(r.keys) + "\n" + sim::reproducer_script(r.statements, "");
+}
+
+TEST_P(RandomSessionsReset, GivesWhatAFreshLoadGives) {
+    const std::string path = sim::module_path(GetParam().module);
+    sim::RandomSessionOptions fresh;
+    fresh.reload_each_session = true;
+    std::vector<std::string> expected;
+    uint64_t failing = 0;
+    {
+        sim::SessionSeries series(path, fresh);
+        for (uint64_t seed = 1; seed <= 120; ++seed) {
+            const sim::SessionResult r = series.random(seed);
+            expected.push_back(session_text(r));
+            if (r.failed && failing == 0) failing = seed;
+        }
+        EXPECT_EQ(series.loading(), "reload");
+    }
+    sim::SessionSeries series(path, sim::RandomSessionOptions());
+    bool refused_allocation = false;
+    for (uint64_t seed = 1; seed <= 120; ++seed) {
+        const sim::SessionResult r = series.random(seed);
+        ASSERT_EQ(session_text(r), expected[seed - 1]) << "seed " << seed;
+        refused_allocation =
+            refused_allocation || sim::reproducer_script(r.statements, "").find("refuse-alloc") != std::string::npos;
+    }
+    EXPECT_EQ(series.loading().rfind(GetParam().loading, 0), 0u) << series.loading();
+    EXPECT_TRUE(refused_allocation || !sim::alloc_hooks_available()) << "sessions with refused allocations reset too";
+    if (failing == 0) return;
+    // The shrunk script of the first failing session, shrunk both ways.
+    const sim::SessionResult first = series.random(failing);
+    sim::SessionSeries again(path, fresh);
+    const auto shrunk = [&](sim::SessionSeries &s) {
+        return sim::reproducer_script(
+            sim::shrink_session(
+                first.statements, first.id, [&](const std::vector<sim::Statement> &c) { return s.replay(c); }, 400),
+            "");
+    };
+    EXPECT_EQ(shrunk(series), shrunk(again));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, RandomSessionsReset,
+                         ::testing::Values(Equivalence{"zendro_kardel", "reset"}, Equivalence{"zendro_menlix", "reset"},
+                                           Equivalence{"zendro_strova", "reset"},
+                                           Equivalence{"zendro_test_time", "reset"},
+                                           Equivalence{"zendro_test_keep_block", "reset"},
+                                           Equivalence{"zendro_test_load_alloc", "reload: it allocated while loading"}),
+                         [](const ::testing::TestParamInfo<Equivalence> &i) { return std::string(i.param.module); });
 
 } // namespace

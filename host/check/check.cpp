@@ -137,6 +137,9 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--save-shrunk", "FILE",
          "write the shrunk script of a failing random session to FILE (a further violation id's to FILE-ID)",
          opt_save_shrunk},
+        {"--reload-each-session", nullptr,
+         "load the module afresh for every random session (default: load it once per worker and reset it)",
+         opt_reload_each_session},
         {"--json", "FILE", "also write every check's result to FILE as JSON, one object per module and check",
          opt_json},
     };

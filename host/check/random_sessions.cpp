@@ -67,6 +67,11 @@ std::string opt_save_shrunk(CheckOptions &o, const std::string &v) {
     return std::string();
 }
 
+std::string opt_reload_each_session(CheckOptions &o, const std::string &) {
+    o.reload_each_session = true;
+    return std::string();
+}
+
 namespace {
 
 // FILE for the first id's script; "<stem>-<id><extension>" beside it for each further one.
@@ -88,8 +93,10 @@ CheckResult random_sessions_check(const CheckContext &c) {
     o.steps = c.options.steps;
     o.channels = c.options.channels;
     o.server = c.options.server;
+    o.reload_each_session = c.options.reload_each_session;
     const RandomSessions r = run_random_sessions(c.module, o);
     const std::string speed = r.speed();
+    const std::string loading = r.loading_text().empty() ? std::string() : "; " + r.loading_text();
     std::vector<std::string> warnings;
     for (const RandomFinding &w : r.warnings)
         warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
@@ -97,7 +104,7 @@ CheckResult random_sessions_check(const CheckContext &c) {
     if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
     if (!r.failed() || r.failures.empty()) {
         CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
-                                          std::to_string(o.seed + o.sessions - 1));
+                                          std::to_string(o.seed + o.sessions - 1) + loading);
         p.warnings = warnings;
         return p;
     }
@@ -109,7 +116,7 @@ CheckResult random_sessions_check(const CheckContext &c) {
                                     std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
         std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
                               " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
-                              std::to_string(f.shrunk.size()) + " statements)";
+                              std::to_string(f.shrunk.size()) + " statements)" + (i == 0 ? loading : std::string());
         const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
                                                                    f.id + "\nagain: " + command);
         CheckResult line = CheckResult::fail(f.id, message);

@@ -36,7 +36,8 @@ void play_session_statement(Player &player, Statement &st, size_t index, Session
 void finish_session(Player &player, SessionResult &res, std::FILE *progress);
 
 // ---- Between the validator and its session workers (worker.cpp, parent.cpp) ----------------------
-// The words of a session worker: KIND MODULE SEED STEPS CHANNELS SERVER, then the kind's own.
+// The words of a session worker: KIND MODULE SEED STEPS CHANNELS SERVER LOADING ("reset" or
+// "reload"), then the kind's own.
 std::vector<std::string> session_worker_words(const char *kind, const std::string &module,
                                               const RandomSessionOptions &o);
 // A session script file a shrinking worker reads and the validator writes.

@@ -27,7 +27,7 @@ std::string join_channels(const std::vector<std::string> &c) {
 
 } // namespace
 
-// The words after the kind: MODULE SEED STEPS CHANNELS SERVER, then the kind's own.
+// The words after the kind: MODULE SEED STEPS CHANNELS SERVER LOADING, then the kind's own.
 std::vector<std::string> session_worker_words(const char *kind, const std::string &module,
                                               const RandomSessionOptions &o) {
     return {kind,
@@ -35,7 +35,8 @@ std::vector<std::string> session_worker_words(const char *kind, const std::strin
             std::to_string(o.seed),
             std::to_string(o.steps),
             join_channels(o.channels),
-            o.server.empty() ? std::string("-") : o.server};
+            o.server.empty() ? std::string("-") : o.server,
+            o.reload_each_session ? "reload" : "reset"};
 }
 
 namespace {
@@ -213,6 +214,10 @@ BatchRead read_batch(const WorkerOutcome &w, RandomSessions &rc) {
         } else if (rec.kind == "found") {
             RandomFinding &f = finding_of(rec.verdict == "warn" ? rc.warnings : rc.failures, rec.id, seed);
             if (f.sessions++ == 0) f.message = spaced(rec.message);
+        } else if (rec.kind == "note" && rec.id == "loading") {
+            if (rc.loading.empty()) rc.loading = rec.message;
+        } else if (rec.kind == "note" && rec.id == "kept-block") {
+            ++rc.kept_block_sessions;
         } else if (rec.kind == "outcome") {
             b.open = false;
             ++rc.sessions;
@@ -235,6 +240,18 @@ std::string RandomSessions::speed() const {
                   rate >= 100.0 ? "%llu sessions in %.1f s (%.0f sessions/s)"
                                 : "%llu sessions in %.1f s (%.3g sessions/s)",
                   static_cast<unsigned long long>(sessions), seconds, rate);
+    return text;
+}
+
+std::string RandomSessions::loading_text() const {
+    if (loading == "reload") return "the module loaded afresh for each session (--reload-each-session)";
+    if (loading.compare(0, 8, "reload: ") == 0)
+        return "the module loaded afresh for each session: " + loading.substr(8);
+    if (loading != "reset") return std::string();
+    std::string text = "the module loaded once per worker and reset before each session";
+    const std::string kept = "the " + std::to_string(kept_block_sessions) + " passing one(s) that left a block held";
+    if (failed_sessions != 0) text += ", loaded afresh after each failing one";
+    if (kept_block_sessions != 0) text += (failed_sessions != 0 ? " and after " : ", loaded afresh after ") + kept;
     return text;
 }
 

@@ -29,12 +29,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/script/script.h"
 
 namespace sim {
+
+class ModuleKeeper; // host/sim/simulator.h
 
 // splitmix64: a 64-bit state advanced by a constant and mixed; the same sequence everywhere.
 class Rng {
@@ -58,6 +61,8 @@ struct RandomSessionOptions {
     // Channel names a key write must match; empty keeps the six position and rotation names.
     std::vector<std::string> channels;
     std::string server; // LayoutTool server name; empty: the module's first
+    // Load the module file afresh for every session instead of resetting a loaded one (SessionSeries).
+    bool reload_each_session = false;
 };
 
 // A violation or warning of one id, where a session first showed it.
@@ -80,6 +85,7 @@ struct SessionResult {
     std::vector<Statement> statements;    // as played (activation answers recorded as "expect R")
     size_t impossible = 0;                // steps the player refused: the generator's fault, not the module's
     std::string first_impossible;         // the first of them, as the player reported it
+    uint64_t keys = 0; // a digest (FNV-1a) of every key the module wrote, in order: item, channel, time, value
 };
 
 // Generates and plays one session with that seed against the module file.
@@ -94,6 +100,40 @@ SessionResult random_session(const std::string &module_path, uint64_t seed, cons
 // statements a shrinker keeps stay a script that plays without failed expectations.
 SessionResult replay_session(const std::string &module_path, const std::vector<Statement> &statements,
                              const RandomSessionOptions &options, std::FILE *progress = nullptr);
+
+// ---- Many sessions in one process ---------------------------------------------------------------
+// Sessions played one after another in this process. Unless options.reload_each_session, the
+// module file stays loaded between them and is reset instead of reloaded (sim::ModuleKeeper,
+// host/sim/simulator.h): much faster, and each session starts from exactly what a fresh load
+// gives. After a session that failed, left a block of the module's held or had an allocation
+// refused, the next one loads the file afresh; a module the keeper refuses (it allocated while
+// loading) is loaded afresh for every session.
+class SessionSeries {
+public:
+    SessionSeries(std::string module_path, const RandomSessionOptions &options);
+    ~SessionSeries();
+    SessionSeries(const SessionSeries &) = delete;
+    SessionSeries &operator=(const SessionSeries &) = delete;
+
+    SessionResult random(uint64_t seed, std::FILE *progress = nullptr);
+    SessionResult replay(const std::vector<Statement> &statements, std::FILE *progress = nullptr);
+
+    // How each session began: "reset" (the module kept loaded), "reload" (--reload-each-session)
+    // or "reload: " and why the module cannot be kept. Empty before the first session.
+    const std::string &loading() const { return loading_; }
+    // Passing sessions after which the module was loaded afresh: it still held a block, or an
+    // allocation of it was refused.
+    uint64_t kept_blocks() const { return kept_blocks_; }
+
+private:
+    template <typename Play> SessionResult play(Play session);
+
+    std::string module_;
+    RandomSessionOptions options_;
+    std::unique_ptr<ModuleKeeper> keeper_;
+    std::string loading_;
+    uint64_t kept_blocks_ = 0;
+};
 
 // Plays the statements and reports the failures; may run in another process.
 using SessionRunner = std::function<SessionResult(const std::vector<Statement> &)>;
@@ -146,10 +186,15 @@ struct RandomSessions {
     std::vector<RandomFinding> failures; // every distinct violation id, by its first seed
     std::vector<RandomFinding> warnings; // every distinct warning id, by its first seed
     std::string error;                   // the sessions could not be run at all (module not loadable, worker failed)
+    std::string loading;                 // how the sessions began, as SessionSeries::loading() tells
+    uint64_t kept_block_sessions = 0;    // passing sessions after which the module was loaded afresh
     bool failed() const { return failed_sessions != 0; }
     // "2000 sessions in 0.8 s (2476 sessions/s)": the rate whole from 100 up, with three
     // significant digits below ("0.51 sessions/s").
     std::string speed() const;
+    // How the module was loaded for the sessions, for the validator's report: "the module loaded
+    // once per worker and reset before each session", or why it was loaded afresh for each.
+    std::string loading_text() const;
 };
 
 // Runs options.sessions sessions against the module file in isolated batches. Stops early after

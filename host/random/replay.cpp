@@ -92,8 +92,30 @@ bool load_session_module(Player &player, const std::string &module_path, Session
     return false;
 }
 
+namespace {
+
+// FNV-1a over every key written, in order: item, channel name and occurrence, time and value bits.
+uint64_t key_digest(const std::vector<KeyWrite> &writes) {
+    uint64_t h = 14695981039346656037ull;
+    auto mix = [&h](const void *data, size_t size) {
+        const unsigned char *p = static_cast<const unsigned char *>(data);
+        for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    };
+    for (const KeyWrite &w : writes) {
+        const int64_t numbers[2] = {w.item, w.occurrence};
+        mix(numbers, sizeof numbers);
+        mix(w.channel.c_str(), w.channel.size() + 1);
+        mix(&w.time, sizeof w.time);
+        mix(&w.value, sizeof w.value);
+    }
+    return h;
+}
+
+} // namespace
+
 void finish_session(Player &player, SessionResult &res, std::FILE *progress) {
     const StepResult r = player.finish();
+    res.keys = key_digest(player.host().writes());
     for (const Finding &f : r.findings) {
         if (f.kind == Finding::Kind::Violation) record_failure(res, f.id, f.message, 0, progress);
         else if (f.kind == Finding::Kind::Warning)

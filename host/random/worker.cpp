@@ -30,15 +30,21 @@ JobRecord session_outcome(const std::string &job, const SessionResult &r) {
 uint64_t random_session_batch(const std::string &module_path, const RandomSessionOptions &options, uint64_t first,
                               uint64_t count, std::FILE *out, bool stop_at_failure) {
     uint64_t failed = 0;
+    SessionSeries series(module_path, options);
     for (uint64_t i = first; i < first + count; ++i) {
         const uint64_t seed = options.seed + i;
         const std::string job = std::to_string(seed);
         write_record(out, JobRecord::begin(job));
-        const SessionResult r = random_session(module_path, seed, options);
+        const uint64_t kept_blocks = series.kept_blocks();
+        const SessionResult r = series.random(seed);
         for (const SessionFinding &f : r.failures)
             write_record(out, JobRecord::found(job, "fail", f.id).with_step(f.step).with_message(f.message));
         for (const SessionFinding &f : r.warnings)
             write_record(out, JobRecord::found(job, "warn", f.id).with_step(f.step).with_message(f.message));
+        // How the sessions begin (known after the first), and each passing one that left a block.
+        if (i == first)
+            write_record(out, JobRecord::make("note", job).with_id("loading").with_message(series.loading()));
+        if (series.kept_blocks() != kept_blocks) write_record(out, JobRecord::make("note", job).with_id("kept-block"));
         write_record(out, session_outcome(job, r));
         failed += r.failed;
         if (r.failed && (stop_at_failure || r.load_failed)) break;
@@ -70,8 +76,12 @@ bool write_script_file(const std::string &path, const std::vector<Statement> &s)
 
 namespace {
 
+// The words every session worker gets (session_worker_words): KIND MODULE SEED STEPS CHANNELS
+// SERVER LOADING; the kind's own follow.
+constexpr size_t k_own = 7;
+
 bool read_options(const std::vector<std::string> &a, size_t need, RandomSessionOptions *o, std::FILE *out) {
-    if (a.size() < 6 + need) {
+    if (a.size() < k_own + need) {
         write_record(out, JobRecord::text("error", "wrong number of worker arguments"));
         return false;
     }
@@ -87,19 +97,20 @@ bool read_options(const std::vector<std::string> &a, size_t need, RandomSessionO
         }
     }
     o->server = a[5] == "-" ? std::string() : a[5];
+    o->reload_each_session = a[6] == "reload";
     return true;
 }
 
-// sessions MODULE SEED STEPS CHANNELS SERVER FIRST COUNT
+// sessions MODULE SEED STEPS CHANNELS SERVER LOADING FIRST COUNT
 int batch_worker(const std::vector<std::string> &a, std::FILE *out) {
     RandomSessionOptions o;
     if (!read_options(a, 2, &o, out)) return 2;
-    random_session_batch(a[1], o, std::strtoull(a[6].c_str(), nullptr, 10), std::strtoull(a[7].c_str(), nullptr, 10),
-                         out);
+    random_session_batch(a[1], o, std::strtoull(a[k_own].c_str(), nullptr, 10),
+                         std::strtoull(a[k_own + 1].c_str(), nullptr, 10), out);
     return 0;
 }
 
-// session MODULE SEED STEPS CHANNELS SERVER: the session of that seed, statement by statement.
+// session MODULE SEED STEPS CHANNELS SERVER LOADING: the session of that seed, statement by statement.
 int session_worker(const std::vector<std::string> &a, std::FILE *out) {
     RandomSessionOptions o;
     if (!read_options(a, 0, &o, out)) return 2;
@@ -107,18 +118,18 @@ int session_worker(const std::vector<std::string> &a, std::FILE *out) {
     return 0;
 }
 
-// replay MODULE SEED STEPS CHANNELS SERVER SCRIPT
+// replay MODULE SEED STEPS CHANNELS SERVER LOADING SCRIPT
 int replay_worker(const std::vector<std::string> &a, std::FILE *out) {
     RandomSessionOptions o;
     std::vector<Statement> s;
     if (!read_options(a, 1, &o, out)) return 2;
-    if (!read_script_file(a[6], &s)) {
+    if (!read_script_file(a[k_own], &s)) {
         // A candidate the script checker refuses (a statement uses an item whose definition was
         // dropped) is not a failure of the module.
         SessionResult r;
         r.failed = true;
         r.id = "script-invalid";
-        r.message = "the script " + a[6] + " cannot be read or does not check";
+        r.message = "the script " + a[k_own] + " cannot be read or does not check";
         write_record(out, session_outcome("", r));
         return 0;
     }
@@ -126,19 +137,19 @@ int replay_worker(const std::vector<std::string> &a, std::FILE *out) {
     return 0;
 }
 
-// shrink MODULE SEED STEPS CHANNELS SERVER SCRIPT ID: shrinks in this process (every candidate
+// shrink MODULE SEED STEPS CHANNELS SERVER LOADING SCRIPT ID: shrinks in this process (every candidate
 // replayed here) and writes the shrunk session as a "script" record.
 int shrink_worker(const std::vector<std::string> &a, std::FILE *out) {
     RandomSessionOptions o;
     std::vector<Statement> s;
     if (!read_options(a, 2, &o, out)) return 2;
-    if (!read_script_file(a[6], &s)) {
-        write_record(out, JobRecord::text("error", "cannot read " + a[6]));
+    if (!read_script_file(a[k_own], &s)) {
+        write_record(out, JobRecord::text("error", "cannot read " + a[k_own]));
         return 2;
     }
-    const std::string module = a[1];
-    const SessionRunner run = [&](const std::vector<Statement> &c) { return replay_session(module, c, o); };
-    const std::vector<Statement> shrunk = shrink_session(s, a[7], run);
+    SessionSeries series(a[1], o);
+    const SessionRunner run = [&](const std::vector<Statement> &c) { return series.replay(c); };
+    const std::vector<Statement> shrunk = shrink_session(s, a[k_own + 1], run);
     write_record(out, JobRecord::text("script", reproducer_script(shrunk, std::string())));
     return 0;
 }

@@ -18,6 +18,11 @@
 //   UNSELECTED  gathers at the first press only, so later drags key items no longer selected
 //   TWOFOLD     two independent faults: a panel too low for its field (at every activation) and
 //               the keys of TIME, one time unit late
+//
+// Not faults, but modules the validator must not reset between sessions (it loads them afresh):
+//   LOAD_ALLOC  allocates a counter while loading and counts its activations there; from the 50th
+//               on it keys one time unit late, which a fresh load per session never reaches
+//   KEEP_BLOCK  allocates a block at start-up and keeps it, never freed, across sessions
 #include <stdlib.h>
 #include <string.h>
 
@@ -46,8 +51,14 @@
 #ifndef TEST_FAULT_TWOFOLD
 #define TEST_FAULT_TWOFOLD 0
 #endif
+#ifndef TEST_FAULT_LOAD_ALLOC
+#define TEST_FAULT_LOAD_ALLOC 0
+#endif
+#ifndef TEST_FAULT_KEEP_BLOCK
+#define TEST_FAULT_KEEP_BLOCK 0
+#endif
 static_assert(TEST_FAULT_TIME + TEST_FAULT_LEAK + TEST_FAULT_TRAP + TEST_FAULT_CRASH_MOVE + TEST_FAULT_NONFINITE +
-                      TEST_FAULT_UNSELECTED + TEST_FAULT_TWOFOLD <=
+                      TEST_FAULT_UNSELECTED + TEST_FAULT_TWOFOLD + TEST_FAULT_LOAD_ALLOC + TEST_FAULT_KEEP_BLOCK <=
                   1,
               "define at most one TEST_FAULT_<FAULT> to 1");
 
@@ -78,6 +89,28 @@ struct fault_services {
 } g_host;
 
 float g_step = 0.01f; // remembered across activations of the loaded module
+
+#if TEST_FAULT_LOAD_ALLOC
+// Activations since the module was loaded, in a block allocated while loading.
+int32_t *g_activations = nullptr;
+__attribute__((constructor)) void count_from_load() {
+    g_activations = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
+}
+bool late() { return g_activations && *g_activations >= 50; }
+#else
+bool late() { return false; }
+#endif
+
+#if TEST_FAULT_KEEP_BLOCK
+void *g_cache = nullptr; // allocated at the first start-up of the loaded module, never freed
+void *HOST_CALL keep_block_startup(void) {
+    if (!g_cache) g_cache = malloc(64);
+    return test_module_startup();
+}
+#define FAULT_STARTUP keep_block_startup
+#else
+#define FAULT_STARTUP test_module_startup
+#endif
 
 void gather(fault_instance *p) {
     if (TEST_FAULT_UNSELECTED && p->gathered > 0) return;
@@ -111,7 +144,7 @@ bool finite(double x) { return x - x == 0.0; }
 
 void key_x(host_item item, double value) {
     if (!TEST_FAULT_NONFINITE && !finite(value)) return;
-    const double now = TEST_FAULT_TIME || TEST_FAULT_TWOFOLD ? g_host.time->time + 1.0 : g_host.time->time;
+    const double now = TEST_FAULT_TIME || TEST_FAULT_TWOFOLD || late() ? g_host.time->time + 1.0 : g_host.time->time;
     host_group group = g_host.item->channel_group(item);
     for (host_channel ch = g_host.channel->next_channel(group, nullptr); ch;
          ch = g_host.channel->next_channel(group, ch)) {
@@ -184,6 +217,9 @@ int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_rec
     g_host.envelopes = static_cast<host_envelopes *>(global(HOST_SERVICE_ENVELOPES, 0));
     if (!g_host.panel || !g_host.interface_info || !g_host.item || !g_host.time || !g_host.channel || !g_host.envelopes)
         return 2;
+#if TEST_FAULT_LOAD_ALLOC
+    if (g_activations) ++*g_activations;
+#endif
     fault_instance *p = static_cast<fault_instance *>(calloc(1, sizeof(fault_instance)));
     if (!p) return 1;
     g_host.panel->global = global;
@@ -233,4 +269,4 @@ const host_server_record fault_servers[] = {
 
 extern "C" HOST_EXPORT const host_module_descriptor _mod_descrip;
 extern "C" const host_module_descriptor _mod_descrip =
-    test_module_descriptor(HOST_MODULE_SYNC, test_module_startup, test_module_shutdown, fault_servers);
+    test_module_descriptor(HOST_MODULE_SYNC, FAULT_STARTUP, test_module_shutdown, fault_servers);
