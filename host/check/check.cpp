@@ -137,6 +137,9 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--save-shrunk", "FILE",
          "write the shrunk script of a failing random session to FILE (a further violation id's to FILE-ID)",
          opt_save_shrunk},
+        {"--jobs", "N", "random session workers running at once (default: one per processor)", opt_jobs},
+        {"--progress", nullptr,
+         "show the progress of the random sessions on standard error also when it is not a terminal", opt_progress},
         {"--json", "FILE", "also write every check's result to FILE as JSON, one object per module and check",
          opt_json},
     };
