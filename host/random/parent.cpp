@@ -362,7 +362,10 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
     const uint64_t batches = (options.sessions + size - 1) / size;
 
     // Batch i runs sessions i*size .. on whichever thread takes it; its result waits in `ready`
-    // until every batch before it is merged. No batch at or after `stop` is started or merged.
+    // until every batch before it is merged. No batch at or after `stop` is started or merged, nor
+    // one `window` or more batches past the first unmerged one (a batch held up by a hang must not
+    // let the results waiting behind it grow without end).
+    const uint64_t window = uint64_t(jobs) * 16;
     std::mutex m;
     std::condition_variable changed;
     std::map<uint64_t, BatchResult> ready;
@@ -372,6 +375,7 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
     const auto work = [&] {
         for (;;) {
             std::unique_lock<std::mutex> lock(m);
+            changed.wait(lock, [&] { return next >= stop || next < merged + window; });
             if (next >= stop) break;
             const uint64_t i = next++;
             lock.unlock();
