@@ -36,10 +36,13 @@ using Clock = std::chrono::steady_clock;
 // Held from the making of a child's pipe until the parent has closed its copy of the pipe's write
 // end, so that a child started by another thread meanwhile never inherits that write end (the
 // pipe would then reach its end only when that other child exits too).
-std::mutex &start_mutex() {
-    static std::mutex m;
+// A forked child, which holds the lock in the copy of the thread that made it, takes a new one so
+// that it can start workers of its own.
+std::mutex *&start_mutex_pointer() {
+    static std::mutex *m = new std::mutex;
     return m;
 }
+std::mutex &start_mutex() { return *start_mutex_pointer(); }
 
 double seconds_left(Clock::time_point deadline) {
     return std::chrono::duration<double>(deadline - Clock::now()).count();
@@ -222,6 +225,8 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
         if (pid == 0) {
             // The forking thread is the child's only one and holds the lock: the list is as it was.
             for (int fd : open_read_ends()) close(fd);
+            open_read_ends().clear();
+            start_mutex_pointer() = new std::mutex; // the held one is never unlocked here: _exit below
             close(fds[0]);
             dup2(fds[1], 1);
             close(fds[1]);
