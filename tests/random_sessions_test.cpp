@@ -77,6 +77,18 @@ TEST(RandomSessionsReport, SpeedShowsASlowRateWithoutRoundingItAway) {
     EXPECT_EQ(r.speed(), "20000 sessions in 8.1 s (2469 sessions/s)");
 }
 
+// Nothing in a run's first 2 seconds; then the rate and the time left from it (unknown before the
+// first session ends, in minutes from 2 minutes up).
+TEST(RandomSessionsReport, ProgressLineAfterTwoSeconds) {
+    EXPECT_EQ(sim::random_progress_line({5000, 20000, 3, 1.99}), "");
+    EXPECT_EQ(sim::random_progress_line({5000, 20000, 3, 2.0}),
+              "5000 of 20000 sessions, 2500 sessions/s, 6 s left, 3 failed");
+    EXPECT_EQ(sim::random_progress_line({0, 20000, 0, 2.5}),
+              "0 of 20000 sessions, 0 sessions/s, time left unknown, 0 failed");
+    EXPECT_EQ(sim::random_progress_line({10, 1000, 0, 20.0}),
+              "10 of 1000 sessions, 0.5 sessions/s, 33 min left, 0 failed");
+}
+
 TEST(RandomSessionShrink, KeepsTheViolationWithEveryStepPossible) {
     const std::string path = sim::module_path("zendro_test_time");
     sim::RandomSessionOptions o;

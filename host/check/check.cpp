@@ -140,6 +140,9 @@ const std::vector<CheckOptionRule> &check_option_rules() {
         {"--reload-each-session", nullptr,
          "load the module afresh for every random session (default: load it once per worker and reset it)",
          opt_reload_each_session},
+        {"--jobs", "N", "random session workers running at once (default: one per processor)", opt_jobs},
+        {"--progress", nullptr,
+         "show the progress of the random sessions on standard error also when it is not a terminal", opt_progress},
         {"--json", "FILE", "also write every check's result to FILE as JSON, one object per module and check",
          opt_json},
     };

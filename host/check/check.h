@@ -39,7 +39,11 @@ struct CheckOptions {
     std::vector<std::string> channels;
     std::string save_shrunk;
     bool reload_each_session = false; // load the module afresh for every session instead of resetting it
-    std::string json;                 // --json FILE: every module's check results as JSON (empty: none)
+    // Session workers running at once (0: one per processor), and whether the progress of the
+    // sessions is shown on standard error when it is not a terminal too.
+    unsigned jobs = 0;
+    bool progress = false;
+    std::string json; // --json FILE: every module's check results as JSON (empty: none)
     // The option words as given (not the module paths), handed to every worker so that it sees
     // the same options.
     std::vector<std::string> words;
@@ -180,6 +184,8 @@ std::string opt_steps(CheckOptions &o, const std::string &v);
 std::string opt_channels(CheckOptions &o, const std::string &v);
 std::string opt_save_shrunk(CheckOptions &o, const std::string &v);
 std::string opt_reload_each_session(CheckOptions &o, const std::string &v);
+std::string opt_jobs(CheckOptions &o, const std::string &v);
+std::string opt_progress(CheckOptions &o, const std::string &v);
 
 // One module's check as a JSON object (docs/validator.md, "JSON"): module, check, verdict,
 // violation, message, seeds, shrunk, further (the same fields for each further violation id) and

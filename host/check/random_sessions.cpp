@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The validator's random sessions (host/random/random.h) as the check "session-random", and its options.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
+#include "host/base/os.h"
+#ifdef _WIN32
+#include <io.h>
+#endif
 #include "host/check/check.h"
 #include "host/check/internal.h"
 #include "host/random/random.h"
@@ -72,7 +78,51 @@ std::string opt_reload_each_session(CheckOptions &o, const std::string &) {
     return std::string();
 }
 
+std::string opt_jobs(CheckOptions &o, const std::string &v) {
+    uint64_t n = 0;
+    if (!read_number(v, 1, 1024, &n)) return bad_number("--jobs", v, "from 1 to 1024");
+    o.jobs = static_cast<unsigned>(n);
+    return std::string();
+}
+
+std::string opt_progress(CheckOptions &o, const std::string &) {
+    o.progress = true;
+    return std::string();
+}
+
 namespace {
+
+bool stderr_is_terminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+// The progress line on standard error, rewritten in place; cleared by clear().
+class ProgressLine {
+public:
+    void show(const RandomProgress &p) {
+        std::string line = random_progress_line(p);
+        if (line.empty()) return;
+        line = "session-random: " + line;
+        const size_t width = line.size();
+        if (width < width_) line.append(width_ - width, ' '); // over the end of a longer line
+        width_ = width;
+        std::fprintf(stderr, "\r%s", line.c_str());
+        std::fflush(stderr);
+    }
+    void clear() {
+        if (width_ == 0) return;
+        std::fprintf(stderr, "\r%s\r", std::string(width_, ' ').c_str());
+        std::fflush(stderr);
+        width_ = 0;
+    }
+
+private:
+    size_t width_ = 0; // of the line shown, 0 when none is
+};
 
 // FILE for the first id's script; "<stem>-<id><extension>" beside it for each further one.
 std::string shrunk_path(const std::string &file, size_t index, const std::string &id) {
@@ -94,22 +144,32 @@ CheckResult random_sessions_check(const CheckContext &c) {
     o.channels = c.options.channels;
     o.server = c.options.server;
     o.reload_each_session = c.options.reload_each_session;
-    const RandomSessions r = run_random_sessions(c.module, o);
+    RandomRunOptions run;
+    run.jobs = c.options.jobs > 0 ? c.options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    ProgressLine progress;
+    if (c.options.progress || stderr_is_terminal()) run.progress = [&](const RandomProgress &p) { progress.show(p); };
+    const RandomSessions r = run_random_sessions(c.module, o, run);
+    progress.clear();
     const std::string speed = r.speed();
     const std::string loading = r.loading_text().empty() ? std::string() : "; " + r.loading_text();
     std::vector<std::string> warnings;
     for (const RandomFinding &w : r.warnings)
         warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
                            std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
-    if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
-    if (!r.failed() || r.failures.empty()) {
+    if (r.error.empty() && !r.failed()) {
         CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
                                           std::to_string(o.seed + o.sessions - 1) + loading);
         p.warnings = warnings;
         return p;
     }
-    // One FAIL line and one shrunk script per violation id.
+    // One FAIL line and one shrunk script per violation id; first, why the sessions could not all run.
     std::vector<CheckResult> lines;
+    if (!r.error.empty())
+        lines.push_back(r.load_failed ? CheckResult::fail("module-load", r.error)
+                                      : CheckResult::fail("session-error", r.error + " (after " + speed + ")"));
+    else if (r.failures.empty())
+        lines.push_back(CheckResult::fail("session-error", std::to_string(r.failed_sessions) + " of " + speed +
+                                                               " failed without a violation id"));
     for (size_t i = 0; i < r.failures.size(); ++i) {
         const RandomFinding &f = r.failures[i];
         const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +

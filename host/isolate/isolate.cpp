@@ -3,9 +3,12 @@
 // itself on Windows.
 #include "host/isolate/isolate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -29,6 +32,17 @@ std::map<std::string, WorkerFn> &workers() {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// Held from the making of a child's pipe until the parent has closed its copy of the pipe's write
+// end, so that a child started by another thread meanwhile never inherits that write end (the
+// pipe would then reach its end only when that other child exits too).
+// A forked child, which holds the lock in the copy of the thread that made it, takes a new one so
+// that it can start workers of its own.
+std::mutex *&start_mutex_pointer() {
+    static std::mutex *m = new std::mutex;
+    return m;
+}
+std::mutex &start_mutex() { return *start_mutex_pointer(); }
 
 double seconds_left(Clock::time_point deadline) {
     return std::chrono::duration<double>(deadline - Clock::now()).count();
@@ -105,15 +119,13 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
     append_quoted(&line, L"worker");
     for (const std::string &a : args) append_quoted(&line, widen(a));
 
-    SECURITY_ATTRIBUTES sa{};
-    sa.nLength = sizeof sa;
-    sa.bInheritHandle = TRUE;
+    // Neither end is inheritable but while this child starts: another thread's child, started with
+    // bInheritHandles too, must not take this pipe's write end along.
     HANDLE read_end = nullptr, write_end = nullptr;
-    if (!CreatePipe(&read_end, &write_end, &sa, 0)) {
+    if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
         o.error = last_error_text("CreatePipe");
         return o;
     }
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -121,10 +133,14 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
     si.hStdOutput = write_end;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
-    std::fflush(nullptr);
-    const BOOL started =
-        CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    CloseHandle(write_end);
+    BOOL started = FALSE;
+    {
+        const std::lock_guard<std::mutex> lock(start_mutex());
+        std::fflush(nullptr);
+        if (SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+            started = CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        CloseHandle(write_end);
+    }
     if (!started) {
         o.error = last_error_text("CreateProcessW");
         CloseHandle(read_end);
@@ -181,33 +197,49 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
 
 void prepare_child() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
 
+// The read ends of the pipes of the children still running, which a new child closes: it has no
+// use for them. Guarded by start_mutex().
+std::vector<int> &open_read_ends() {
+    static std::vector<int> fds;
+    return fds;
+}
+
 WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_seconds) {
     WorkerOutcome o;
     int fds[2];
-    if (pipe(fds) != 0) {
-        o.error = std::string("pipe failed: ") + std::strerror(errno);
-        return o;
-    }
-    std::fflush(nullptr); // nothing buffered may be written twice, by parent and child
-    const pid_t pid = fork();
-    if (pid < 0) {
-        o.error = std::string("fork failed: ") + std::strerror(errno);
-        close(fds[0]);
+    pid_t pid = -1;
+    {
+        const std::lock_guard<std::mutex> lock(start_mutex());
+        if (pipe(fds) != 0) {
+            o.error = std::string("pipe failed: ") + std::strerror(errno);
+            return o;
+        }
+        std::fflush(nullptr); // nothing buffered may be written twice, by parent and child
+        pid = fork();
+        if (pid < 0) {
+            o.error = std::string("fork failed: ") + std::strerror(errno);
+            close(fds[0]);
+            close(fds[1]);
+            return o;
+        }
+        if (pid == 0) {
+            // The forking thread is the child's only one and holds the lock: the list is as it was.
+            for (int fd : open_read_ends()) close(fd);
+            open_read_ends().clear();
+            start_mutex_pointer() = new std::mutex; // the held one is never unlocked here: _exit below
+            close(fds[0]);
+            dup2(fds[1], 1);
+            close(fds[1]);
+            // A fault of the module must end the child as the signal it is, whatever handler the
+            // caller (or a sanitizer run-time) installed.
+            for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+            const int code = worker_main(args);
+            std::fflush(nullptr);
+            _exit(code);
+        }
         close(fds[1]);
-        return o;
+        open_read_ends().push_back(fds[0]);
     }
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], 1);
-        close(fds[1]);
-        // A fault of the module must end the child as the signal it is, whatever handler the
-        // caller (or a sanitizer run-time) installed.
-        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
-        const int code = worker_main(args);
-        std::fflush(nullptr);
-        _exit(code);
-    }
-    close(fds[1]);
     const Clock::time_point deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout_seconds));
     bool timed_out = false;
@@ -227,7 +259,12 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
         if (got <= 0) break; // end of the child's output
         o.output.append(buf, static_cast<size_t>(got));
     }
-    close(fds[0]);
+    {
+        const std::lock_guard<std::mutex> lock(start_mutex());
+        std::vector<int> &open = open_read_ends();
+        open.erase(std::find(open.begin(), open.end(), fds[0]));
+        close(fds[0]);
+    }
     if (timed_out) kill(pid, SIGKILL);
     int status = 0;
     for (;;) {

@@ -25,6 +25,11 @@
 // Both: the caller's standard error is shared with the child (sanitizer reports land there); a
 // child still running after `timeout_seconds` is killed and reported as TimedOut with what it
 // wrote so far.
+//
+// run_worker may be called from several threads at once, a child for each: the start of a child
+// is serialised so that no child inherits another's pipe (whose end would then wait for both).
+// On Linux the child is a fork of the calling thread alone; a worker must not rely on a lock that
+// another thread of the caller may hold (the C library's own are reset in the child).
 #ifndef HOST_ISOLATE_H
 #define HOST_ISOLATE_H
 

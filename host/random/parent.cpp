@@ -2,12 +2,19 @@
 // Random sessions, the validator's side: batches of sessions in isolated workers, a crash pinned
 // to its seed, and every distinct violation id's first session shrunk (host/random/random.h).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "host/base/os.h"
@@ -98,7 +105,7 @@ SessionResult session_from(const WorkerOutcome &w) {
 }
 
 std::string temp_script_path() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0}; // findings are shrunk side by side
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
     if (ec) dir = ".";
@@ -111,11 +118,16 @@ std::string temp_script_path() {
 }
 
 constexpr double k_worker_timeout = 300.0;
+constexpr double k_progress_after = 2.0; // seconds of a run before its progress is worth a line
+// Sessions per worker: at most k_batch, at least k_min_batch (a worker's start is paid once per
+// batch). Where the batches fall changes no result.
 #ifdef _WIN32
 constexpr uint64_t k_batch = 500;
+constexpr uint64_t k_min_batch = 100;
 constexpr size_t k_isolated_shrink_runs = 300; // a child process per candidate is slow under wine
 #else
 constexpr uint64_t k_batch = 2000;
+constexpr uint64_t k_min_batch = 25;
 constexpr size_t k_isolated_shrink_runs = 2000;
 #endif
 
@@ -196,39 +208,125 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
     std::remove(path.c_str());
 }
 
-// What a batch worker's records tell: sessions counted into `rc`, their findings by id, and the
-// session that began without an outcome (it crashed or hung).
-struct BatchRead {
-    bool open = false;
-    uint64_t began = 0;
-    bool load_failed = false;
+// ---- Batches side by side --------------------------------------------------------------------
+
+// A session of a batch that showed a finding, failed or did not end.
+struct SessionEvent {
+    uint64_t index = 0; // of the session in the run: its seed is options.seed + index
+    bool failed = false;
+    bool kept_block = false; // it passed and left a block of the module held
+    enum class End { Outcome, Crashed, TimedOut } end = End::Outcome;
+    std::vector<JobRecord> found; // its "found" records, in order
 };
 
-BatchRead read_batch(const WorkerOutcome &w, RandomSessions &rc) {
-    BatchRead b;
-    for (const JobRecord &rec : read_records(w.output)) {
-        const uint64_t seed = std::strtoull(rec.job.c_str(), nullptr, 10);
-        if (rec.kind == "begin") {
-            b.open = true;
-            b.began = seed;
-        } else if (rec.kind == "found") {
-            RandomFinding &f = finding_of(rec.verdict == "warn" ? rc.warnings : rc.failures, rec.id, seed);
-            if (f.sessions++ == 0) f.message = spaced(rec.message);
-        } else if (rec.kind == "note" && rec.id == "loading") {
-            if (rc.loading.empty()) rc.loading = rec.message;
-        } else if (rec.kind == "note" && rec.id == "kept-block") {
-            ++rc.kept_block_sessions;
-        } else if (rec.kind == "outcome") {
-            b.open = false;
-            ++rc.sessions;
-            rc.failed_sessions += rec.verdict == "fail";
-            if (rec.verdict == "fail" && rec.id == "module-load") {
-                b.load_failed = true;
-                return b;
+// What one batch of sessions showed: sessions first .. first+done-1 each ran (a crashed or hung one
+// included, and the run of its batch went on after it); `events` holds those worth merging, in
+// seed order. A batch stops early when the module does not load, a worker fails outside any
+// session, or max_crashes of its own sessions crashed or hung (the run stops at or before that
+// point whatever the other batches showed).
+struct BatchResult {
+    uint64_t first = 0, done = 0, failed = 0;
+    std::vector<SessionEvent> events;
+    std::string error; // why the batch stopped early, other than crashes
+    bool load_failed = false;
+    std::string loading; // how its worker's sessions began (SessionSeries::loading)
+};
+
+BatchResult run_batch(const std::string &module_path, const RandomSessionOptions &options, uint64_t first,
+                      uint64_t count, uint64_t max_crashes, const std::function<bool()> &abandoned) {
+    BatchResult b;
+    b.first = first;
+    uint64_t next = first, crashes = 0;
+    const uint64_t end = first + count;
+    while (next < end && crashes < max_crashes && !abandoned()) {
+        std::vector<std::string> words = session_worker_words("sessions", module_path, options);
+        words.push_back(std::to_string(next));
+        words.push_back(std::to_string(end - next));
+        const WorkerOutcome w = run_worker(words, k_worker_timeout);
+        // The session that began and did not end is the one that crashed.
+        bool open = false;
+        SessionEvent current;
+        for (const JobRecord &rec : read_records(w.output)) {
+            if (rec.kind == "begin") {
+                open = true;
+                current = SessionEvent();
+                current.index = std::strtoull(rec.job.c_str(), nullptr, 10) - options.seed;
+            } else if (rec.kind == "found") {
+                current.found.push_back(rec);
+            } else if (rec.kind == "note" && rec.id == "loading") {
+                if (b.loading.empty()) b.loading = rec.message;
+            } else if (rec.kind == "note" && rec.id == "kept-block") {
+                current.kept_block = true;
+            } else if (rec.kind == "outcome") {
+                open = false;
+                ++b.done;
+                current.failed = rec.verdict == "fail";
+                b.failed += current.failed;
+                if (current.failed || current.kept_block || !current.found.empty()) b.events.push_back(current);
+                if (current.failed && rec.id == "module-load") {
+                    b.load_failed = true;
+                    b.error = "the module cannot be loaded in the session workers: " + spaced(rec.message);
+                    return b;
+                }
             }
         }
+        if (w.status == WorkerOutcome::Status::Exited && w.exit_code == 0 && !open) break;
+        if (!open) {
+            // The worker failed before or after every session: nothing to pin it on.
+            b.error = "the session worker " + w.describe();
+            return b;
+        }
+        // A crash or a hang inside one session: pin it to its seed and go on after it.
+        ++b.done;
+        ++b.failed;
+        ++crashes;
+        current.failed = true;
+        current.end =
+            w.status == WorkerOutcome::Status::TimedOut ? SessionEvent::End::TimedOut : SessionEvent::End::Crashed;
+        b.events.push_back(current);
+        next = current.index + 1;
     }
     return b;
+}
+
+// Adds a batch to the run, the batches taken strictly in seed order. False when the run ends in
+// it: at the max_crashes-th crashed or hung session (nothing after it counts), or at its error.
+bool merge_batch(const BatchResult &b, const RandomSessionOptions &options, uint64_t max_crashes, uint64_t &crashes,
+                 RandomSessions &rc) {
+    if (rc.loading.empty()) rc.loading = b.loading;
+    for (const SessionEvent &e : b.events) {
+        const uint64_t seed = options.seed + e.index;
+        for (const JobRecord &rec : e.found) {
+            RandomFinding &f = finding_of(rec.verdict == "warn" ? rc.warnings : rc.failures, rec.id, seed);
+            if (f.sessions++ == 0) f.message = spaced(rec.message);
+        }
+        rc.failed_sessions += e.failed;
+        rc.kept_block_sessions += e.kept_block;
+        if (e.end == SessionEvent::End::Outcome) continue;
+        ++finding_of(rc.failures, e.end == SessionEvent::End::TimedOut ? "session-timeout" : "session-crash", seed)
+              .sessions;
+        if (++crashes >= max_crashes) {
+            rc.sessions += e.index - b.first + 1;
+            return false;
+        }
+    }
+    rc.sessions += b.done;
+    if (b.error.empty()) return true;
+    rc.error = b.error;
+    rc.load_failed = b.load_failed;
+    return false;
+}
+
+// Calls task(i) for every i below count, on up to `jobs` threads (the caller's among them).
+void for_each_parallel(size_t count, unsigned jobs, const std::function<void(size_t)> &task) {
+    std::atomic<size_t> next{0};
+    const auto loop = [&] {
+        for (size_t i = next++; i < count; i = next++) task(i);
+    };
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < std::min<size_t>(jobs, count); ++t) threads.emplace_back(loop);
+    loop();
+    for (std::thread &t : threads) t.join();
 }
 
 } // namespace
@@ -255,51 +353,87 @@ std::string RandomSessions::loading_text() const {
     return text;
 }
 
+std::string random_progress_line(const RandomProgress &p) {
+    if (p.seconds < k_progress_after) return std::string();
+    const double rate = static_cast<double>(p.done) / p.seconds;
+    char text[160];
+    const int n = std::snprintf(
+        text, sizeof text,
+        rate >= 100.0 ? "%llu of %llu sessions, %.0f sessions/s, " : "%llu of %llu sessions, %.3g sessions/s, ",
+        static_cast<unsigned long long>(p.done), static_cast<unsigned long long>(p.total), rate);
+    char left[32] = "time left unknown";
+    if (p.done > 0 && p.total >= p.done) {
+        const double seconds = std::ceil(static_cast<double>(p.total - p.done) / rate);
+        if (seconds < 120.0) std::snprintf(left, sizeof left, "%.0f s left", seconds);
+        else std::snprintf(left, sizeof left, "%.0f min left", std::ceil(seconds / 60.0));
+    }
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), "%s, %llu failed", left,
+                  static_cast<unsigned long long>(p.failed));
+    return text;
+}
+
 RandomSessions run_random_sessions(const std::string &module_path, const RandomSessionOptions &options,
-                                   uint64_t max_crashes) {
+                                   const RandomRunOptions &run) {
     RandomSessions rc;
     const auto t0 = std::chrono::steady_clock::now();
-    uint64_t next = 0, crashes = 0;
-    while (next < options.sessions && crashes < max_crashes) {
-        const uint64_t count = std::min<uint64_t>(k_batch, options.sessions - next);
-        std::vector<std::string> words = session_worker_words("sessions", module_path, options);
-        words.push_back(std::to_string(next));
-        words.push_back(std::to_string(count));
-        const WorkerOutcome w = run_worker(words, k_worker_timeout);
-        // The session that began and did not end is the one that crashed.
-        const BatchRead batch = read_batch(w, rc);
-        if (batch.load_failed) {
-            rc.error = "the module cannot be loaded";
-            rc.failures.clear();
-            break;
+    const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
+    const unsigned jobs = std::max(1u, run.jobs);
+    // Batches small enough that every worker has several even in a short run.
+    const uint64_t size = std::min(k_batch, std::max(k_min_batch, options.sessions / (uint64_t(jobs) * 8)));
+    const uint64_t batches = (options.sessions + size - 1) / size;
+
+    // Batch i runs sessions i*size .. on whichever thread takes it; its result waits in `ready`
+    // until every batch before it is merged. No batch at or after `stop` is started or merged, nor
+    // one `window` or more batches past the first unmerged one (a batch held up by a hang must not
+    // let the results waiting behind it grow without end).
+    const uint64_t window = uint64_t(jobs) * 16;
+    std::mutex m;
+    std::condition_variable changed;
+    std::map<uint64_t, BatchResult> ready;
+    uint64_t next = 0, merged = 0, crashes = 0, done = 0, failed = 0;
+    std::atomic<uint64_t> stop{run.max_crashes > 0 ? batches : 0};
+    unsigned running = jobs;
+    const auto work = [&] {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(m);
+            changed.wait(lock, [&] { return next >= stop || next < merged + window; });
+            if (next >= stop) break;
+            const uint64_t i = next++;
+            lock.unlock();
+            const uint64_t first = i * size;
+            BatchResult b = run_batch(module_path, options, first, std::min(size, options.sessions - first),
+                                      run.max_crashes, [&] { return i >= stop; });
+            lock.lock();
+            done += b.done;
+            failed += b.failed;
+            ready[i] = std::move(b);
+            for (auto it = ready.find(merged); it != ready.end() && merged < stop; it = ready.find(merged)) {
+                if (!merge_batch(it->second, options, run.max_crashes, crashes, rc)) stop = merged + 1;
+                ready.erase(it);
+                ++merged;
+            }
+            changed.notify_all();
         }
-        const bool open = batch.open;
-        const uint64_t began = batch.began;
-        if (w.status == WorkerOutcome::Status::Exited && w.exit_code == 0 && !open) {
-            next += count;
-            continue;
-        }
-        if (!open) {
-            // The worker failed before or after every session: nothing to pin it on.
-            rc.error = "the session worker " + w.describe();
-            break;
-        }
-        // A crash or a hang inside one session: pin it to its seed and go on after it.
-        ++rc.sessions;
-        ++rc.failed_sessions;
-        ++crashes;
-        ++finding_of(rc.failures, w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash",
-                     began)
-              .sessions;
-        next = began - options.seed + 1;
+        const std::lock_guard<std::mutex> lock(m);
+        --running;
+        changed.notify_all();
+    };
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < jobs; ++t) threads.emplace_back(work);
+    // This thread tells the progress, some five times a second, without holding up the workers.
+    for (std::unique_lock<std::mutex> lock(m); running > 0;) {
+        changed.wait_for(lock, std::chrono::milliseconds(200));
+        const RandomProgress now{std::min(done, options.sessions), options.sessions, failed, elapsed()};
+        if (!run.progress) continue;
+        lock.unlock();
+        run.progress(now);
+        lock.lock();
     }
-    rc.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    // In the order the ids first showed, each shrunk on its own.
-    std::stable_sort(rc.failures.begin(), rc.failures.end(),
-                     [](const RandomFinding &a, const RandomFinding &b) { return a.seed < b.seed; });
-    std::stable_sort(rc.warnings.begin(), rc.warnings.end(),
-                     [](const RandomFinding &a, const RandomFinding &b) { return a.seed < b.seed; });
-    for (RandomFinding &f : rc.failures) shrink_finding(module_path, options, f);
+    for (std::thread &t : threads) t.join();
+    rc.seconds = elapsed();
+    // In the order the ids first showed (the merge made them so), each shrunk on its own.
+    for_each_parallel(rc.failures.size(), jobs,
+                      [&](size_t i) { shrink_finding(module_path, options, rc.failures[i]); });
     return rc;
 }
 

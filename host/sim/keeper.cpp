@@ -121,10 +121,12 @@ bool elf_memory(void *library, ImageMemory *out, std::string *why) {
 }
 
 int every_object(dl_phdr_info *info, size_t, void *data) {
-    std::vector<std::pair<uintptr_t, uintptr_t>> *spans = static_cast<std::vector<std::pair<uintptr_t, uintptr_t>> *>(data);
+    std::vector<std::pair<uintptr_t, uintptr_t>> *spans =
+        static_cast<std::vector<std::pair<uintptr_t, uintptr_t>> *>(data);
     for (size_t i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr) &p = info->dlpi_phdr[i];
-        if (p.p_type == PT_LOAD) spans->push_back({info->dlpi_addr + p.p_vaddr, info->dlpi_addr + p.p_vaddr + p.p_memsz});
+        if (p.p_type == PT_LOAD)
+            spans->push_back({info->dlpi_addr + p.p_vaddr, info->dlpi_addr + p.p_vaddr + p.p_memsz});
     }
     return 0;
 }
@@ -221,7 +223,8 @@ ModuleKeeper *ModuleKeeper::current() { return g_keeper; }
 void ModuleKeeper::forget(const std::string &path) {
     for (size_t i = 0; i < kept_.size(); ++i)
         if (kept_[i]->path == path) {
-            if (kept_[i]->in_use) throw std::logic_error("sim::ModuleKeeper::forget: a Module of " + path + " is alive");
+            if (kept_[i]->in_use)
+                throw std::logic_error("sim::ModuleKeeper::forget: a Module of " + path + " is alive");
             kept_[i]->unload();
             kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(i));
             return;
@@ -256,8 +259,7 @@ bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, siz
     else if (alloc_live_blocks() != blocks_before)
         refusal_ = "it allocated while loading (" + std::to_string(alloc_live_blocks() - blocks_before) +
                    " block(s) held right after)";
-    else if (!image_memory(library, &m, &why))
-        refusal_ = "its writable memory was not found: " + why;
+    else if (!image_memory(library, &m, &why)) refusal_ = "its writable memory was not found: " + why;
     else if ((offset = private_address(m)) >= 0)
         refusal_ = format("it allocated while loading (the word at offset 0x%" PRIx64
                           " of its image points at private memory outside every loaded image)",
@@ -268,7 +270,8 @@ bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, siz
     k->library = library;
     k->hooked = hooked;
     k->in_use = true;
-    for (const Stretch &s : m.writable) k->copy.push_back({s.first, std::vector<unsigned char>(s.first, s.first + s.second)});
+    for (const Stretch &s : m.writable)
+        k->copy.push_back({s.first, std::vector<unsigned char>(s.first, s.first + s.second)});
     kept_.push_back(std::move(k));
     return true;
 }

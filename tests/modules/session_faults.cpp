@@ -18,6 +18,8 @@
 //   UNSELECTED  gathers at the first press only, so later drags key items no longer selected
 //   TWOFOLD     two independent faults: a panel too low for its field (at every activation) and
 //               the keys of TIME, one time unit late
+//   SLOW        no fault: each activation sleeps 10 ms, so that a run of sessions lasts without
+//               keeping a processor busy
 //
 // Not faults, but modules the validator must not reset between sessions (it loads them afresh):
 //   LOAD_ALLOC  allocates a counter while loading and counts its activations there; from the 50th
@@ -28,6 +30,14 @@
 
 #include "interface/host_interface.h"
 #include "tests/modules/test_module.h"
+
+#if TEST_FAULT_SLOW
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+#endif
 
 // The fault of this build: at most one of these is 1 (none in the control).
 #ifndef TEST_FAULT_TIME
@@ -51,6 +61,9 @@
 #ifndef TEST_FAULT_TWOFOLD
 #define TEST_FAULT_TWOFOLD 0
 #endif
+#ifndef TEST_FAULT_SLOW
+#define TEST_FAULT_SLOW 0
+#endif
 #ifndef TEST_FAULT_LOAD_ALLOC
 #define TEST_FAULT_LOAD_ALLOC 0
 #endif
@@ -58,7 +71,8 @@
 #define TEST_FAULT_KEEP_BLOCK 0
 #endif
 static_assert(TEST_FAULT_TIME + TEST_FAULT_LEAK + TEST_FAULT_TRAP + TEST_FAULT_CRASH_MOVE + TEST_FAULT_NONFINITE +
-                      TEST_FAULT_UNSELECTED + TEST_FAULT_TWOFOLD + TEST_FAULT_LOAD_ALLOC + TEST_FAULT_KEEP_BLOCK <=
+                      TEST_FAULT_UNSELECTED + TEST_FAULT_TWOFOLD + TEST_FAULT_SLOW + TEST_FAULT_LOAD_ALLOC +
+                      TEST_FAULT_KEEP_BLOCK <=
                   1,
               "define at most one TEST_FAULT_<FAULT> to 1");
 
@@ -208,6 +222,14 @@ void HOST_CALL fault_notify(void *inst, int32_t code) {
 }
 
 int32_t HOST_CALL fault_activate(int32_t, host_global_fn global, void *local_record, void *) {
+#if TEST_FAULT_SLOW
+#ifdef _WIN32
+    Sleep(10);
+#else
+    const struct timespec pause = {0, 10 * 1000 * 1000};
+    nanosleep(&pause, nullptr);
+#endif
+#endif
     host_local_record *local = static_cast<host_local_record *>(local_record);
     g_host.panel = static_cast<host_panel_services_v2 *>(global(HOST_SERVICE_PANEL, 0));
     g_host.interface_info = static_cast<host_interface_info_v7 *>(global(HOST_SERVICE_INTERFACE, 0));

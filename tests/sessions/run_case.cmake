@@ -2,6 +2,7 @@
 # of tests/CMakeLists.txt. Lists arrive joined with "|".
 #   -DPROGRAM=<zendro_host> -DEMULATOR=<emulator|args> -DARGS=<a|b|c> -DEXIT=<status>
 #   -DMATCH_COUNT=<n> -DMATCH1=<regex> ... -DREJECT=<regex>
+#   -DSTDERR=<regex>: standard error alone must match, each carriage return in it written as <CR>
 string(REPLACE "|" ";" emulator "${EMULATOR}")
 string(REPLACE "|" ";" args "${ARGS}")
 execute_process(COMMAND ${emulator} ${PROGRAM} ${args} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -16,6 +17,12 @@ if(MATCH_COUNT GREATER 0)
       message(FATAL_ERROR "the output lacks: ${MATCH${i}}")
     endif()
   endforeach()
+endif()
+if(DEFINED STDERR)
+  string(REPLACE "\r" "<CR>" shown "${err}")
+  if(NOT shown MATCHES "${STDERR}")
+    message(FATAL_ERROR "standard error (carriage returns as <CR>) lacks: ${STDERR}\n${shown}")
+  endif()
 endif()
 if(DEFINED REJECT AND all MATCHES "${REJECT}")
   message(FATAL_ERROR "the output holds what it must not: ${REJECT}")
