@@ -51,9 +51,13 @@ std::string record_line(const JobRecord &r) {
     return line;
 }
 
-void write_record(std::FILE *out, const JobRecord &r) {
+void write_record_unflushed(std::FILE *out, const JobRecord &r) {
     const std::string line = record_line(r);
     std::fwrite(line.data(), 1, line.size(), out);
+}
+
+void write_record(std::FILE *out, const JobRecord &r) {
+    write_record_unflushed(out, r);
     std::fflush(out);
 }
 

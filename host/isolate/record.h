@@ -88,6 +88,9 @@ private:
 std::string record_line(const JobRecord &r);
 // Writes the record's line and flushes `out`, so that it survives a crash of the worker after it.
 void write_record(std::FILE *out, const JobRecord &r);
+// Writes the record without flushing: it reaches the caller with the next flushed one, or is lost
+// when the worker crashes first. For records that need not survive a crash on their own.
+void write_record_unflushed(std::FILE *out, const JobRecord &r);
 // Every record in a worker's output, in order; a line cut short by a crash is not one.
 std::vector<JobRecord> read_records(const std::string &output);
 

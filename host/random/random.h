@@ -150,7 +150,8 @@ std::string reproducer_script(const std::vector<Statement> &statements, const st
 
 // ---- Batch worker ----------------------------------------------------------------------------
 // Runs sessions first .. first+count-1 (seeds options.seed + index) and writes records
-// (host/isolate/record.h) per session, the job named by its seed, flushed as written:
+// (host/isolate/record.h) per session, the job named by its seed, flushed once a session (with
+// the next session's "begin"):
 //   begin                                  before the session
 //   found fail|warn, id, step, message     one per distinct violation or warning id
 //   outcome pass | fail, id, step, message the first violation

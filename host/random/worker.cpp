@@ -31,23 +31,30 @@ uint64_t random_session_batch(const std::string &module_path, const RandomSessio
                               uint64_t count, std::FILE *out, bool stop_at_failure) {
     uint64_t failed = 0;
     SessionSeries series(module_path, options);
+    // One flush per session: a session's records and the next one's "begin" go together, so that
+    // the "begin" of the session a crash strikes has reached the caller.
+    if (count > 0) write_record(out, JobRecord::begin(std::to_string(options.seed + first)));
     for (uint64_t i = first; i < first + count; ++i) {
         const uint64_t seed = options.seed + i;
         const std::string job = std::to_string(seed);
-        write_record(out, JobRecord::begin(job));
         const uint64_t kept_blocks = series.kept_blocks();
         const SessionResult r = series.random(seed);
         for (const SessionFinding &f : r.failures)
-            write_record(out, JobRecord::found(job, "fail", f.id).with_step(f.step).with_message(f.message));
+            write_record_unflushed(out, JobRecord::found(job, "fail", f.id).with_step(f.step).with_message(f.message));
         for (const SessionFinding &f : r.warnings)
-            write_record(out, JobRecord::found(job, "warn", f.id).with_step(f.step).with_message(f.message));
+            write_record_unflushed(out, JobRecord::found(job, "warn", f.id).with_step(f.step).with_message(f.message));
         // How the sessions begin (known after the first), and each passing one that left a block.
         if (i == first)
-            write_record(out, JobRecord::make("note", job).with_id("loading").with_message(series.loading()));
-        if (series.kept_blocks() != kept_blocks) write_record(out, JobRecord::make("note", job).with_id("kept-block"));
-        write_record(out, session_outcome(job, r));
+            write_record_unflushed(out, JobRecord::make("note", job).with_id("loading").with_message(series.loading()));
+        if (series.kept_blocks() != kept_blocks)
+            write_record_unflushed(out, JobRecord::make("note", job).with_id("kept-block"));
+        write_record_unflushed(out, session_outcome(job, r));
         failed += r.failed;
-        if (r.failed && (stop_at_failure || r.load_failed)) break;
+        if (i + 1 == first + count || (r.failed && (stop_at_failure || r.load_failed))) {
+            std::fflush(out);
+            break;
+        }
+        write_record(out, JobRecord::begin(std::to_string(seed + 1)));
     }
     return failed;
 }
