@@ -36,3 +36,12 @@ if(ZENDRO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Coverage counters in every object, the modules' included: each module links its own copy of
+# libgcov (static, hidden behind the module's version script) and writes its .gcda files when it
+# is unloaded or the process exits. Forked workers end through exit() in this build for that
+# reason (host/isolate/isolate.cpp).
+if(ZENDRO_COVERAGE)
+  add_compile_options(--coverage)
+  add_link_options(--coverage)
+endif()
