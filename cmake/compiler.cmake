@@ -41,7 +41,9 @@ endif()
 # libgcov (static, hidden behind the module's version script) and writes its .gcda files when it
 # is unloaded or the process exits. Forked workers end through exit() in this build for that
 # reason (host/isolate/isolate.cpp).
+# A target with the property ZENDRO_NO_COVERAGE is left out (cmake/module.cmake).
 if(ZENDRO_COVERAGE)
-  add_compile_options(--coverage)
-  add_link_options(--coverage)
+  set(_zendro_measured "$<NOT:$<BOOL:$<TARGET_PROPERTY:ZENDRO_NO_COVERAGE>>>")
+  add_compile_options("$<${_zendro_measured}:--coverage>")
+  add_link_options("$<${_zendro_measured}:--coverage>")
 endif()
