@@ -36,3 +36,14 @@ if(ZENDRO_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Coverage counters in every object, the modules' included: each module links its own copy of
+# libgcov (static, hidden behind the module's version script) and writes its .gcda files when it
+# is unloaded or the process exits. Forked workers end through exit() in this build for that
+# reason (host/isolate/isolate.cpp).
+# A target with the property ZENDRO_NO_COVERAGE is left out (cmake/module.cmake).
+if(ZENDRO_COVERAGE)
+  set(_zendro_measured "$<NOT:$<BOOL:$<TARGET_PROPERTY:ZENDRO_NO_COVERAGE>>>")
+  add_compile_options("$<${_zendro_measured}:--coverage>")
+  add_link_options("$<${_zendro_measured}:--coverage>")
+endif()

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -21,6 +22,12 @@
 #endif
 
 #include "host/base/os.h"
+
+#ifdef ZENDRO_COVERAGE
+// libgcov's entry points (gcc's gcov.h): write this program's counters now; set them to zero.
+extern "C" void __gcov_dump(void);
+extern "C" void __gcov_reset(void);
+#endif
 
 namespace sim {
 
@@ -232,6 +239,10 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
             for (int fd : open_read_ends()) close(fd);
             open_read_ends().clear();
             start_mutex_pointer() = new std::mutex; // the held one is never unlocked here: _exit below
+#ifdef ZENDRO_COVERAGE
+            // The counts up to the fork are the parent's, which it writes itself.
+            __gcov_reset();
+#endif
             close(fds[0]);
             dup2(fds[1], 1);
             close(fds[1]);
@@ -240,7 +251,16 @@ WorkerOutcome run_child(const std::vector<std::string> &args, double timeout_sec
             for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
             const int code = worker_main(args);
             std::fflush(nullptr);
+#ifdef ZENDRO_COVERAGE
+            // This program's counters, then exit() rather than _exit(): each module still loaded in
+            // the worker carries its own libgcov, which writes the module's counters only from the
+            // module's destructors (at unloading or at exit). __gcov_dump marks this program's
+            // counters written, so exit() does not write them a second time.
+            __gcov_dump();
+            std::exit(code);
+#else
             _exit(code);
+#endif
         }
         close(fds[1]);
         open_read_ends().push_back(fds[0]);

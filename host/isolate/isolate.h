@@ -15,8 +15,8 @@
 //
 // Linux: the child is a fork of the caller; it runs worker_main with `out` a pipe to the parent
 // (its standard output goes into the same pipe, so nothing the module prints reaches the
-// caller's standard output), then _exit with worker_main's answer. A signal that ends the child is
-// reported by name.
+// caller's standard output), then _exit with worker_main's answer (exit in a coverage build, so
+// that the modules it loaded write their counters). A signal that ends the child is reported by name.
 // Windows: the child is the program itself, started as `PROGRAM worker ARGS...`; the program's
 // main must hand those words to worker_main (apps/zendro_host.cpp does). Its standard output is a
 // pipe to the parent; worker_main installs an unhandled-exception filter that ends the process

@@ -135,7 +135,8 @@ private:
         if (r_.chance(50)) s.set("along", {Value::word(std::string(1, static_cast<char>('x' + r_.below(3))))});
         if (r_.chance(40)) s.set("scale", {as_number(r_.chance(50) ? random_real(r_) : 25.0)});
         if (r_.chance(30)) s.set("origin", {as_number(random_real(r_)), as_number(random_real(r_))});
-        if (r_.chance(30)) s.set("grid", {as_number(random_real(r_))});
+        // A grid of 0 is a view without one.
+        if (r_.chance(30)) s.set("grid", {as_number(r_.chance(25) ? 0.0 : random_real(r_))});
         if (r_.chance(25)) s.set("fail", {Value::word(r_.chance(70) ? "on" : "off")});
         if (std::find(viewports_.begin(), viewports_.end(), index) == viewports_.end()) viewports_.push_back(index);
         return s;
@@ -221,6 +222,13 @@ private:
                           {as_int32(some_viewport()), as_number(random_real(r_)), as_number(random_real(r_))});
             if (r_.chance(50)) s.args[1] = as_number(static_cast<double>(r_.range(0, 640)));
             if (r_.chance(50)) s.args[2] = as_number(static_cast<double>(r_.range(0, 480)));
+            if (r_.chance(15)) {
+                // A press on a tool's marker where each activation puts it, the world origin (the
+                // rotation centre's cross, the scaling origin's): the host reports that point under
+                // the pointer. Random presses almost never land within the marker's few pixels.
+                s.set("point", {as_number(0.0), as_number(0.0), as_number(0.0)});
+                return s;
+            }
         } else if (k < 24 || (k < 70 && !pressing)) s = statement("drag-start");
         else if (k < 60) {
             // Moves and the release come only within a drag, as the host sends them.
