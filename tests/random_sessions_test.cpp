@@ -139,6 +139,7 @@ TEST_P(RandomSessionsReset, GivesWhatAFreshLoadGives) {
         sim::SessionSeries series(path, fresh);
         for (uint64_t seed = 1; seed <= 120; ++seed) {
             const sim::SessionResult r = series.random(seed);
+            ASSERT_FALSE(r.load_failed) << r.message;
             expected.push_back(session_text(r));
             if (r.failed && failing == 0) failing = seed;
         }
@@ -167,12 +168,20 @@ TEST_P(RandomSessionsReset, GivesWhatAFreshLoadGives) {
     EXPECT_EQ(shrunk(series), shrunk(again));
 }
 
+#ifdef _WIN32
+// The block is watched there (the C runtime's start-up allocates in every DLL), and every session
+// changes it, so every next one loads the module afresh.
+constexpr const char *k_load_alloc_loading = "reset";
+#else
+constexpr const char *k_load_alloc_loading = "reload: it allocated while loading";
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Modules, RandomSessionsReset,
                          ::testing::Values(Equivalence{"zendro_kardel", "reset"}, Equivalence{"zendro_menlix", "reset"},
                                            Equivalence{"zendro_strova", "reset"},
                                            Equivalence{"zendro_test_time", "reset"},
                                            Equivalence{"zendro_test_keep_block", "reset"},
-                                           Equivalence{"zendro_test_load_alloc", "reload: it allocated while loading"}),
+                                           Equivalence{"zendro_test_load_alloc", k_load_alloc_loading}),
                          [](const ::testing::TestParamInfo<Equivalence> &i) { return std::string(i.param.module); });
 
 } // namespace

@@ -347,7 +347,8 @@ std::string RandomSessions::loading_text() const {
         return "the module loaded afresh for each session: " + loading.substr(8);
     if (loading != "reset") return std::string();
     std::string text = "the module loaded once per worker and reset before each session";
-    const std::string kept = "the " + std::to_string(kept_block_sessions) + " passing one(s) that left a block held";
+    const std::string kept =
+        "the " + std::to_string(kept_block_sessions) + " passing one(s) that left a block held or changed";
     if (failed_sessions != 0) text += ", loaded afresh after each failing one";
     if (kept_block_sessions != 0) text += (failed_sessions != 0 ? " and after " : ", loaded afresh after ") + kept;
     return text;

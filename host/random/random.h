@@ -105,8 +105,8 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
 // Sessions played one after another in this process. Unless options.reload_each_session, the
 // module file stays loaded between them and is reset instead of reloaded (sim::ModuleKeeper,
 // host/sim/simulator.h): much faster, and each session starts from exactly what a fresh load
-// gives. After a session that failed, left a block of the module's held or had an allocation
-// refused, the next one loads the file afresh; a module the keeper refuses (it allocated while
+// gives. After a session that failed or left a block of the module's held, the next one loads the
+// file afresh; a module the keeper refuses (it allocated while
 // loading) is loaded afresh for every session.
 class SessionSeries {
 public:
@@ -121,8 +121,8 @@ public:
     // How each session began: "reset" (the module kept loaded), "reload" (--reload-each-session)
     // or "reload: " and why the module cannot be kept. Empty before the first session.
     const std::string &loading() const { return loading_; }
-    // Passing sessions after which the module was loaded afresh: it still held a block, or an
-    // allocation of it was refused.
+    // Passing sessions after which the module was loaded afresh: it still held a block, or changed
+    // one allocated while it loaded (host/sim/simulator.h, ModuleKeeper).
     uint64_t kept_blocks() const { return kept_blocks_; }
 
 private:

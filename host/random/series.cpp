@@ -31,9 +31,10 @@ template <typename Play> SessionResult SessionSeries::play(Play session) {
         return r;
     }
     loading_ = "reset";
-    // A block still held lies outside the memory a reset puts back. A refused allocation alone
-    // leaves nothing there: what the module made of the refusal is in its writable memory.
-    const bool kept_block = alloc_live_blocks() != blocks;
+    // A block still held, or one allocated while loading and changed since, lies outside the
+    // memory a reset puts back. A refused allocation alone leaves nothing there: what the module
+    // made of the refusal is in its writable memory.
+    const bool kept_block = alloc_live_blocks() != blocks || !keeper_->intact(module_);
     if (r.failed || kept_block) keeper_->forget(module_);
     if (!r.failed && kept_block) ++kept_blocks_;
     return r;

@@ -48,14 +48,24 @@ bool pe_memory(void *library, ImageMemory *out, std::string *why) {
     return true;
 }
 
-// Committed memory of the process's own (heap blocks, VirtualAlloc), not an image or a mapped file.
+// Committed memory of the process's own (heap blocks, VirtualAlloc), not an image, a mapped file
+// or this thread's stack (which the C runtime's start-up leaves a stale pointer into: mingw-w64's
+// relocation of the DLL keeps the address of its table on the stack).
 class PrivateMemory {
 public:
+    PrivateMemory() {
+        MEMORY_BASIC_INFORMATION info;
+        const int here = 0;
+        if (VirtualQuery(&here, &info, sizeof info) == sizeof info) stack_ = info.AllocationBase;
+    }
     bool holds(uintptr_t address) const {
         MEMORY_BASIC_INFORMATION info;
         if (VirtualQuery(reinterpret_cast<const void *>(address), &info, sizeof info) != sizeof info) return false;
-        return info.State == MEM_COMMIT && info.Type == MEM_PRIVATE;
+        return info.State == MEM_COMMIT && info.Type == MEM_PRIVATE && info.AllocationBase != stack_;
     }
+
+private:
+    void *stack_ = nullptr;
 };
 
 #else
@@ -165,9 +175,10 @@ private:
 
 #endif
 
-// The offset into the image of the first word of its writable memory that holds the address of
-// private memory outside the image; -1 when none does.
-int64_t private_address(const ImageMemory &m) {
+// The words of the image's writable memory that hold the address of private memory outside the
+// image, as their offsets into the image and the addresses they hold.
+std::vector<std::pair<uint64_t, uintptr_t>> private_addresses(const ImageMemory &m) {
+    std::vector<std::pair<uint64_t, uintptr_t>> found;
     const PrivateMemory memory;
     for (const Stretch &s : m.writable) {
         const uintptr_t start = reinterpret_cast<uintptr_t>(s.first);
@@ -175,11 +186,38 @@ int64_t private_address(const ImageMemory &m) {
         for (uintptr_t at = first; at + sizeof(void *) <= start + s.second; at += sizeof(void *)) {
             uintptr_t word;
             std::memcpy(&word, reinterpret_cast<const void *>(at), sizeof word);
-            if ((word < m.low || word >= m.high) && memory.holds(word)) return static_cast<int64_t>(at - m.low);
+            if ((word < m.low || word >= m.high) && memory.holds(word)) found.push_back({at - m.low, word});
         }
     }
-    return -1;
+    return found;
 }
+
+#ifdef _WIN32
+
+// The busy heap block holding `address`, or ending at it (the end pointer of a table), with its
+// start and size, found by walking the process's heaps.
+bool heap_block(uintptr_t address, Stretch *block) {
+    HANDLE heaps[256];
+    const DWORD count = GetProcessHeaps(256, heaps);
+    for (DWORD i = 0; i < count && i < 256; ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY e;
+        e.lpData = nullptr;
+        bool found = false;
+        while (!found && HeapWalk(heaps[i], &e)) {
+            const uintptr_t data = reinterpret_cast<uintptr_t>(e.lpData);
+            if ((e.wFlags & PROCESS_HEAP_ENTRY_BUSY) && address >= data && address <= data + e.cbData) {
+                *block = {static_cast<unsigned char *>(e.lpData), e.cbData};
+                found = true;
+            }
+        }
+        HeapUnlock(heaps[i]);
+        if (found) return true;
+    }
+    return false;
+}
+
+#endif
 
 ModuleKeeper *g_keeper = nullptr;
 
@@ -201,6 +239,15 @@ struct ModuleKeeper::Kept {
     bool hooked = false;
     bool in_use = false;
     std::vector<std::pair<unsigned char *, std::vector<unsigned char>>> copy; // where, the bytes just loaded
+    // Heap blocks the C runtime allocated while loading the module and its writable memory points
+    // at, with their bytes just after loading: a reset serves only while they are unchanged.
+    std::vector<std::pair<unsigned char *, std::vector<unsigned char>>> watched;
+
+    bool blocks_unchanged() const {
+        for (const auto &w : watched)
+            if (std::memcmp(w.first, w.second.data(), w.second.size()) != 0) return false;
+        return true;
+    }
 
     void unload() {
         if (hooked) restore_allocations(library);
@@ -235,12 +282,23 @@ void *ModuleKeeper::reuse(const std::string &path) {
     for (const std::unique_ptr<Kept> &k : kept_) {
         if (k->path != path) continue;
         if (k->in_use) throw std::logic_error("sim::ModuleKeeper: a second Module of the kept file " + path);
+        if (!k->blocks_unchanged()) {
+            // A session changed what the load allocated: only a fresh load gives it back.
+            forget(path);
+            return nullptr;
+        }
         for (const auto &c : k->copy) std::memcpy(c.first, c.second.data(), c.second.size());
         k->in_use = true;
         ++resets_;
         return k->library;
     }
     return nullptr;
+}
+
+bool ModuleKeeper::intact(const std::string &path) const {
+    for (const std::unique_ptr<Kept> &k : kept_)
+        if (k->path == path) return k->blocks_unchanged();
+    return true;
 }
 
 void ModuleKeeper::done(void *library) {
@@ -253,19 +311,35 @@ bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, siz
     refusal_.clear();
     ImageMemory m;
     std::string why;
-    int64_t offset = -1;
+    std::unique_ptr<Kept> k(new Kept);
     if (!hooked && !macho_handle(library))
         refusal_ = "its allocations do not pass the allocation hooks, so a block it kept would go unseen";
     else if (alloc_live_blocks() != blocks_before)
         refusal_ = "it allocated while loading (" + std::to_string(alloc_live_blocks() - blocks_before) +
                    " block(s) held right after)";
     else if (!image_memory(library, &m, &why)) refusal_ = "its writable memory was not found: " + why;
-    else if ((offset = private_address(m)) >= 0)
+    for (const auto &word : refusal_.empty() ? private_addresses(m) : std::vector<std::pair<uint64_t, uintptr_t>>()) {
+#ifdef _WIN32
+        // The C runtime's start-up allocates while a DLL loads (the atexit table of a mingw-w64
+        // DLL): such a block is watched, and a reset serves while it stays as it was.
+        // Only heap blocks count there: another word that happens to point at private memory (a
+        // small number in resource data, under wine) is no block of the module's.
+        Stretch block;
+        if (heap_block(word.second, &block)) {
+            bool seen = false;
+            for (const auto &w : k->watched) seen = seen || w.first == block.first;
+            if (!seen)
+                k->watched.push_back(
+                    {block.first, std::vector<unsigned char>(block.first, block.first + block.second)});
+        }
+        continue;
+#endif
         refusal_ = format("it allocated while loading (the word at offset 0x%" PRIx64
                           " of its image points at private memory outside every loaded image)",
-                          static_cast<uint64_t>(offset));
+                          word.first);
+        break;
+    }
     if (!refusal_.empty()) return false;
-    std::unique_ptr<Kept> k(new Kept);
     k->path = path;
     k->library = library;
     k->hooked = hooked;

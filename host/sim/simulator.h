@@ -547,9 +547,13 @@ private:
 // no block of the allocation hooks and its writable memory holds no address of private memory
 // outside the loaded image (a block it allocated while loading, before the hooks were in place,
 // which a reset would not give back as it was). Otherwise every Module loads the file afresh and
-// refusal() says why. After a session that may have changed anything outside the copied memory (it
-// failed, left a block held or had an allocation refused), the caller forgets the file, and the
-// next Module loads it afresh.
+// refusal() says why. On Windows, where the C runtime's start-up in every DLL allocates (a
+// mingw-w64 DLL's atexit table), a heap block the writable memory points at is watched instead:
+// the file is reset only while the block's bytes are as they were right after loading.
+//
+// After a session that may have changed anything outside the copied memory (it failed, left a
+// block held or changed a watched block: see intact()), the caller forgets the file, and the next
+// Module loads it afresh.
 //
 // One keeper at a time, which must outlive the Modules it serves.
 class ModuleKeeper {
@@ -564,6 +568,9 @@ public:
     void forget(const std::string &path);
     uint64_t fresh_loads() const { return fresh_loads_; } // loads of a file while it lived
     uint64_t resets() const { return resets_; }           // Modules served by a reset instead
+    // False when a block the C runtime allocated while loading the kept file has changed since;
+    // true when it has not or the file is not kept.
+    bool intact(const std::string &path) const;
     // Why the file last loaded afresh is not kept; empty when it is.
     const std::string &refusal() const { return refusal_; }
 
