@@ -63,7 +63,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     std::string error;
     std::vector<std::string> words(args.begin() + 3, args.end());
     if (!parse_check_options(words, &options, &error)) {
-        write_record(out, outcome_record(CheckResult::fail("worker-error", error)));
+        write_record(out, outcome_record(CheckResult::fail(violation_id::worker_error, error)));
         return 0;
     }
     const CheckContext ctx{options, args[2]};
@@ -72,7 +72,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     try {
         r = def->run(ctx);
     } catch (const std::exception &e) {
-        r = CheckResult::fail("player-error", e.what());
+        r = CheckResult::fail(violation_id::player_error, e.what());
     }
     write_record(out, outcome_record(r));
     return 0;
@@ -86,22 +86,22 @@ CheckResult run_in_worker(const CheckContext &c, const CheckDef &def) {
     CheckResult r;
     switch (o.status) {
     case WorkerOutcome::Status::Crashed:
-        return CheckResult::fail("session-crash",
+        return CheckResult::fail(violation_id::session_crash,
                                  "the module crashed (" + o.crash + ")" +
                                      (crashed_step(o.output).empty() ? " during the check" : crashed_step(o.output)),
                                  def.crash_blocks);
     case WorkerOutcome::Status::TimedOut:
-        return CheckResult::fail("session-timeout",
+        return CheckResult::fail(violation_id::session_timeout,
                                  "the check did not end within " + std::to_string(static_cast<int>(c.options.timeout)) +
                                      " s",
                                  def.crash_blocks);
-    case WorkerOutcome::Status::Failed: return CheckResult::fail("worker-error", o.error);
+    case WorkerOutcome::Status::Failed: return CheckResult::fail(violation_id::worker_error, o.error);
     case WorkerOutcome::Status::Exited:
         if (read_outcome_record(o.output, &r)) return r;
-        return CheckResult::fail("worker-error", "the check's worker " + o.describe() + " without a result",
+        return CheckResult::fail(violation_id::worker_error, "the check's worker " + o.describe() + " without a result",
                                  def.crash_blocks);
     }
-    return CheckResult::fail("worker-error", "unknown outcome");
+    return CheckResult::fail(violation_id::worker_error, "unknown outcome");
 }
 
 } // namespace
@@ -200,7 +200,7 @@ JobRecord outcome_record(const CheckResult &r) {
         return JobRecord::outcome("", r.blocks ? "fail-blocks" : "fail").with_id(r.id).with_message(r.message);
     case CheckResult::Outcome::Skip: return JobRecord::outcome("", "skip").with_message(r.message);
     }
-    return JobRecord::outcome("", "fail").with_id("worker-error").with_message("unknown outcome");
+    return JobRecord::outcome("", "fail").with_id(violation_id::worker_error).with_message("unknown outcome");
 }
 
 bool read_outcome_record(const std::string &output, CheckResult *r) {

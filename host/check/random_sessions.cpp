@@ -94,7 +94,7 @@ CheckResult random_sessions_check(const CheckContext &c) {
     for (const RandomFinding &w : r.warnings)
         warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
                            std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
-    if (!r.error.empty() && !r.failed()) return CheckResult::fail("session-error", r.error);
+    if (!r.error.empty() && !r.failed()) return CheckResult::fail(violation_id::session_error, r.error);
     if (!r.failed() || r.failures.empty()) {
         CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
                                           std::to_string(o.seed + o.sessions - 1));

@@ -139,9 +139,9 @@ CheckResult run_sweep(const CheckContext &c) {
         }
         if (o.status != WorkerOutcome::Status::Exited || o.exit_code != 0) {
             const unsigned k = ended ? (begun ? begun + 1 : from) : begun;
-            const std::string id = o.status == WorkerOutcome::Status::Crashed    ? "session-crash"
-                                   : o.status == WorkerOutcome::Status::TimedOut ? "session-timeout"
-                                                                                 : "worker-error";
+            const std::string id = o.status == WorkerOutcome::Status::Crashed    ? violation_id::session_crash
+                                   : o.status == WorkerOutcome::Status::TimedOut ? violation_id::session_timeout
+                                                                                 : violation_id::worker_error;
             failures.push_back({k, id, "the worker " + o.describe() + crashed_step(o.output)});
             return k + 1;
         }
@@ -150,7 +150,8 @@ CheckResult run_sweep(const CheckContext &c) {
     read(job(0, 0), 0);
     if (!hooks.empty()) return CheckResult::skip("the allocation hooks are unavailable: " + hooks);
     if (!counted) {
-        const Failure f = failures.empty() ? Failure{0, "worker-error", "no allocation count"} : failures.front();
+        const Failure f =
+            failures.empty() ? Failure{0, violation_id::worker_error, "no allocation count"} : failures.front();
         return CheckResult::fail(f.id, "the session without refusals: " + f.message);
     }
     if (!failures.empty())
@@ -215,7 +216,7 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
                 first_failure(p, 0, k_violations, &r);
             }
         } catch (const std::exception &e) {
-            r = CheckResult::fail("player-error", e.what());
+            r = CheckResult::fail(violation_id::player_error, e.what());
         }
         alloc_fail_none();
         const JobRecord end = JobRecord::outcome(std::to_string(k), "pass");

@@ -53,10 +53,11 @@ void session_did_not_end(const WorkerOutcome &w, bool worker_error, const std::s
     // A sanitizer's report ends the process with an exit status; a fault with a signal or an
     // exception code. Either way the session did not end.
     if (worker_error || w.status == WorkerOutcome::Status::Failed) {
-        r.id = "worker-error";
+        r.id = violation_id::worker_error;
         if (!worker_error) r.message = w.describe();
     } else {
-        r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
+        r.id =
+            w.status == WorkerOutcome::Status::TimedOut ? violation_id::session_timeout : violation_id::session_crash;
         r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
                                                                : "the session " + w.describe();
         if (!last.empty()) r.message += " at `" + last + "`";
@@ -174,7 +175,7 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
         SessionResult r;
         if (!write_script_file(path, c)) {
             r.failed = true;
-            r.id = "script-unwritable";
+            r.id = violation_id::script_unwritable;
             return r;
         }
         std::vector<std::string> words = session_worker_words("replay", module_path, one);
@@ -182,8 +183,8 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
         return session_from(run_worker(words, k_worker_timeout));
     };
     // A crash or a hang is shrunk candidate by candidate, each in a worker of its own.
-    const bool shrunk = f.id != "session-crash" && f.id != "session-timeout" && write_script_file(path, f.shrunk) &&
-                        shrink_in_one_worker(module_path, one, path, f);
+    const bool shrunk = f.id != violation_id::session_crash && f.id != violation_id::session_timeout &&
+                        write_script_file(path, f.shrunk) && shrink_in_one_worker(module_path, one, path, f);
     if (!shrunk) f.shrunk = shrink_session(f.shrunk, f.id, isolated, k_isolated_shrink_runs);
     // The message as the shrunk script gives it.
     const SessionResult again = isolated(f.shrunk);
@@ -217,7 +218,7 @@ BatchRead read_batch(const WorkerOutcome &w, RandomSessions &rc) {
             b.open = false;
             ++rc.sessions;
             rc.failed_sessions += rec.verdict == "fail";
-            if (rec.verdict == "fail" && rec.id == "module-load") {
+            if (rec.verdict == "fail" && rec.id == violation_id::module_load) {
                 b.load_failed = true;
                 return b;
             }
@@ -271,7 +272,9 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
         ++rc.sessions;
         ++rc.failed_sessions;
         ++crashes;
-        ++finding_of(rc.failures, w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash",
+        ++finding_of(rc.failures,
+                     w.status == WorkerOutcome::Status::TimedOut ? violation_id::session_timeout
+                                                                 : violation_id::session_crash,
                      began)
               .sessions;
         next = began - options.seed + 1;

@@ -243,13 +243,13 @@ void *macho_open(const std::string &path, std::string *error) {
     const std::vector<unsigned char> &bytes = last.bytes;
     const MachoImage &image = last.image;
     if (image.cputype != macho_host_cpu()) {
-        *error = "macho-wrong-processor: the file holds no " + macho_cpu_name(macho_host_cpu()) + " slice (it is " +
-                 macho_cpu_name(image.cputype) + ")";
+        *error = std::string(violation_id::macho_wrong_processor) + ": the file holds no " +
+                 macho_cpu_name(macho_host_cpu()) + " slice (it is " + macho_cpu_name(image.cputype) + ")";
         return nullptr;
     }
     if (image.filetype != 8 && image.filetype != 6) {
-        *error = "macho-not-loadable: the file is of Mach-O type " + std::to_string(image.filetype) +
-                 ", not a bundle or a library";
+        *error = std::string(violation_id::macho_not_loadable) + ": the file is of Mach-O type " +
+                 std::to_string(image.filetype) + ", not a bundle or a library";
         return nullptr;
     }
     const unsigned char *slice = bytes.data() + image.slice_offset;
@@ -259,7 +259,8 @@ void *macho_open(const std::string &path, std::string *error) {
     for (const MachoBind &b : image.binds) {
         void *t = find_import(b.symbol);
         if (!t) {
-            *error = "macho-unknown-import: the module imports " + b.symbol + ", which this host does not provide";
+            *error = std::string(violation_id::macho_unknown_import) + ": the module imports " + b.symbol +
+                     ", which this host does not provide";
             return nullptr;
         }
         targets.push_back(t);
@@ -280,7 +281,8 @@ void *macho_open(const std::string &path, std::string *error) {
         }
     }
     if (!text || low != text_vmaddr) {
-        *error = "macho-malformed: no segment maps the file's header at the image's lowest address";
+        *error = std::string(violation_id::macho_malformed) +
+                 ": no segment maps the file's header at the image's lowest address";
         return nullptr;
     }
     const size_t size = static_cast<size_t>((high - low + page - 1) / page * page);
@@ -335,7 +337,7 @@ void *macho_open(const std::string &path, std::string *error) {
     l->inode = st.st_ino;
     for (const MachoExport &e : l->exports)
         if (e.offset >= high - text_vmaddr) {
-            *error = "macho-malformed: the export " + e.name + " lies outside the image";
+            *error = std::string(violation_id::macho_malformed) + ": the export " + e.name + " lies outside the image";
             munmap(map, size);
             delete l;
             return nullptr;
@@ -367,7 +369,8 @@ bool macho_handle(void *handle) { return g_loaded.count(handle) != 0; }
 #else
 
 void *macho_open(const std::string &, std::string *error) {
-    *error = "macho-not-supported: this simulator loads Mach-O modules only when built for Linux x86-64 or "
+    *error = std::string(violation_id::macho_not_supported) +
+             ": this simulator loads Mach-O modules only when built for Linux x86-64 or "
              "Linux aarch64";
     return nullptr;
 }

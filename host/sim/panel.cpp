@@ -92,12 +92,13 @@ std::vector<std::string> read_list(const char *const *list) {
 Panel *Services::check_panel(Host &h, host_panel panel, const char *operation) {
     Panel *p = h.find_panel(panel);
     if (!p) {
-        h.violation("panel-unknown", "a panel from create panel", hex(panel) + std::string(" in ") + operation,
+        h.violation(violation_id::panel_unknown, "a panel from create panel",
+                    hex(panel) + std::string(" in ") + operation,
                     panel ? "a handle of another kind passed as a panel" : "the module uses a panel it never got");
         return nullptr;
     }
     if (p->destroyed) {
-        h.violation("panel-stale", "a live panel",
+        h.violation(violation_id::panel_stale, "a live panel",
                     std::string("panel ") + quote(p->title.c_str()) + " after destroy in " + operation,
                     "the module keeps using its panel after destroying it");
         return nullptr;
@@ -108,12 +109,14 @@ Panel *Services::check_panel(Host &h, host_panel panel, const char *operation) {
 Control *Services::check_control(Host &h, host_control *control, const char *operation) {
     Control *c = h.find_control(control);
     if (!c) {
-        h.violation("control-unknown", "a control from add control", hex(control) + std::string(" in ") + operation,
+        h.violation(violation_id::control_unknown, "a control from add control",
+                    hex(control) + std::string(" in ") + operation,
                     "a stale pointer, or a record that is not a control");
         return nullptr;
     }
     if (!c->alive) {
-        h.violation("control-stale", "a control of a live panel", describe(*c) + " after its panel was destroyed",
+        h.violation(violation_id::control_stale, "a control of a live panel",
+                    describe(*c) + " after its panel was destroyed",
                     "the module keeps module-level control handles past the release of its panel");
         return nullptr;
     }
@@ -126,9 +129,9 @@ host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "create");
-    if (!title) h->violation("panel-title-null", "a panel title", "null", "the module passed no title");
+    if (!title) h->violation(violation_id::panel_title_null, "a panel title", "null", "the module passed no title");
     if (reserved)
-        h->violation("panel-create-reserved", "0 as the second argument", hex(reserved),
+        h->violation(violation_id::panel_create_reserved, "0 as the second argument", hex(reserved),
                      "the module passes a stray value");
     host_panel handle = nullptr;
     if (!h->fail_panel_create_ && h->panels_.size() < HANDLE_INDEX_MASK) {
@@ -164,7 +167,7 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
         h->trace_.add('.', format("module->host LWPanelServices 2.open panel=%s flags=%d", hex(panel).c_str(),
                                   static_cast<int>(flags)));
     if (flags != 0)
-        h->violation("panel-open-flags", "flags 0", std::to_string(flags),
+        h->violation(violation_id::panel_open_flags, "flags 0", std::to_string(flags),
                      "the module asks for a blocking or other open");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.open");
     if (!p) return 0;
@@ -180,7 +183,8 @@ int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
     if (!h) return -1;
     allowed(*h, HOST_SERVICE_PANEL, "poll");
     if (flags != 0)
-        h->violation("panel-poll-flags", "flags 0", std::to_string(flags), "the module polls with a stray flag");
+        h->violation(violation_id::panel_poll_flags, "flags 0", std::to_string(flags),
+                     "the module polls with a stray flag");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.poll");
     const int32_t answer = p && p->open ? 0 : -1;
     if (h->tracing())
@@ -197,7 +201,7 @@ void HOST_CALL Services::panel_close(host_panel panel) {
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.close");
     if (!p) return;
     if (!p->open)
-        h->violation("panel-close-not-open", "close only while poll answers 0 or more",
+        h->violation(violation_id::panel_close_not_open, "close only while poll answers 0 or more",
                      std::string("close of panel ") + quote(p->title.c_str()) +
                          (p->closed_by_user ? " after the user closed it" : " that is not open"),
                      "the module closes without polling first");
@@ -214,7 +218,7 @@ void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) 
     if (p) {
         if (code == HOST_PANEL_W || code == HOST_PANEL_H) {
             if (!value) {
-                h->violation("panel-attribute-value-null", "the address of an int32", "null",
+                h->violation(violation_id::panel_attribute_value_null, "the address of an int32", "null",
                              "the module passed the value instead of its address");
             } else {
                 int32_t v;
@@ -235,12 +239,12 @@ void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) 
             }
         } else if (code == HOST_PANEL_KEY_CALLBACK) {
             if (!value)
-                h->violation("panel-attribute-value-null", "the key callback routine", "null",
+                h->violation(violation_id::panel_attribute_value_null, "the key callback routine", "null",
                              "the module passed no routine for attribute 13");
             p->key_callback = reinterpret_cast<host_panel_key_fn>(value);
         } else {
-            h->violation("panel-attribute-unknown", "panel attribute 2, 3 or 13", "attribute " + std::to_string(code),
-                         "the module sets a panel attribute the tools never use");
+            h->violation(violation_id::panel_attribute_unknown, "panel attribute 2, 3 or 13",
+                         "attribute " + std::to_string(code), "the module sets a panel attribute the tools never use");
         }
     }
     if (h->tracing())
@@ -266,35 +270,37 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
         c->type = t.type;
         c->type_name = type_name ? type_name : "";
         if (!label)
-            h->violation("control-label-null", "a label (possibly empty)", "null", "the module passed no label");
+            h->violation(violation_id::control_label_null, "a label (possibly empty)", "null",
+                         "the module passed no label");
         c->label = label ? label : "";
         if (t.type == ControlType::Unknown)
-            h->violation("control-type-unknown", "one of the toolkit's type names", quote(type_name),
+            h->violation(violation_id::control_type_unknown, "one of the toolkit's type names", quote(type_name),
                          "a misspelt control type name");
         if (!desc) {
-            h->violation("descriptor-null", "a control descriptor", "null for " + c->type_name,
+            h->violation(violation_id::descriptor_null, "a control descriptor", "null for " + c->type_name,
                          "the module passed no descriptor");
         } else {
             c->kind = desc->kind;
             if (t.type != ControlType::Unknown && desc->kind != t.kind)
-                h->violation("descriptor-kind-mismatch", "kind " + std::to_string(t.kind) + " for " + c->type_name,
+                h->violation(violation_id::descriptor_kind_mismatch,
+                             "kind " + std::to_string(t.kind) + " for " + c->type_name,
                              "kind " + std::to_string(desc->kind), "the descriptor of another control type was passed");
             else if (t.type == ControlType::Choice) {
                 c->field_a = desc->choice.vertical;
                 if (!desc->choice.items)
-                    h->violation("descriptor-choice-items-null", "a list of item texts", "null",
+                    h->violation(violation_id::descriptor_choice_items_null, "a list of item texts", "null",
                                  "the choice was built without its items");
                 c->items = read_list(desc->choice.items);
                 if (desc->choice.items && c->items.empty())
-                    h->violation("descriptor-choice-empty", "at least one item", "an empty list",
+                    h->violation(violation_id::descriptor_choice_empty, "at least one item", "an empty list",
                                  "the choice's item list starts with its terminator");
                 if (desc->choice.vertical != 0)
-                    h->violation("descriptor-field", "0 after the choice items", std::to_string(desc->choice.vertical),
-                                 "the trailing field was left unset");
+                    h->violation(violation_id::descriptor_field, "0 after the choice items",
+                                 std::to_string(desc->choice.vertical), "the trailing field was left unset");
             } else if (t.type == ControlType::Text) {
                 if (!desc->text.lines)
-                    h->violation("descriptor-text-lines-null", "a list of text lines (possibly empty)", "null",
-                                 "the heading was built without its (empty) line list");
+                    h->violation(violation_id::descriptor_text_lines_null, "a list of text lines (possibly empty)",
+                                 "null", "the heading was built without its (empty) line list");
                 c->items = read_list(desc->text.lines);
             } else if (t.type == ControlType::DragButton || t.type == ControlType::Info) {
                 c->field_a = desc->pair.first;
@@ -302,7 +308,8 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                 const bool drag = t.type == ControlType::DragButton;
                 const int32_t want = drag ? -1 : 10;
                 if (c->field_a != want || c->field_b != 0)
-                    h->violation(drag ? "descriptor-drag-button-fields" : "descriptor-info-fields",
+                    h->violation(drag ? violation_id::descriptor_drag_button_fields
+                                      : violation_id::descriptor_info_fields,
                                  drag ? "(-1, 0)" : "(10, 0)",
                                  "(" + std::to_string(c->field_a) + ", " + std::to_string(c->field_b) + ")",
                                  "the pair fields were left unset or swapped");
@@ -312,16 +319,17 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                 c->field_a = desc->item_list.count;
                 c->field_b = desc->item_list.width;
                 if (!desc->item_list.global || desc->item_list.global != h->panel_.global)
-                    h->violation("descriptor-list-global",
+                    h->violation(violation_id::descriptor_list_global,
                                  "the panel services' stored global function " +
                                      hex(reinterpret_cast<void *>(h->panel_.global)),
                                  hex(reinterpret_cast<void *>(desc->item_list.global)),
                                  "activation did not store the global function in the panel services before the build");
                 if (desc->item_list.item_type != HOST_ITEM_LIST_ITEM_TYPE)
-                    h->violation("descriptor-list-item-type", "item type 5", std::to_string(desc->item_list.item_type),
+                    h->violation(violation_id::descriptor_list_item_type, "item type 5",
+                                 std::to_string(desc->item_list.item_type),
                                  "the list was asked for another kind of item");
                 if (desc->item_list.list || desc->item_list.count != 0 || desc->item_list.width != 0)
-                    h->violation("descriptor-field", "list none, count 0, width 0",
+                    h->violation(violation_id::descriptor_field, "list none, count 0, width 0",
                                  hex(desc->item_list.list) + ", " + std::to_string(desc->item_list.count) + ", " +
                                      std::to_string(desc->item_list.width),
                                  "the trailing fields were left unset");
@@ -350,7 +358,7 @@ namespace {
 
 bool check_form(Host &h, const Control &c, int32_t code, int32_t got, int32_t want) {
     if (got == want) return true;
-    h.violation("control-value-form",
+    h.violation(violation_id::control_value_form,
                 std::string(form_name(want)) + " for attribute " + std::to_string(code) + " of " + describe(c),
                 form_name(got) + std::string(" (type code ") + std::to_string(got) + ")",
                 "the value record's type code does not fit the control type");
@@ -367,12 +375,12 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
         if (reading && c.type == ControlType::Info && got == HOST_VALUE_INT) return HOST_VALUE_INT;
         const int32_t form = value_form(c.type);
         if (!form)
-            h.violation("control-no-value", "no value access on " + describe(c),
+            h.violation(violation_id::control_no_value, "no value access on " + describe(c),
                         std::string(reading ? "get" : "set") + " of attribute 4",
                         "headings and buttons carry no value");
         return form;
     }
-    h.violation("control-attribute-unknown", "control attribute 0-4, 14 or 16",
+    h.violation(violation_id::control_attribute_unknown, "control attribute 0-4, 14 or 16",
                 "attribute " + std::to_string(code) + " on " + describe(c),
                 "the module uses an attribute the tools never use");
     return 0;
@@ -386,7 +394,8 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
     allowed(*h, HOST_SERVICE_PANEL, "control get");
     Control *c = check_control(*h, control, "get control attribute");
     std::string shown = "(unwritten)";
-    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value)
+        h->violation(violation_id::control_value_null, "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, true);
@@ -407,7 +416,7 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
             } else {
                 host_value_text *v = static_cast<host_value_text *>(value);
                 if (!v->text || v->length <= 0) {
-                    h->violation("control-text-buffer", "a buffer and a positive length",
+                    h->violation(violation_id::control_text_buffer, "a buffer and a positive length",
                                  hex(v->text) + " of length " + std::to_string(v->length), "the module passed no room");
                 } else {
                     const size_t n = std::min(c->text_value.size(), static_cast<size_t>(v->length) - 1);
@@ -430,7 +439,8 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
     allowed(*h, HOST_SERVICE_PANEL, "control set");
     Control *c = check_control(*h, control, "set control attribute");
     std::string shown = "(refused)";
-    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value)
+        h->violation(violation_id::control_value_null, "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, false);
@@ -451,7 +461,7 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                 if (form == HOST_VALUE_INT) {
                     const int32_t v = static_cast<const host_value_int *>(value)->value;
                     if (c->type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c->items.size()))
-                        h->violation("control-choice-range",
+                        h->violation(violation_id::control_choice_range,
                                      "an index 0.." + std::to_string(static_cast<int>(c->items.size()) - 1) + " for " +
                                          describe(*c),
                                      std::to_string(v), "the instance's choice field holds an out-of-range value");
@@ -463,11 +473,11 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                 } else {
                     const host_value_text *v = static_cast<const host_value_text *>(value);
                     if (!v->text) {
-                        h->violation("control-text-null", "a text", "null", "the module passed no text");
+                        h->violation(violation_id::control_text_null, "a text", "null", "the module passed no text");
                         stored = false;
                     } else if (v->length < 0) {
-                        h->violation("control-text-length-negative", "a length of 0 or more", std::to_string(v->length),
-                                     "an unset length field");
+                        h->violation(violation_id::control_text_length_negative, "a length of 0 or more",
+                                     std::to_string(v->length), "an unset length field");
                         stored = false;
                     } else {
                         // The host reads no further than the length handed over.
@@ -490,7 +500,7 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
                     // a warning, once per panel.
                     if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
                         p.write_after_close_warned = true;
-                        h->warning("panel-write-after-user-close",
+                        h->warning(violation_id::panel_write_after_user_close,
                                    "the module set the value of " + describe(*c) + " of panel " +
                                        quote(p.title.c_str()) +
                                        " after the user closed it; the panel shows nothing until the module "
@@ -565,7 +575,7 @@ std::vector<LayoutProblem> Host::check_layout(Panel &p) {
             continue;
         p.layout_reported.push_back(problem.text);
         if (problem.kind == LayoutProblem::Overlap) {
-            violation("panel-controls-overlap",
+            violation(violation_id::panel_controls_overlap,
                       format("controls of %s that share at most a %d-pixel strip", of.c_str(),
                              static_cast<int>(k_shared_edge)),
                       problem.text,
@@ -583,7 +593,7 @@ std::vector<LayoutProblem> Host::check_layout(Panel &p) {
         else
             cause = "the panel's size was set from a control other than the lowest or widest, or before the "
                     "layout was final";
-        violation("panel-control-outside",
+        violation(violation_id::panel_control_outside,
                   format("every control inside %s, (0, 0) to (%d, %d)", of.c_str(), static_cast<int>(p.shown_width()),
                          static_cast<int>(p.shown_height())),
                   problem.text, cause);
@@ -643,7 +653,7 @@ void Host::user_close(Panel &p) {
 uint16_t Host::press_key(Panel &p, uint16_t key) {
     if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
     if (!p.key_callback) {
-        violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
+        violation(violation_id::panel_key_callback_missing, "a key callback set with panel attribute 13", "none",
                   "activation did not set attribute 13");
         return 0;
     }
