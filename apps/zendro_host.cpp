@@ -326,17 +326,15 @@ int play(const std::vector<std::string> &words) {
 // with the same usage text as play's; the checks are then run by sim::check_main.
 int check(const std::vector<std::string> &words) {
     sim::CheckOptions options;
-    std::vector<std::string> modules;
     std::string error;
-    switch (cli::parse_options(words, sim::check_option_rules(), &options, &modules, &error)) {
+    switch (sim::parse_check_options(words, &options, &error)) {
     case cli::ParseStatus::Help: std::fputs(cli::usage_text("check").c_str(), stdout); return 0;
     case cli::ParseStatus::Error: return usage_error("check", error);
     case cli::ParseStatus::Ok: break;
     }
-    if (modules.empty() && !options.list) return usage_error("check", "check needs at least one MODULE");
-    std::vector<std::string> args = {"check"};
-    args.insert(args.end(), words.begin(), words.end());
-    return sim::check_main(args, stdout, stderr);
+    const std::string problem = sim::check_options_problem(options);
+    if (!problem.empty()) return usage_error("check", problem);
+    return sim::check_main(options, stdout, stderr);
 }
 
 } // namespace

@@ -62,7 +62,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     CheckOptions options;
     std::string error;
     std::vector<std::string> words(args.begin() + 3, args.end());
-    if (!parse_check_options(words, &options, &error)) {
+    if (parse_check_options(words, &options, &error) != cli::ParseStatus::Ok) {
         write_record(out, outcome_record(CheckResult::fail(violation_id::worker_error, error)));
         return 0;
     }
@@ -143,54 +143,18 @@ const std::vector<CheckOptionRule> &check_option_rules() {
     return rules;
 }
 
-bool parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error) {
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string &w = words[i];
-        if (w.size() < 2 || w[0] != '-') {
-            options->modules.push_back(w);
-            continue;
-        }
-        const CheckOptionRule *rule = nullptr;
-        for (const CheckOptionRule &r : check_option_rules())
-            if (w == r.name) rule = &r;
-        if (!rule) {
-            *error = "unknown option " + w;
-            return false;
-        }
-        std::string value;
-        if (rule->value_name) {
-            if (i + 1 >= words.size()) {
-                *error = w + " needs " + rule->value_name;
-                return false;
-            }
-            value = words[++i];
-        }
-        const std::string why = rule->apply(*options, value);
-        if (!why.empty()) {
-            *error = why;
-            return false;
-        }
-        options->words.push_back(w);
-        if (rule->value_name) options->words.push_back(value);
-    }
-    return true;
+cli::ParseStatus parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error) {
+    return cli::parse_options(words, check_option_rules(), options, &options->modules, error, &options->words);
 }
 
-std::string check_usage() {
-    std::string u = "usage: zendro_host check MODULE...";
-    for (const CheckOptionRule &r : check_option_rules())
-        u += std::string(" [") + r.name + (r.value_name ? std::string(" ") + r.value_name : std::string()) + "]";
-    u += "\n\ncheck     runs the conformance checks of a LayoutTool module on each MODULE file, each check\n"
-         "          in a process of its own, and prints one line per check\n";
-    for (const CheckOptionRule &r : check_option_rules()) {
-        std::string name = r.name;
-        if (r.value_name) name += std::string(" ") + r.value_name;
-        char line[256];
-        std::snprintf(line, sizeof line, "%-18s%s\n", name.c_str(), r.help);
-        u += line;
-    }
-    u += "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
-    return u;
+std::string check_options_problem(const CheckOptions &options) {
+    if (options.list) return std::string();
+    if (options.modules.empty()) return "check needs at least one MODULE";
+    // A filter that selects nothing (a misspelt id) would pass every module without checking any.
+    const std::regex filter(options.filter.empty() ? std::string(".*") : options.filter);
+    for (const CheckDef &def : check_table())
+        if (std::regex_search(def.id, filter)) return std::string();
+    return "no check matches the filter " + quote(options.filter) + " (see --list)";
 }
 
 JobRecord outcome_record(const CheckResult &r) {
@@ -263,31 +227,12 @@ void report(std::FILE *out, bool only_failed, const CheckDef &def, const std::st
 
 } // namespace
 
-int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
-    CheckOptions options;
-    std::string error;
-    const std::vector<std::string> words(args.size() > 1 ? args.begin() + 1 : args.end(), args.end());
-    if (!parse_check_options(words, &options, &error)) {
-        std::fprintf(err, "zendro_host check: %s\n%s", error.c_str(), check_usage().c_str());
-        return 2;
-    }
+int check_main(const CheckOptions &options, std::FILE *out, std::FILE *err) {
     if (options.list) {
         for (const CheckDef &d : check_table()) std::fprintf(out, "%-32s %s\n", d.id, d.description);
         return 0;
     }
-    if (options.modules.empty()) {
-        std::fprintf(err, "zendro_host check: check needs at least one MODULE\n%s", check_usage().c_str());
-        return 2;
-    }
     const std::regex filter(options.filter.empty() ? std::string(".*") : options.filter);
-    // A filter that selects nothing (a misspelt id) would pass every module without checking any.
-    bool any = false;
-    for (const CheckDef &def : check_table()) any = any || std::regex_search(def.id, filter);
-    if (!any) {
-        std::fprintf(err, "zendro_host check: no check matches the filter %s (see --list)\n%s",
-                     quote(options.filter).c_str(), check_usage().c_str());
-        return 2;
-    }
     std::FILE *json = options.json.empty() ? nullptr : std::fopen(options.json.c_str(), "wb");
     if (!options.json.empty() && !json) {
         std::fprintf(err, "zendro_host check: --json %s: cannot write the file\n", options.json.c_str());

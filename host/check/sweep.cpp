@@ -187,7 +187,9 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
     const unsigned to = static_cast<unsigned>(std::strtoul(args[3].c_str(), nullptr, 10));
     CheckOptions options;
     std::string error;
-    if (!parse_check_options(std::vector<std::string>(args.begin() + 4, args.end()), &options, &error)) return 2;
+    if (parse_check_options(std::vector<std::string>(args.begin() + 4, args.end()), &options, &error) !=
+        cli::ParseStatus::Ok)
+        return 2;
     const CheckContext ctx{options, module};
     g_step_log = out;
     for (unsigned k = from; k <= to; ++k) {
