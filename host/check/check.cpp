@@ -227,6 +227,42 @@ void report(std::FILE *out, bool only_failed, const CheckDef &def, const std::st
 
 } // namespace
 
+namespace {
+
+// Runs the checks the filter selects on one module and prints their lines and the module's
+// summary; each result's JSON object is appended to `objects` when `json` is set.
+Tally check_module(const CheckOptions &options, const std::string &module, const std::regex &filter, std::FILE *out,
+                   bool json, std::string *objects) {
+    const CheckContext ctx{options, module};
+    Tally tally;
+    std::string blocked;
+    for (const CheckDef &def : check_table()) {
+        if (!std::regex_search(def.id, filter)) continue;
+        CheckResult r;
+        if (!blocked.empty()) r = CheckResult::skip("the module cannot be used (" + blocked + ")");
+        else if (def.runs_in == CheckDef::RunsIn::Validator) r = def.run(ctx);
+        else r = run_in_worker(ctx, def);
+        if (r.blocks && blocked.empty()) blocked = std::string(def.id) + ": " + r.id;
+        report(out, options.only_failed, def, module, r, tally);
+        std::fflush(out);
+        if (json) *objects += (objects->empty() ? "[\n  " : ",\n  ") + check_json(module, def, r);
+    }
+    std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), tally.passed, tally.failed,
+                 tally.skipped);
+    if (tally.warnings) std::fprintf(out, ", %zu warning%s", tally.warnings, tally.warnings == 1 ? "" : "s");
+    std::fprintf(out, "\n");
+    return tally;
+}
+
+// Writes the JSON array of `objects` to `json` and closes it; false when that failed.
+bool write_json(std::FILE *json, const std::string &objects) {
+    const std::string text = objects.empty() ? std::string("[]\n") : objects + "\n]\n";
+    const bool written = std::fwrite(text.data(), 1, text.size(), json) == text.size();
+    return std::fclose(json) == 0 && written;
+}
+
+} // namespace
+
 int check_main(const CheckOptions &options, std::FILE *out, std::FILE *err) {
     if (options.list) {
         for (const CheckDef &d : check_table()) std::fprintf(out, "%-32s %s\n", d.id, d.description);
@@ -241,36 +277,15 @@ int check_main(const CheckOptions &options, std::FILE *out, std::FILE *err) {
     std::string objects;
     size_t passed = 0, failed = 0, skipped = 0;
     for (const std::string &module : options.modules) {
-        const CheckContext ctx{options, module};
-        Tally tally;
-        std::string blocked;
-        for (const CheckDef &def : check_table()) {
-            if (!std::regex_search(def.id, filter)) continue;
-            CheckResult r;
-            if (!blocked.empty()) r = CheckResult::skip("the module cannot be used (" + blocked + ")");
-            else if (def.runs_in == CheckDef::RunsIn::Validator) r = def.run(ctx);
-            else r = run_in_worker(ctx, def);
-            if (r.blocks && blocked.empty()) blocked = std::string(def.id) + ": " + r.id;
-            report(out, options.only_failed, def, module, r, tally);
-            std::fflush(out);
-            if (json) objects += (objects.empty() ? "[\n  " : ",\n  ") + check_json(module, def, r);
-        }
-        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), tally.passed, tally.failed,
-                     tally.skipped);
-        if (tally.warnings) std::fprintf(out, ", %zu warning%s", tally.warnings, tally.warnings == 1 ? "" : "s");
-        std::fprintf(out, "\n");
+        const Tally tally = check_module(options, module, filter, out, json != nullptr, &objects);
         passed += tally.passed;
         failed += tally.failed;
         skipped += tally.skipped;
     }
     std::fprintf(out, "%zu passed, %zu failed, %zu skipped\n", passed, failed, skipped);
-    if (json) {
-        const std::string text = objects.empty() ? std::string("[]\n") : objects + "\n]\n";
-        const bool written = std::fwrite(text.data(), 1, text.size(), json) == text.size();
-        if (std::fclose(json) != 0 || !written) {
-            std::fprintf(err, "zendro_host check: --json %s: the file could not be written\n", options.json.c_str());
-            return 2;
-        }
+    if (json && !write_json(json, objects)) {
+        std::fprintf(err, "zendro_host check: --json %s: the file could not be written\n", options.json.c_str());
+        return 2;
     }
     return failed ? 1 : 0;
 }

@@ -80,6 +80,47 @@ std::string shrunk_path(const std::string &file, size_t index, const std::string
 
 } // namespace
 
+namespace {
+
+// The warn lines: each warning id with its first seed and how many sessions showed it.
+std::vector<std::string> warning_lines(const RandomSessions &r) {
+    std::vector<std::string> warnings;
+    for (const RandomFinding &w : r.warnings)
+        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
+                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
+    return warnings;
+}
+
+// Writes the shrunk script to `path` and says so (or that it could not) at the end of the line.
+void save_shrunk_script(const std::string &path, const std::string &script, CheckResult *line) {
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
+    if (out && std::fclose(out) != 0) line->message += "; the shrunk script could not be written";
+    else if (!ok) line->message += "; the shrunk script could not be written to " + path;
+    else line->message += "; shrunk script in " + path;
+}
+
+// The FAIL line of the i-th violation id: its first seed, message and count, the shrunk script
+// (printed after the line, and saved with --save-shrunk).
+CheckResult failure_line(const CheckContext &c, const RandomSessions &r, size_t i, const std::string &speed) {
+    const RandomFinding &f = r.failures[i];
+    const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
+                                std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(c.options.steps);
+    std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
+                          " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
+                          std::to_string(f.shrunk.size()) + " statements)";
+    const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
+                                                               f.id + "\nagain: " + command);
+    CheckResult line = CheckResult::fail(f.id, message);
+    line.details = script;
+    line.seeds = {f.seed};
+    line.shrunk = reproducer_script(f.shrunk, std::string());
+    if (!c.options.save_shrunk.empty()) save_shrunk_script(shrunk_path(c.options.save_shrunk, i, f.id), script, &line);
+    return line;
+}
+
+} // namespace
+
 CheckResult random_sessions_check(const CheckContext &c) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
     RandomSessionOptions o;
@@ -90,10 +131,7 @@ CheckResult random_sessions_check(const CheckContext &c) {
     o.server = c.options.server;
     const RandomSessions r = run_random_sessions(c.module, o);
     const std::string speed = r.speed();
-    std::vector<std::string> warnings;
-    for (const RandomFinding &w : r.warnings)
-        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
-                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
+    const std::vector<std::string> warnings = warning_lines(r);
     if (!r.error.empty() && !r.failed()) return CheckResult::fail(violation_id::session_error, r.error);
     if (!r.failed() || r.failures.empty()) {
         CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
@@ -102,32 +140,8 @@ CheckResult random_sessions_check(const CheckContext &c) {
         return p;
     }
     // One FAIL line and one shrunk script per violation id.
-    std::vector<CheckResult> lines;
-    for (size_t i = 0; i < r.failures.size(); ++i) {
-        const RandomFinding &f = r.failures[i];
-        const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
-                                    std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
-        std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
-                              " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
-                              std::to_string(f.shrunk.size()) + " statements)";
-        const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
-                                                                   f.id + "\nagain: " + command);
-        CheckResult line = CheckResult::fail(f.id, message);
-        line.details = script;
-        line.seeds = {f.seed};
-        line.shrunk = reproducer_script(f.shrunk, std::string());
-        if (!c.options.save_shrunk.empty()) {
-            const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
-            std::FILE *out = std::fopen(path.c_str(), "wb");
-            const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
-            if (out && std::fclose(out) != 0) line.message += "; the shrunk script could not be written";
-            else if (!ok) line.message += "; the shrunk script could not be written to " + path;
-            else line.message += "; shrunk script in " + path;
-        }
-        lines.push_back(std::move(line));
-    }
-    CheckResult first = lines.front();
-    first.further.assign(lines.begin() + 1, lines.end());
+    CheckResult first = failure_line(c, r, 0, speed);
+    for (size_t i = 1; i < r.failures.size(); ++i) first.further.push_back(failure_line(c, r, i, speed));
     first.warnings = warnings;
     return first;
 }
