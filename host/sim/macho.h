@@ -94,6 +94,9 @@ void *macho_open(const std::string &path, std::string *error);
 void *macho_symbol(void *handle, const char *name); // a C name, without the underscore
 void macho_close(void *handle);
 bool macho_handle(void *handle); // made by macho_open and not yet closed
+// True when `address` lies in an image macho_open mapped and macho_close has not unmapped: code
+// or data of a Mach-O module, which expects the Apple calling convention of its processor.
+bool macho_address(const void *address);
 
 } // namespace sim
 

@@ -366,6 +366,16 @@ void macho_close(void *handle) {
 
 bool macho_handle(void *handle) { return g_loaded.count(handle) != 0; }
 
+bool macho_address(const void *address) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    for (void *h : g_loaded) {
+        const Loaded *l = static_cast<const Loaded *>(h);
+        const uintptr_t base = reinterpret_cast<uintptr_t>(l->base);
+        if (a >= base && a - base < l->size) return true;
+    }
+    return false;
+}
+
 #else
 
 void *macho_open(const std::string &, std::string *error) {
@@ -377,6 +387,7 @@ void *macho_open(const std::string &, std::string *error) {
 void *macho_symbol(void *, const char *) { return nullptr; }
 void macho_close(void *) {}
 bool macho_handle(void *) { return false; }
+bool macho_address(const void *) { return false; }
 
 #endif
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "host/sim/internal.h"
+#include "host/sim/macho.h"
 
 namespace sim {
 
@@ -660,7 +661,18 @@ uint16_t Host::press_key(Panel &p, uint16_t key) {
     if (tracing())
         trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
                                static_cast<unsigned>(key)));
-    const uint16_t answer = p.key_callback(p.handle, nullptr, key);
+    uint16_t answer;
+    if (macho_address(reinterpret_cast<const void *>(p.key_callback))) {
+        // The Apple arm64 convention has the caller widen an argument narrower than 32 bits, and a
+        // callee built for it may use the whole register; the Linux one leaves the upper bits
+        // unspecified. A Mach-O module's callback is therefore called with the key zero-extended
+        // to 32 bits: its low 16 bits, the key, are where the declared type puts them, so the call
+        // matches the declared one with the upper bits defined. (The cast goes through host_slot,
+        // the type that matches any routine, as a cast between two routine types must.)
+        using widened_key_fn = uint16_t(HOST_CALL *)(host_panel panel, void *user_data, uint32_t key);
+        answer = reinterpret_cast<widened_key_fn>(reinterpret_cast<host_slot>(p.key_callback))(
+            p.handle, nullptr, static_cast<uint32_t>(key));
+    } else answer = p.key_callback(p.handle, nullptr, key);
     if (tracing()) trace_.add('E', format("host->module panel key -> %u", static_cast<unsigned>(answer)));
     return answer;
 }
