@@ -434,6 +434,87 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
                              c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
 }
 
+namespace {
+
+// A text value, read no further than the length handed over; false when it was refused.
+bool store_text(Host &h, Control &c, const host_value_text *v, std::string *shown) {
+    if (!v->text) {
+        h.violation(violation_id::control_text_null, "a text", "null", "the module passed no text");
+        return false;
+    }
+    if (v->length < 0) {
+        h.violation(violation_id::control_text_length_negative, "a length of 0 or more", std::to_string(v->length),
+                    "an unset length field");
+        return false;
+    }
+    const size_t limit = static_cast<size_t>(v->length);
+    size_t n = 0;
+    while (n < limit && v->text[n]) ++n;
+    c.text_value.assign(v->text, n);
+    c.text_length = v->length;
+    c.text_unterminated = n == limit;
+    *shown = quote(c.text_value.c_str()) + " length=" + std::to_string(v->length);
+    return true;
+}
+
+// The control's value (attribute 4) in the form its type takes; false when it was refused.
+bool store_value(Host &h, Control &c, int32_t form, const void *value, std::string *shown) {
+    if (form == HOST_VALUE_INT) {
+        const int32_t v = static_cast<const host_value_int *>(value)->value;
+        if (c.type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c.items.size()))
+            h.violation(violation_id::control_choice_range,
+                        "an index 0.." + std::to_string(static_cast<int>(c.items.size()) - 1) + " for " + describe(c),
+                        std::to_string(v), "the instance's choice field holds an out-of-range value");
+        c.int_value = v;
+        *shown = std::to_string(v);
+        return true;
+    }
+    if (form == HOST_VALUE_FLOAT) {
+        c.float_value = static_cast<const host_value_float *>(value)->value;
+        *shown = num(c.float_value);
+        return true;
+    }
+    return store_text(h, c, static_cast<const host_value_text *>(value), shown);
+}
+
+// Counts a value write. The user closed the panel and the module did not open it again: the
+// value shows nowhere. The custom rotation tool stops writing then, the other tools keep their
+// fields current for the next activation; both are sound, so it is a warning, once per panel.
+void count_value_write(Host &h, Control &c) {
+    ++c.value_writes;
+    if (c.panel->closed_by_user) ++c.writes_while_user_closed;
+    Panel &p = *c.panel;
+    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
+        p.write_after_close_warned = true;
+        h.warning(violation_id::panel_write_after_user_close,
+                  "the module set the value of " + describe(c) + " of panel " + quote(p.title.c_str()) +
+                      " after the user closed it; the panel shows nothing until the module opens it again");
+    }
+}
+
+// Sets attribute `code` from a value record of the right form; answers the value as the trace
+// shows it ("(refused)" when it was not stored).
+std::string store_attribute(Host &h, Control &c, int32_t code, int32_t form, const void *value) {
+    if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
+        const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
+        if (code == HOST_CTL_EVENT) c.event = reinterpret_cast<host_control_event_fn>(v->pointer);
+        else c.user_data = v->pointer;
+        return hex(v->pointer);
+    }
+    if (code <= HOST_CTL_H) {
+        const int32_t v = static_cast<const host_value_int *>(value)->value;
+        int32_t *geometry[4] = {&c.x, &c.y, &c.w, &c.h};
+        *geometry[code] = v;
+        ++c.geometry_writes;
+        return std::to_string(v);
+    }
+    std::string shown = "(refused)";
+    if (store_value(h, c, form, value, &shown)) count_value_write(h, c);
+    return shown;
+}
+
+} // namespace
+
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
@@ -445,71 +526,7 @@ void HOST_CALL Services::control_set(host_control *control, int32_t code, void *
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, false);
-        if (form && check_form(*h, *c, code, got, form)) {
-            if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
-                const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
-                if (code == HOST_CTL_EVENT) c->event = reinterpret_cast<host_control_event_fn>(v->pointer);
-                else c->user_data = v->pointer;
-                shown = hex(v->pointer);
-            } else if (code <= HOST_CTL_H) {
-                const int32_t v = static_cast<const host_value_int *>(value)->value;
-                int32_t *geometry[4] = {&c->x, &c->y, &c->w, &c->h};
-                *geometry[code] = v;
-                ++c->geometry_writes;
-                shown = std::to_string(v);
-            } else {
-                bool stored = true;
-                if (form == HOST_VALUE_INT) {
-                    const int32_t v = static_cast<const host_value_int *>(value)->value;
-                    if (c->type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c->items.size()))
-                        h->violation(violation_id::control_choice_range,
-                                     "an index 0.." + std::to_string(static_cast<int>(c->items.size()) - 1) + " for " +
-                                         describe(*c),
-                                     std::to_string(v), "the instance's choice field holds an out-of-range value");
-                    c->int_value = v;
-                    shown = std::to_string(v);
-                } else if (form == HOST_VALUE_FLOAT) {
-                    c->float_value = static_cast<const host_value_float *>(value)->value;
-                    shown = num(c->float_value);
-                } else {
-                    const host_value_text *v = static_cast<const host_value_text *>(value);
-                    if (!v->text) {
-                        h->violation(violation_id::control_text_null, "a text", "null", "the module passed no text");
-                        stored = false;
-                    } else if (v->length < 0) {
-                        h->violation(violation_id::control_text_length_negative, "a length of 0 or more",
-                                     std::to_string(v->length), "an unset length field");
-                        stored = false;
-                    } else {
-                        // The host reads no further than the length handed over.
-                        const size_t limit = static_cast<size_t>(v->length);
-                        size_t n = 0;
-                        while (n < limit && v->text[n]) ++n;
-                        c->text_value.assign(v->text, n);
-                        c->text_length = v->length;
-                        c->text_unterminated = n == limit;
-                        shown = quote(c->text_value.c_str()) + " length=" + std::to_string(v->length);
-                    }
-                }
-                if (stored) {
-                    ++c->value_writes;
-                    if (c->panel->closed_by_user) ++c->writes_while_user_closed;
-                    Panel &p = *c->panel;
-                    // The user closed the panel and the module did not open it again: the value
-                    // shows nowhere. The custom rotation tool stops writing then, the other tools
-                    // keep their fields current for the next activation; both are sound, so it is
-                    // a warning, once per panel.
-                    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
-                        p.write_after_close_warned = true;
-                        h->warning(violation_id::panel_write_after_user_close,
-                                   "the module set the value of " + describe(*c) + " of panel " +
-                                       quote(p.title.c_str()) +
-                                       " after the user closed it; the panel shows nothing until the module "
-                                       "opens it again");
-                    }
-                }
-            }
-        }
+        if (form && check_form(*h, *c, code, got, form)) shown = store_attribute(*h, *c, code, form, value);
     }
     if (h->tracing())
         h->trace_.add('.',
