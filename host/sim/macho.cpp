@@ -612,6 +612,48 @@ uint32_t macho_host_cpu() {
 #endif
 }
 
+namespace {
+
+struct Slice {
+    uint32_t cpu;
+    uint64_t offset, length;
+};
+
+// The slice table of a universal file (`wide`: the 64-bit form), each slice within the file; the
+// processors named in `found` ("x86-64, arm64").
+bool read_slice_table(Bytes &file, bool wide, std::vector<Slice> *slices, std::string *found) {
+    const uint64_t count = file.be32(4), entry = wide ? 32 : 20;
+    if (count == 0 || count > 64)
+        return file.fail(violation_id::binary_malformed, "a universal file of " + std::to_string(count) + " slices");
+    if (!file.need(8, count * entry, "the universal file's slice table")) return false;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t at = 8 + i * entry;
+        const Slice s{file.be32(at), wide ? file.be64(at + 8) : file.be32(at + 8),
+                      wide ? file.be64(at + 16) : file.be32(at + 12)};
+        if (!file.need(s.offset, s.length, "the " + macho_cpu_name(s.cpu) + " slice")) return false;
+        slices->push_back(s);
+        *found += (i ? ", " : "") + macho_cpu_name(s.cpu);
+    }
+    return true;
+}
+
+// The other slices a Mac would load than the chosen one, read for their faults only.
+bool read_other_slices(const unsigned char *data, const std::vector<Slice> &slices, const Slice *chosen,
+                       std::string *error) {
+    for (const Slice &s : slices)
+        if (&s != chosen && (s.cpu == k_macho_cpu_x86_64 || s.cpu == k_macho_cpu_arm64)) {
+            MachoImage other;
+            Bytes bytes(data + s.offset, static_cast<size_t>(s.length), error);
+            if (!Reader(bytes, &other).read()) {
+                *error += " (in the " + macho_cpu_name(s.cpu) + " slice)";
+                return false;
+            }
+        }
+    return true;
+}
+
+} // namespace
+
 bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::string *error, bool every_slice) {
     *image = MachoImage();
     Bytes file(data, size, error);
@@ -619,25 +661,9 @@ bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::
     const uint32_t magic = file.be32(0);
     if (magic != k_fat_magic && magic != k_fat_magic_64) return Reader(file, image).read();
 
-    const bool wide = magic == k_fat_magic_64;
-    const uint64_t count = file.be32(4), entry = wide ? 32 : 20;
-    if (count == 0 || count > 64)
-        return file.fail(violation_id::binary_malformed, "a universal file of " + std::to_string(count) + " slices");
-    if (!file.need(8, count * entry, "the universal file's slice table")) return false;
-    struct Slice {
-        uint32_t cpu;
-        uint64_t offset, length;
-    };
     std::vector<Slice> slices;
     std::string found;
-    for (uint64_t i = 0; i < count; ++i) {
-        const uint64_t at = 8 + i * entry;
-        const Slice s{file.be32(at), wide ? file.be64(at + 8) : file.be32(at + 8),
-                      wide ? file.be64(at + 16) : file.be32(at + 12)};
-        if (!file.need(s.offset, s.length, "the " + macho_cpu_name(s.cpu) + " slice")) return false;
-        slices.push_back(s);
-        found += (i ? ", " : "") + macho_cpu_name(s.cpu);
-    }
+    if (!read_slice_table(file, magic == k_fat_magic_64, &slices, &found)) return false;
     // The running processor's slice, else the first of the two macOS runs.
     const Slice *chosen = nullptr;
     for (uint32_t want : {macho_host_cpu(), k_macho_cpu_x86_64, k_macho_cpu_arm64})
@@ -646,17 +672,7 @@ bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::
     if (!chosen)
         return file.fail(violation_id::binary_macho_no_slice,
                          "the universal file holds slices for " + found + ", none for x86-64 or arm64");
-    // The other slices a Mac would load, read for their faults only.
-    if (every_slice)
-        for (const Slice &s : slices)
-            if (&s != chosen && (s.cpu == k_macho_cpu_x86_64 || s.cpu == k_macho_cpu_arm64)) {
-                MachoImage other;
-                Bytes bytes(data + s.offset, static_cast<size_t>(s.length), error);
-                if (!Reader(bytes, &other).read()) {
-                    *error += " (in the " + macho_cpu_name(s.cpu) + " slice)";
-                    return false;
-                }
-            }
+    if (every_slice && !read_other_slices(data, slices, chosen, error)) return false;
     image->slice_offset = static_cast<size_t>(chosen->offset);
     image->slice_size = static_cast<size_t>(chosen->length);
     Bytes slice(data + chosen->offset, static_cast<size_t>(chosen->length), error);
