@@ -210,43 +210,49 @@ void HOST_CALL Services::panel_close(host_panel panel) {
     ++p->close_calls;
 }
 
+namespace {
+
+// Sets the panel's width or height (`code`) to `v`, cut to a limit the session set (0: none);
+// answers the value as the trace shows it.
+std::string set_panel_size(Panel &p, int32_t code, int32_t v, int32_t limit) {
+    const int32_t made = limit > 0 && v > limit ? limit : v;
+    if (code == HOST_PANEL_W) {
+        p.width = made;
+        p.asked_width = v;
+        ++p.width_sets;
+    } else {
+        p.height = made;
+        p.asked_height = v;
+        ++p.height_sets;
+    }
+    return std::to_string(v) + (made != v ? " (limited to " + std::to_string(made) + ")" : std::string());
+}
+
+} // namespace
+
 void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "set");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.set");
     std::string shown = hex(value);
-    if (p) {
-        if (code == HOST_PANEL_W || code == HOST_PANEL_H) {
-            if (!value) {
-                h->violation(violation_id::panel_attribute_value_null, "the address of an int32", "null",
-                             "the module passed the value instead of its address");
-            } else {
-                int32_t v;
-                std::memcpy(&v, value, sizeof v);
-                shown = std::to_string(v);
-                const int32_t limit = code == HOST_PANEL_W ? h->panel_limit_w_ : h->panel_limit_h_;
-                const int32_t made = limit > 0 && v > limit ? limit : v;
-                if (made != v) shown += " (limited to " + std::to_string(made) + ")";
-                if (code == HOST_PANEL_W) {
-                    p->width = made;
-                    p->asked_width = v;
-                    ++p->width_sets;
-                } else {
-                    p->height = made;
-                    p->asked_height = v;
-                    ++p->height_sets;
-                }
-            }
-        } else if (code == HOST_PANEL_KEY_CALLBACK) {
-            if (!value)
-                h->violation(violation_id::panel_attribute_value_null, "the key callback routine", "null",
-                             "the module passed no routine for attribute 13");
-            p->key_callback = reinterpret_cast<host_panel_key_fn>(value);
+    if (p && (code == HOST_PANEL_W || code == HOST_PANEL_H)) {
+        if (!value) {
+            h->violation(violation_id::panel_attribute_value_null, "the address of an int32", "null",
+                         "the module passed the value instead of its address");
         } else {
-            h->violation(violation_id::panel_attribute_unknown, "panel attribute 2, 3 or 13",
-                         "attribute " + std::to_string(code), "the module sets a panel attribute the tools never use");
+            int32_t v;
+            std::memcpy(&v, value, sizeof v);
+            shown = set_panel_size(*p, code, v, code == HOST_PANEL_W ? h->panel_limit_w_ : h->panel_limit_h_);
         }
+    } else if (p && code == HOST_PANEL_KEY_CALLBACK) {
+        if (!value)
+            h->violation(violation_id::panel_attribute_value_null, "the key callback routine", "null",
+                         "the module passed no routine for attribute 13");
+        p->key_callback = reinterpret_cast<host_panel_key_fn>(value);
+    } else if (p) {
+        h->violation(violation_id::panel_attribute_unknown, "panel attribute 2, 3 or 13",
+                     "attribute " + std::to_string(code), "the module sets a panel attribute the tools never use");
     }
     if (h->tracing())
         h->trace_.add('.', format("module->host LWPanelServices 2.set panel=%s code=%d value=%s", hex(panel).c_str(),
@@ -389,6 +395,41 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
 
 } // namespace
 
+namespace {
+
+// Writes attribute `code` into a value record of the right form; answers the value as the trace
+// shows it ("(unwritten)" when a text had no room).
+std::string read_attribute(Host &h, const Control &c, int32_t code, int32_t form, void *value) {
+    if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
+        host_value_pointer *v = static_cast<host_value_pointer *>(value);
+        v->pointer = code == HOST_CTL_EVENT ? reinterpret_cast<void *>(c.event) : c.user_data;
+        return hex(v->pointer);
+    }
+    if (form == HOST_VALUE_INT) {
+        host_value_int *v = static_cast<host_value_int *>(value);
+        const int32_t geometry[4] = {c.x, c.y, c.w, c.h};
+        v->value = code <= HOST_CTL_H ? geometry[code] : (c.type == ControlType::Info ? 0 : c.int_value);
+        return std::to_string(v->value);
+    }
+    if (form == HOST_VALUE_FLOAT) {
+        host_value_float *v = static_cast<host_value_float *>(value);
+        v->value = c.float_value;
+        return num(v->value);
+    }
+    host_value_text *v = static_cast<host_value_text *>(value);
+    if (!v->text || v->length <= 0) {
+        h.violation(violation_id::control_text_buffer, "a buffer and a positive length",
+                    hex(v->text) + " of length " + std::to_string(v->length), "the module passed no room");
+        return "(unwritten)";
+    }
+    const size_t n = std::min(c.text_value.size(), static_cast<size_t>(v->length) - 1);
+    std::memcpy(v->text, c.text_value.data(), n);
+    v->text[n] = '\0';
+    return quote(v->text);
+}
+
+} // namespace
+
 void HOST_CALL Services::control_get(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
@@ -400,33 +441,7 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, true);
-        if (form && check_form(*h, *c, code, got, form)) {
-            if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
-                host_value_pointer *v = static_cast<host_value_pointer *>(value);
-                v->pointer = code == HOST_CTL_EVENT ? reinterpret_cast<void *>(c->event) : c->user_data;
-                shown = hex(v->pointer);
-            } else if (form == HOST_VALUE_INT) {
-                host_value_int *v = static_cast<host_value_int *>(value);
-                const int32_t geometry[4] = {c->x, c->y, c->w, c->h};
-                v->value = code <= HOST_CTL_H ? geometry[code] : (c->type == ControlType::Info ? 0 : c->int_value);
-                shown = std::to_string(v->value);
-            } else if (form == HOST_VALUE_FLOAT) {
-                host_value_float *v = static_cast<host_value_float *>(value);
-                v->value = c->float_value;
-                shown = num(v->value);
-            } else {
-                host_value_text *v = static_cast<host_value_text *>(value);
-                if (!v->text || v->length <= 0) {
-                    h->violation(violation_id::control_text_buffer, "a buffer and a positive length",
-                                 hex(v->text) + " of length " + std::to_string(v->length), "the module passed no room");
-                } else {
-                    const size_t n = std::min(c->text_value.size(), static_cast<size_t>(v->length) - 1);
-                    std::memcpy(v->text, c->text_value.data(), n);
-                    v->text[n] = '\0';
-                    shown = quote(v->text);
-                }
-            }
-        }
+        if (form && check_form(*h, *c, code, got, form)) shown = read_attribute(*h, *c, code, form, value);
     }
     if (h->tracing())
         h->trace_.add('.',
