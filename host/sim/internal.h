@@ -61,7 +61,9 @@ template <typename R> void fill_with_traps(R &record, TrapService service) {
 #define SIM_PRINTF(a, b)
 #endif
 std::string format(const char *fmt, ...) SIM_PRINTF(1, 2);
-std::string vformat(const char *fmt, va_list args);
+// format's body, on the arguments format was given; the attribute lets the compiler check that
+// `fmt` is a format it checked.
+std::string vformat(const char *fmt, va_list args) SIM_PRINTF(1, 0);
 std::string quote(const char *text); // "text", or null
 std::string hex(const void *p);
 std::string num(double v); // shortest round-trip form, as session scripts write it (format_real)
