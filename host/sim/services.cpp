@@ -357,6 +357,40 @@ host_key HOST_CALL Services::create_key(host_envelope env, double time, double v
     return key;
 }
 
+// The key is one find key answered, of the envelope it is set through (`envelope` < 0: an
+// envelope already found unknown).
+bool Services::key_of_envelope(Host &h, int64_t envelope, int64_t k, host_key key) {
+    if (k < 0 || static_cast<size_t>(k) >= h.keys_.size()) {
+        h.violation(
+            violation_id::key_unknown, "a key from find key", hex(key) + " in Animation Envelopes.set_key_value",
+            key ? "a handle of another kind passed as a key" : "set key value called although no key was found");
+        return false;
+    }
+    if (envelope >= 0 && h.keys_[static_cast<size_t>(k)].channel != static_cast<uint32_t>(envelope)) {
+        h.violation(violation_id::key_foreign_envelope, "a key of the envelope it is set in",
+                    "a key of channel " + quote(h.channels_[h.keys_[static_cast<size_t>(k)].channel].name.c_str()) +
+                        " set through channel " + quote(h.channels_[static_cast<size_t>(envelope)].name.c_str()),
+                    "the key was found in one envelope and set in another");
+        return false;
+    }
+    return true;
+}
+
+// Attribute 0 (the key's value), and the address of a double.
+bool Services::key_value_argument(Host &h, int32_t attr, const void *value) {
+    bool ok = true;
+    if (attr != HOST_KEY_VALUE) {
+        h.violation(violation_id::key_set_attribute, "attribute 0 (the key's value)",
+                    "attribute " + std::to_string(attr), "the module sets another key attribute than its value");
+        ok = false;
+    }
+    if (!value) {
+        h.violation(violation_id::key_set_value_null, "the address of a double", "null", "the module passed no value");
+        ok = false;
+    }
+    return ok;
+}
+
 int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32_t attr, void *value) {
     Host *h = Host::current();
     if (!h) return 0;
@@ -364,28 +398,8 @@ int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32
     allowed(*h, HOST_SERVICE_ENVELOPES, "set_key_value");
     const int64_t e = check_envelope(*h, env, "Animation Envelopes.set_key_value");
     const int64_t k = handle_index(key, TAG_KEY);
-    bool ok = e >= 0;
-    if (k < 0 || static_cast<size_t>(k) >= h->keys_.size()) {
-        h->violation(
-            violation_id::key_unknown, "a key from find key", hex(key) + " in Animation Envelopes.set_key_value",
-            key ? "a handle of another kind passed as a key" : "set key value called although no key was found");
-        ok = false;
-    } else if (e >= 0 && h->keys_[static_cast<size_t>(k)].channel != static_cast<uint32_t>(e)) {
-        h->violation(violation_id::key_foreign_envelope, "a key of the envelope it is set in",
-                     "a key of channel " + quote(h->channels_[h->keys_[static_cast<size_t>(k)].channel].name.c_str()) +
-                         " set through channel " + quote(h->channels_[static_cast<size_t>(e)].name.c_str()),
-                     "the key was found in one envelope and set in another");
-        ok = false;
-    }
-    if (attr != HOST_KEY_VALUE) {
-        h->violation(violation_id::key_set_attribute, "attribute 0 (the key's value)",
-                     "attribute " + std::to_string(attr), "the module sets another key attribute than its value");
-        ok = false;
-    }
-    if (!value) {
-        h->violation(violation_id::key_set_value_null, "the address of a double", "null", "the module passed no value");
-        ok = false;
-    }
+    const bool key_ok = key_of_envelope(*h, e, k, key);
+    bool ok = key_value_argument(*h, attr, value) && key_ok && e >= 0;
     double v = 0.0;
     if (value) std::memcpy(&v, value, sizeof v);
     if (ok && check_write(*h, static_cast<uint32_t>(e), v, "set key value")) {
