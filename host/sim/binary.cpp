@@ -261,12 +261,21 @@ public:
         if (!r_.fits(pe, 4) || r_.u32(pe) != 0x00004550)
             return r_.fail(r_.fits(pe, 4) ? violation_id::binary_unknown_format : violation_id::binary_truncated,
                            "a DOS header without the PE signature at " + hex_number(pe) + " (an MS-DOS program?)");
+        if (!read_file_header(pe)) return false;
+        const uint64_t section_count = r_.u16(pe + 6), optional_size = r_.u16(pe + 20), opt = pe + 24;
+        return read_optional_header(opt, optional_size) && read_sections(opt + optional_size, section_count) &&
+               read_exports() && read_imports();
+    }
+
+private:
+    // The COFF file header after the signature at `pe`: machine, characteristics, and the symbol
+    // table with its names when there is one.
+    bool read_file_header(uint64_t pe) {
         if (!r_.fits(pe + 4, 20)) return r_.fail(violation_id::binary_truncated, "the PE file header needs 20 bytes");
         info_->format = BinaryFormat::Pe;
         info_->machine = r_.u16(pe + 4);
         const char *name = pe_machine(info_->machine);
         info_->machine_name = name ? name : "machine " + hex_number(info_->machine);
-        const uint64_t section_count = r_.u16(pe + 6);
         const uint64_t symbols = r_.u32(pe + 12), symbol_count = r_.u32(pe + 16);
         if (symbols != 0) { // the COFF symbol table, then its string table, which starts with its size
             if (!r_.need(symbols, symbol_count, 18, "the symbol table") ||
@@ -275,9 +284,12 @@ public:
             const uint64_t names = symbols + symbol_count * 18;
             if (!r_.need(names, 1, r_.u32(names), "the symbol names")) return false;
         }
-        const uint64_t optional_size = r_.u16(pe + 20);
         info_->shared_library = (r_.u16(pe + 22) & 0x2000) != 0;
-        const uint64_t opt = pe + 24;
+        return true;
+    }
+
+    // The optional header at `opt`: the pointer width, the headers' size and the data directories.
+    bool read_optional_header(uint64_t opt, uint64_t optional_size) {
         if (optional_size < 2 || !r_.fits(opt, optional_size))
             return r_.fail(violation_id::binary_truncated, "the PE optional header lies beyond the end of the file");
         const uint16_t magic = r_.u16(opt);
@@ -292,8 +304,11 @@ public:
         directory_count_ = r_.u32(opt + count_at);
         if (directory_count_ > (optional_size - count_at - 4) / 8)
             return r_.fail(violation_id::binary_malformed, "more data directories than the optional header holds");
+        return true;
+    }
 
-        const uint64_t table = opt + optional_size;
+    // The section table at `table`, each section's data within the file.
+    bool read_sections(uint64_t table, uint64_t section_count) {
         if (!r_.need(table, section_count, 40, "the section table")) return false;
         for (uint64_t i = 0; i < section_count; ++i) {
             const uint64_t at = table + i * 40;
@@ -303,10 +318,9 @@ public:
                 return false;
             sections_.push_back(s);
         }
-        return read_exports() && read_imports();
+        return true;
     }
 
-private:
     // The file offset of `length` bytes at `rva`, which must lie in the file's data of one section
     // (or in the headers).
     bool offset_of(uint64_t rva, uint64_t length, uint64_t *offset, const char *what) {
