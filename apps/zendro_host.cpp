@@ -288,6 +288,31 @@ bool print_failures_and_summary(sim::Player &player, const char *script_path, si
     return ok;
 }
 
+// Loads the module, plays the statements and prints the report; the exit status.
+int play_module(cli::PlayCommand &command, const char *module_path, const char *script_path,
+                const std::vector<sim::Statement> &statements) {
+    sim::PlayerOptions &options = command.player;
+    options.narration = command.quiet ? nullptr : stdout;
+    install_crash_handler();
+    sim::Player player(options);
+    set_crash_context(script_path, "start", "start-up");
+    if (!player.load(module_path)) {
+        std::fprintf(stderr, "%s: %s\n", module_path, player.error().c_str());
+        return 2;
+    }
+    if (!command.quiet)
+        std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
+    // The host does not read the alignment word, so such a module plays; check's descriptor-words
+    // fails it.
+    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
+    if (!alignment.empty()) std::printf("%s: warning %s\n", module_path, alignment.c_str());
+    play_statements(player, script_path, statements);
+    if (options.trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
+    if (!command.quiet) print_keys(player.host());
+    const size_t warnings = (alignment.empty() ? 0 : 1) + print_warnings(player, script_path);
+    return print_failures_and_summary(player, script_path, statements.size(), warnings) ? 0 : 1;
+}
+
 int play(const std::vector<std::string> &words) {
     cli::PlayCommand command;
     std::vector<std::string> operands;
@@ -315,26 +340,7 @@ int play(const std::vector<std::string> &words) {
         std::fprintf(stderr, "%s: %s\n", module_path, unusable.c_str());
         return 2;
     }
-
-    options.narration = command.quiet ? nullptr : stdout;
-    install_crash_handler();
-    sim::Player player(options);
-    set_crash_context(script_path, "start", "start-up");
-    if (!player.load(module_path)) {
-        std::fprintf(stderr, "%s: %s\n", module_path, player.error().c_str());
-        return 2;
-    }
-    if (!command.quiet)
-        std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
-    // The host does not read the alignment word, so such a module plays; check's descriptor-words
-    // fails it.
-    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
-    if (!alignment.empty()) std::printf("%s: warning %s\n", module_path, alignment.c_str());
-    play_statements(player, script_path, parsed.script.statements);
-    if (options.trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
-    if (!command.quiet) print_keys(player.host());
-    const size_t warnings = (alignment.empty() ? 0 : 1) + print_warnings(player, script_path);
-    return print_failures_and_summary(player, script_path, parsed.script.statements.size(), warnings) ? 0 : 1;
+    return play_module(command, module_path, script_path, parsed.script.statements);
 }
 
 // check's command line is read through check's own option table, so that a bad one is reported

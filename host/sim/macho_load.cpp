@@ -274,7 +274,7 @@ bool find_imports(const MachoImage &image, std::vector<void *> *targets, std::st
 }
 
 // The image's extent: __PAGEZERO-like segments without protection or bytes are not mapped. The
-// segment that maps the file's header (__TEXT) must lie lowest.
+// segment that maps the file's header (__TEXT) is noted.
 struct Extent {
     uint64_t low = UINT64_MAX, high = 0;
     uint64_t text_vmaddr = 0;
@@ -292,6 +292,14 @@ Extent image_extent(const MachoImage &image) {
         }
     }
     return e;
+}
+
+// The segment that maps the file's header is there and lies lowest, where the image starts.
+bool header_lowest(const Extent &e, std::string *error) {
+    if (e.text && e.low == e.text_vmaddr) return true;
+    *error = std::string(violation_id::macho_malformed) +
+             ": no segment maps the file's header at the image's lowest address";
+    return false;
 }
 
 // Copies the segments' bytes to `base` (the image's address `low`), slides the rebased pointers
@@ -337,6 +345,16 @@ void protect_and_initialise(const MachoImage &image, unsigned char *base, uint64
         }
 }
 
+// Every export lies within the image.
+bool exports_inside(const MachoImage &image, const Extent &e, std::string *error) {
+    for (const MachoExport &x : image.exports)
+        if (x.offset >= e.high - e.text_vmaddr) {
+            *error = std::string(violation_id::macho_malformed) + ": the export " + x.name + " lies outside the image";
+            return false;
+        }
+    return true;
+}
+
 } // namespace
 
 void *macho_open(const std::string &path, std::string *error) {
@@ -352,11 +370,7 @@ void *macho_open(const std::string &path, std::string *error) {
     std::vector<void *> targets;
     if (!loadable(image, error) || !find_imports(image, &targets, error)) return nullptr;
     const Extent e = image_extent(image);
-    if (!e.text || e.low != e.text_vmaddr) {
-        *error = std::string(violation_id::macho_malformed) +
-                 ": no segment maps the file's header at the image's lowest address";
-        return nullptr;
-    }
+    if (!header_lowest(e, error)) return nullptr;
     const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     const size_t size = static_cast<size_t>((e.high - e.low + page - 1) / page * page);
     void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -367,20 +381,16 @@ void *macho_open(const std::string &path, std::string *error) {
     unsigned char *base = static_cast<unsigned char *>(map);
     link_image(image, read->bytes.data() + image.slice_offset, base, e.low, targets);
     protect_and_initialise(image, base, e.low, page);
-
+    if (!exports_inside(image, e, error)) {
+        munmap(map, size);
+        return nullptr;
+    }
     Loaded *l = new Loaded;
     l->base = base + (e.text_vmaddr - e.low);
     l->size = size;
     l->exports = image.exports;
     l->device = st.st_dev;
     l->inode = st.st_ino;
-    for (const MachoExport &x : l->exports)
-        if (x.offset >= e.high - e.text_vmaddr) {
-            *error = std::string(violation_id::macho_malformed) + ": the export " + x.name + " lies outside the image";
-            munmap(map, size);
-            delete l;
-            return nullptr;
-        }
     g_loaded.insert(l);
     return l;
 }
