@@ -206,6 +206,113 @@ bool writable_folder(const std::string &folder, std::string *why) {
     return ok;
 }
 
+// Reads and parses the script; prints what is wrong with it on standard error and answers false
+// when it cannot be played.
+bool read_play_script(const char *script_path, sim::ParseResult *parsed) {
+    std::string text;
+    std::error_code ec;
+    if (std::filesystem::is_directory(script_path, ec)) {
+        std::fprintf(stderr, "%s: cannot read the script file: it is a folder\n", script_path);
+        return false;
+    }
+    if (!read_file(script_path, &text)) {
+        std::fprintf(stderr, "%s: cannot read the script file\n", script_path);
+        return false;
+    }
+    *parsed = sim::parse_script(text);
+    for (size_t i = 0; i < parsed->errors.size() && i < k_listed; ++i)
+        std::fprintf(stderr, "%s:%s\n", script_path, parsed->errors[i].message().c_str());
+    if (parsed->errors.size() > k_listed)
+        std::fprintf(stderr, "%s: ... and %zu more errors\n", script_path, parsed->errors.size() - k_listed);
+    if (!parsed->ok()) return false;
+    // A script that plays nothing proves nothing: an empty file, or a wrong path such as /dev/null.
+    if (parsed->script.statements.empty()) {
+        std::fprintf(stderr, "%s: the script holds no statements\n", script_path);
+        return false;
+    }
+    return true;
+}
+
+// Plays every statement, the crash context set before each, then finishes the session.
+void play_statements(sim::Player &player, const char *script_path, const std::vector<sim::Statement> &statements) {
+    for (const sim::Statement &s : statements) {
+        set_crash_context(script_path, "line " + std::to_string(s.line), sim::clip_echo(s.source));
+        std::fflush(stdout);
+        player.step(s);
+    }
+    set_crash_context(script_path, "end", "release");
+    std::fflush(stdout);
+    player.finish();
+}
+
+// The session's warnings under their heading; answers how many there were.
+size_t print_warnings(sim::Player &player, const char *script_path) {
+    size_t warnings = 0;
+    for (const sim::Finding &f : player.findings()) {
+        if (f.kind != sim::Finding::Kind::Warning) continue;
+        if (!warnings) std::printf("\n-- warnings (they do not fail the session)\n");
+        ++warnings;
+        std::printf("%s:%s\n", script_path, f.text().c_str());
+    }
+    return warnings;
+}
+
+// The failures no expect statement named (the first k_listed of them) and the summary line;
+// answers whether the session held.
+bool print_failures_and_summary(sim::Player &player, const char *script_path, size_t statements, size_t warnings) {
+    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0, listed = 0;
+    for (const sim::Finding &f : player.findings()) {
+        switch (f.kind) {
+        case sim::Finding::Kind::Warning: continue;
+        case sim::Finding::Kind::Violation:
+            ++violations;
+            expected += f.expected;
+            break;
+        case sim::Finding::Kind::Expectation: ++expectations; break;
+        case sim::Finding::Kind::Impossible: ++impossible; break;
+        case sim::Finding::Kind::Error: ++errors; break;
+        }
+        if (f.expected) continue;
+        if (!listed) std::printf("\n-- failures\n");
+        if (listed++ < k_listed) std::printf("%s:%s\n", script_path, f.text().c_str());
+    }
+    if (listed > k_listed) std::printf("%s: ... and %zu more failures\n", script_path, listed - k_listed);
+    const bool ok = player.failures() == 0;
+    std::printf("\n== %s: %zu statements, %zu keys written, %zu violations", ok ? "ok" : "FAILED", statements,
+                player.host().writes().size(), violations);
+    if (expected) std::printf(" (%zu expected)", expected);
+    std::printf(", %zu failed expectations, %zu impossible steps", expectations, impossible);
+    if (errors) std::printf(", %zu player errors", errors);
+    if (warnings) std::printf(", %zu warning%s", warnings, warnings == 1 ? "" : "s");
+    std::printf("\n");
+    return ok;
+}
+
+// Loads the module, plays the statements and prints the report; the exit status.
+int play_module(cli::PlayCommand &command, const char *module_path, const char *script_path,
+                const std::vector<sim::Statement> &statements) {
+    sim::PlayerOptions &options = command.player;
+    options.narration = command.quiet ? nullptr : stdout;
+    install_crash_handler();
+    sim::Player player(options);
+    set_crash_context(script_path, "start", "start-up");
+    if (!player.load(module_path)) {
+        std::fprintf(stderr, "%s: %s\n", module_path, player.error().c_str());
+        return 2;
+    }
+    if (!command.quiet)
+        std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
+    // The host does not read the alignment word, so such a module plays; check's descriptor-words
+    // fails it.
+    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
+    if (!alignment.empty()) std::printf("%s: warning %s\n", module_path, alignment.c_str());
+    play_statements(player, script_path, statements);
+    if (options.trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
+    if (!command.quiet) print_keys(player.host());
+    const size_t warnings = (alignment.empty() ? 0 : 1) + print_warnings(player, script_path);
+    return print_failures_and_summary(player, script_path, statements.size(), warnings) ? 0 : 1;
+}
+
 int play(const std::vector<std::string> &words) {
     cli::PlayCommand command;
     std::vector<std::string> operands;
@@ -224,28 +331,8 @@ int play(const std::vector<std::string> &words) {
         std::fprintf(stderr, "zendro_host play: --pictures %s: %s\n", options.pictures_dir.c_str(), unwritable.c_str());
         return 2;
     }
-
-    std::string text;
-    std::error_code ec;
-    if (std::filesystem::is_directory(script_path, ec)) {
-        std::fprintf(stderr, "%s: cannot read the script file: it is a folder\n", script_path);
-        return 2;
-    }
-    if (!read_file(script_path, &text)) {
-        std::fprintf(stderr, "%s: cannot read the script file\n", script_path);
-        return 2;
-    }
-    const sim::ParseResult parsed = sim::parse_script(text);
-    for (size_t i = 0; i < parsed.errors.size() && i < k_listed; ++i)
-        std::fprintf(stderr, "%s:%s\n", script_path, parsed.errors[i].message().c_str());
-    if (parsed.errors.size() > k_listed)
-        std::fprintf(stderr, "%s: ... and %zu more errors\n", script_path, parsed.errors.size() - k_listed);
-    if (!parsed.ok()) return 2;
-    // A script that plays nothing proves nothing: an empty file, or a wrong path such as /dev/null.
-    if (parsed.script.statements.empty()) {
-        std::fprintf(stderr, "%s: the script holds no statements\n", script_path);
-        return 2;
-    }
+    sim::ParseResult parsed;
+    if (!read_play_script(script_path, &parsed)) return 2;
     // The file is inspected before the loader maps it: a truncated or foreign file can crash the
     // loader or the start-up, and the inspector says what is wrong with it.
     const std::string unusable = sim::module_file_problem(module_path);
@@ -253,90 +340,22 @@ int play(const std::vector<std::string> &words) {
         std::fprintf(stderr, "%s: %s\n", module_path, unusable.c_str());
         return 2;
     }
-
-    const bool trace = options.trace, quiet = command.quiet;
-    options.narration = quiet ? nullptr : stdout;
-    install_crash_handler();
-    sim::Player player(options);
-    set_crash_context(script_path, "start", "start-up");
-    if (!player.load(module_path)) {
-        std::fprintf(stderr, "%s: %s\n", module_path, player.error().c_str());
-        return 2;
-    }
-    if (!quiet) std::printf("== %s: server \"%s\", %s\n", module_path, player.server_name().c_str(), script_path);
-    // The host does not read the alignment word, so such a module plays; check's descriptor-words
-    // fails it.
-    const std::string alignment = sim::descriptor_alignment_problem(*player.module());
-    size_t warnings = 0;
-    if (!alignment.empty()) {
-        ++warnings;
-        std::printf("%s: warning %s\n", module_path, alignment.c_str());
-    }
-    for (const sim::Statement &s : parsed.script.statements) {
-        set_crash_context(script_path, "line " + std::to_string(s.line), sim::clip_echo(s.source));
-        std::fflush(stdout);
-        player.step(s);
-    }
-    set_crash_context(script_path, "end", "release");
-    std::fflush(stdout);
-    player.finish();
-
-    if (trace) std::printf("\n-- trace\n%s", player.host().trace().text().c_str());
-    if (!quiet) print_keys(player.host());
-
-    size_t violations = 0, expected = 0, expectations = 0, impossible = 0, errors = 0, listed = 0;
-    bool header = false;
-    for (const sim::Finding &f : player.findings()) {
-        if (f.kind != sim::Finding::Kind::Warning) continue;
-        if (!header) std::printf("\n-- warnings (they do not fail the session)\n");
-        header = true;
-        ++warnings;
-        std::printf("%s:%s\n", script_path, f.text().c_str());
-    }
-    header = false;
-    for (const sim::Finding &f : player.findings()) {
-        switch (f.kind) {
-        case sim::Finding::Kind::Warning: continue;
-        case sim::Finding::Kind::Violation:
-            ++violations;
-            expected += f.expected;
-            break;
-        case sim::Finding::Kind::Expectation: ++expectations; break;
-        case sim::Finding::Kind::Impossible: ++impossible; break;
-        case sim::Finding::Kind::Error: ++errors; break;
-        }
-        if (f.expected) continue;
-        if (!header) std::printf("\n-- failures\n");
-        header = true;
-        if (listed++ < k_listed) std::printf("%s:%s\n", script_path, f.text().c_str());
-    }
-    if (listed > k_listed) std::printf("%s: ... and %zu more failures\n", script_path, listed - k_listed);
-    const bool ok = player.failures() == 0;
-    std::printf("\n== %s: %zu statements, %zu keys written, %zu violations", ok ? "ok" : "FAILED",
-                parsed.script.statements.size(), player.host().writes().size(), violations);
-    if (expected) std::printf(" (%zu expected)", expected);
-    std::printf(", %zu failed expectations, %zu impossible steps", expectations, impossible);
-    if (errors) std::printf(", %zu player errors", errors);
-    if (warnings) std::printf(", %zu warning%s", warnings, warnings == 1 ? "" : "s");
-    std::printf("\n");
-    return ok ? 0 : 1;
+    return play_module(command, module_path, script_path, parsed.script.statements);
 }
 
 // check's command line is read through check's own option table, so that a bad one is reported
 // with the same usage text as play's; the checks are then run by sim::check_main.
 int check(const std::vector<std::string> &words) {
     sim::CheckOptions options;
-    std::vector<std::string> modules;
     std::string error;
-    switch (cli::parse_options(words, sim::check_option_rules(), &options, &modules, &error)) {
+    switch (sim::parse_check_options(words, &options, &error)) {
     case cli::ParseStatus::Help: std::fputs(cli::usage_text("check").c_str(), stdout); return 0;
     case cli::ParseStatus::Error: return usage_error("check", error);
     case cli::ParseStatus::Ok: break;
     }
-    if (modules.empty() && !options.list) return usage_error("check", "check needs at least one MODULE");
-    std::vector<std::string> args = {"check"};
-    args.insert(args.end(), words.begin(), words.end());
-    return sim::check_main(args, stdout, stderr);
+    const std::string problem = sim::check_options_problem(options);
+    if (!problem.empty()) return usage_error("check", problem);
+    return sim::check_main(options, stdout, stderr);
 }
 
 } // namespace

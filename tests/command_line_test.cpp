@@ -72,6 +72,17 @@ TEST(Parser, ReadsWordsThroughTheTable) {
     EXPECT_EQ(parse({"--channels", ","}, &c, &operands, &error), cli::ParseStatus::Error);
     EXPECT_EQ(error, "--channels needs names");
     EXPECT_EQ(parse({"--frobnicate", "-h"}, &c, &operands, &error), cli::ParseStatus::Help);
+
+    // check's words: the modules apart, the option words kept as given for the workers.
+    sim::CheckOptions o;
+    ASSERT_EQ(sim::parse_check_options({"a.so", "--seed", "7", "b.so", "--only-failed"}, &o, &error),
+              cli::ParseStatus::Ok);
+    EXPECT_EQ(o.modules, (std::vector<std::string>{"a.so", "b.so"}));
+    EXPECT_EQ(o.words, (std::vector<std::string>{"--seed", "7", "--only-failed"}));
+    EXPECT_EQ(o.seed, 7u);
+    EXPECT_EQ(sim::check_options_problem(o), "");
+    o.filter = "nothing-matches";
+    EXPECT_EQ(sim::check_options_problem(o), "no check matches the filter \"nothing-matches\" (see --list)");
 }
 
 } // namespace

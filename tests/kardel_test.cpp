@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr int32_t kAlt = HOST_TOOL_FLAG_ALT;
 // Viewports of the simulator: 0 looks along X, 1 along Y, 2 along Z.
 constexpr int32_t kAlongX = 0, kAlongY = 1, kAlongZ = 2;

@@ -62,8 +62,8 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     CheckOptions options;
     std::string error;
     std::vector<std::string> words(args.begin() + 3, args.end());
-    if (!parse_check_options(words, &options, &error)) {
-        write_record(out, outcome_record(CheckResult::fail("worker-error", error)));
+    if (parse_check_options(words, &options, &error) != cli::ParseStatus::Ok) {
+        write_record(out, outcome_record(CheckResult::fail(violation_id::worker_error, error)));
         return 0;
     }
     const CheckContext ctx{options, args[2]};
@@ -72,7 +72,7 @@ int check_worker(const std::vector<std::string> &args, std::FILE *out) {
     try {
         r = def->run(ctx);
     } catch (const std::exception &e) {
-        r = CheckResult::fail("player-error", e.what());
+        r = CheckResult::fail(violation_id::player_error, e.what());
     }
     write_record(out, outcome_record(r));
     return 0;
@@ -86,22 +86,22 @@ CheckResult run_in_worker(const CheckContext &c, const CheckDef &def) {
     CheckResult r;
     switch (o.status) {
     case WorkerOutcome::Status::Crashed:
-        return CheckResult::fail("session-crash",
+        return CheckResult::fail(violation_id::session_crash,
                                  "the module crashed (" + o.crash + ")" +
                                      (crashed_step(o.output).empty() ? " during the check" : crashed_step(o.output)),
                                  def.crash_blocks);
     case WorkerOutcome::Status::TimedOut:
-        return CheckResult::fail("session-timeout",
+        return CheckResult::fail(violation_id::session_timeout,
                                  "the check did not end within " + std::to_string(static_cast<int>(c.options.timeout)) +
                                      " s",
                                  def.crash_blocks);
-    case WorkerOutcome::Status::Failed: return CheckResult::fail("worker-error", o.error);
+    case WorkerOutcome::Status::Failed: return CheckResult::fail(violation_id::worker_error, o.error);
     case WorkerOutcome::Status::Exited:
         if (read_outcome_record(o.output, &r)) return r;
-        return CheckResult::fail("worker-error", "the check's worker " + o.describe() + " without a result",
+        return CheckResult::fail(violation_id::worker_error, "the check's worker " + o.describe() + " without a result",
                                  def.crash_blocks);
     }
-    return CheckResult::fail("worker-error", "unknown outcome");
+    return CheckResult::fail(violation_id::worker_error, "unknown outcome");
 }
 
 } // namespace
@@ -149,54 +149,18 @@ const std::vector<CheckOptionRule> &check_option_rules() {
     return rules;
 }
 
-bool parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error) {
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string &w = words[i];
-        if (w.size() < 2 || w[0] != '-') {
-            options->modules.push_back(w);
-            continue;
-        }
-        const CheckOptionRule *rule = nullptr;
-        for (const CheckOptionRule &r : check_option_rules())
-            if (w == r.name) rule = &r;
-        if (!rule) {
-            *error = "unknown option " + w;
-            return false;
-        }
-        std::string value;
-        if (rule->value_name) {
-            if (i + 1 >= words.size()) {
-                *error = w + " needs " + rule->value_name;
-                return false;
-            }
-            value = words[++i];
-        }
-        const std::string why = rule->apply(*options, value);
-        if (!why.empty()) {
-            *error = why;
-            return false;
-        }
-        options->words.push_back(w);
-        if (rule->value_name) options->words.push_back(value);
-    }
-    return true;
+cli::ParseStatus parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error) {
+    return cli::parse_options(words, check_option_rules(), options, &options->modules, error, &options->words);
 }
 
-std::string check_usage() {
-    std::string u = "usage: zendro_host check MODULE...";
-    for (const CheckOptionRule &r : check_option_rules())
-        u += std::string(" [") + r.name + (r.value_name ? std::string(" ") + r.value_name : std::string()) + "]";
-    u += "\n\ncheck     runs the conformance checks of a LayoutTool module on each MODULE file, each check\n"
-         "          in a process of its own, and prints one line per check\n";
-    for (const CheckOptionRule &r : check_option_rules()) {
-        std::string name = r.name;
-        if (r.value_name) name += std::string(" ") + r.value_name;
-        char line[256];
-        std::snprintf(line, sizeof line, "%-18s%s\n", name.c_str(), r.help);
-        u += line;
-    }
-    u += "exit status: 0 every check passed or was skipped; 1 a check failed; 2 bad command line\n";
-    return u;
+std::string check_options_problem(const CheckOptions &options) {
+    if (options.list) return std::string();
+    if (options.modules.empty()) return "check needs at least one MODULE";
+    // A filter that selects nothing (a misspelt id) would pass every module without checking any.
+    const std::regex filter(options.filter.empty() ? std::string(".*") : options.filter);
+    for (const CheckDef &def : check_table())
+        if (std::regex_search(def.id, filter)) return std::string();
+    return "no check matches the filter " + quote(options.filter) + " (see --list)";
 }
 
 JobRecord outcome_record(const CheckResult &r) {
@@ -206,7 +170,7 @@ JobRecord outcome_record(const CheckResult &r) {
         return JobRecord::outcome("", r.blocks ? "fail-blocks" : "fail").with_id(r.id).with_message(r.message);
     case CheckResult::Outcome::Skip: return JobRecord::outcome("", "skip").with_message(r.message);
     }
-    return JobRecord::outcome("", "fail").with_id("worker-error").with_message("unknown outcome");
+    return JobRecord::outcome("", "fail").with_id(violation_id::worker_error).with_message("unknown outcome");
 }
 
 bool read_outcome_record(const std::string &output, CheckResult *r) {
@@ -269,31 +233,48 @@ void report(std::FILE *out, bool only_failed, const CheckDef &def, const std::st
 
 } // namespace
 
-int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err) {
-    CheckOptions options;
-    std::string error;
-    const std::vector<std::string> words(args.size() > 1 ? args.begin() + 1 : args.end(), args.end());
-    if (!parse_check_options(words, &options, &error)) {
-        std::fprintf(err, "zendro_host check: %s\n%s", error.c_str(), check_usage().c_str());
-        return 2;
+namespace {
+
+// Runs the checks the filter selects on one module and prints their lines and the module's
+// summary; each result's JSON object is appended to `objects` when `json` is set.
+Tally check_module(const CheckOptions &options, const std::string &module, const std::regex &filter, std::FILE *out,
+                   bool json, std::string *objects) {
+    const CheckContext ctx{options, module};
+    Tally tally;
+    std::string blocked;
+    for (const CheckDef &def : check_table()) {
+        if (!std::regex_search(def.id, filter)) continue;
+        CheckResult r;
+        if (!blocked.empty()) r = CheckResult::skip("the module cannot be used (" + blocked + ")");
+        else if (def.runs_in == CheckDef::RunsIn::Validator) r = def.run(ctx);
+        else r = run_in_worker(ctx, def);
+        if (r.blocks && blocked.empty()) blocked = std::string(def.id) + ": " + r.id;
+        report(out, options.only_failed, def, module, r, tally);
+        std::fflush(out);
+        if (json) *objects += (objects->empty() ? "[\n  " : ",\n  ") + check_json(module, def, r);
     }
+    std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), tally.passed, tally.failed,
+                 tally.skipped);
+    if (tally.warnings) std::fprintf(out, ", %zu warning%s", tally.warnings, tally.warnings == 1 ? "" : "s");
+    std::fprintf(out, "\n");
+    return tally;
+}
+
+// Writes the JSON array of `objects` to `json` and closes it; false when that failed.
+bool write_json(std::FILE *json, const std::string &objects) {
+    const std::string text = objects.empty() ? std::string("[]\n") : objects + "\n]\n";
+    const bool written = std::fwrite(text.data(), 1, text.size(), json) == text.size();
+    return std::fclose(json) == 0 && written;
+}
+
+} // namespace
+
+int check_main(const CheckOptions &options, std::FILE *out, std::FILE *err) {
     if (options.list) {
         for (const CheckDef &d : check_table()) std::fprintf(out, "%-32s %s\n", d.id, d.description);
         return 0;
     }
-    if (options.modules.empty()) {
-        std::fprintf(err, "zendro_host check: check needs at least one MODULE\n%s", check_usage().c_str());
-        return 2;
-    }
     const std::regex filter(options.filter.empty() ? std::string(".*") : options.filter);
-    // A filter that selects nothing (a misspelt id) would pass every module without checking any.
-    bool any = false;
-    for (const CheckDef &def : check_table()) any = any || std::regex_search(def.id, filter);
-    if (!any) {
-        std::fprintf(err, "zendro_host check: no check matches the filter %s (see --list)\n%s",
-                     quote(options.filter).c_str(), check_usage().c_str());
-        return 2;
-    }
     std::FILE *json = options.json.empty() ? nullptr : std::fopen(options.json.c_str(), "wb");
     if (!options.json.empty() && !json) {
         std::fprintf(err, "zendro_host check: --json %s: cannot write the file\n", options.json.c_str());
@@ -302,36 +283,15 @@ int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *
     std::string objects;
     size_t passed = 0, failed = 0, skipped = 0;
     for (const std::string &module : options.modules) {
-        const CheckContext ctx{options, module};
-        Tally tally;
-        std::string blocked;
-        for (const CheckDef &def : check_table()) {
-            if (!std::regex_search(def.id, filter)) continue;
-            CheckResult r;
-            if (!blocked.empty()) r = CheckResult::skip("the module cannot be used (" + blocked + ")");
-            else if (def.runs_in == CheckDef::RunsIn::Validator) r = def.run(ctx);
-            else r = run_in_worker(ctx, def);
-            if (r.blocks && blocked.empty()) blocked = std::string(def.id) + ": " + r.id;
-            report(out, options.only_failed, def, module, r, tally);
-            std::fflush(out);
-            if (json) objects += (objects.empty() ? "[\n  " : ",\n  ") + check_json(module, def, r);
-        }
-        std::fprintf(out, "%s: %zu passed, %zu failed, %zu skipped", module.c_str(), tally.passed, tally.failed,
-                     tally.skipped);
-        if (tally.warnings) std::fprintf(out, ", %zu warning%s", tally.warnings, tally.warnings == 1 ? "" : "s");
-        std::fprintf(out, "\n");
+        const Tally tally = check_module(options, module, filter, out, json != nullptr, &objects);
         passed += tally.passed;
         failed += tally.failed;
         skipped += tally.skipped;
     }
     std::fprintf(out, "%zu passed, %zu failed, %zu skipped\n", passed, failed, skipped);
-    if (json) {
-        const std::string text = objects.empty() ? std::string("[]\n") : objects + "\n]\n";
-        const bool written = std::fwrite(text.data(), 1, text.size(), json) == text.size();
-        if (std::fclose(json) != 0 || !written) {
-            std::fprintf(err, "zendro_host check: --json %s: the file could not be written\n", options.json.c_str());
-            return 2;
-        }
+    if (json && !write_json(json, objects)) {
+        std::fprintf(err, "zendro_host check: --json %s: the file could not be written\n", options.json.c_str());
+        return 2;
     }
     return failed ? 1 : 0;
 }

@@ -4,7 +4,11 @@
 // command that runs them on module files and prints one line per check (docs/validator.md).
 //
 //   sim::register_check_workers();                        // in main, before anything else
-//   return sim::check_main({"check", "mod.so", "--only-failed"}, stdout, stderr);
+//   sim::CheckOptions options;
+//   std::string error;
+//   if (sim::parse_check_options({"mod.so", "--only-failed"}, &options, &error) != cli::ParseStatus::Ok) ...
+//   if (!sim::check_options_problem(options).empty()) ...
+//   return sim::check_main(options, stdout, stderr);
 //
 // Adding a check is a function and its CheckDef beside it in the file of its area (an id in
 // check_id, a one-line description, where it runs), listed in that area's table. Adding an
@@ -17,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "host/base/option_table.h"
 #include "host/isolate/record.h"
 
 namespace sim {
@@ -147,23 +152,21 @@ private:
 std::vector<CheckDef> &check_table();
 const CheckDef *find_check(const std::string &id);
 
-struct CheckOptionRule {
-    const char *name;       // "--filter"
-    const char *value_name; // "REGEX"; null for a flag
-    const char *help;
-    // Takes the value (empty for a flag) into the options; returns an error message or empty.
-    std::string (*apply)(CheckOptions &options, const std::string &value);
-};
+// check's option table: the command line's parser reads it and its usage text shows it
+// (apps/command_line.h).
+using CheckOptionRule = cli::OptionRule<CheckOptions>;
 const std::vector<CheckOptionRule> &check_option_rules();
 
-// Parses the words after "check". False with `error` set on a bad command line.
-bool parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error);
+// Reads the words after "check" through check_option_rules(): the modules into options->modules,
+// the option words as given into options->words. Error with `error` set on a bad option.
+cli::ParseStatus parse_check_options(const std::vector<std::string> &words, CheckOptions *options, std::string *error);
+// What makes well-formed options a bad command line: no module (without --list), or a filter that
+// matches no check id; empty when there is nothing.
+std::string check_options_problem(const CheckOptions &options);
 
-// The command: args[0] is "check". Exit status: 0 every check passed or was skipped, 1 a check
-// failed, 2 a bad command line.
-int check_main(const std::vector<std::string> &args, std::FILE *out, std::FILE *err);
-// The usage lines of the command, for the program's usage text.
-std::string check_usage();
+// The command, on options that parse_check_options read and check_options_problem passed. Exit
+// status: 0 every check passed or was skipped, 1 a check failed, 2 the --json file cannot be written.
+int check_main(const CheckOptions &options, std::FILE *out, std::FILE *err);
 
 // The file inspection of the check module-file-format, made before a module is loaded (a file the
 // loader cannot map may crash it): empty when the file is a shared library of this host's format,

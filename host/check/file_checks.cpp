@@ -48,11 +48,11 @@ CheckResult check_exports(const CheckContext &c) {
         else others += (others.empty() ? "" : ", ") + e;
     }
     if (!descriptor)
-        return CheckResult::fail("module-descriptor-missing",
+        return CheckResult::fail(violation_id::module_descriptor_missing,
                                  "the file exports no " HOST_MODULE_DESCRIPTOR_SYMBOL +
                                      (others.empty() ? std::string() : " (it exports " + others + ")"));
     if (!others.empty())
-        return CheckResult::fail("module-exports-extra",
+        return CheckResult::fail(violation_id::module_exports_extra,
                                  "besides " HOST_MODULE_DESCRIPTOR_SYMBOL " the file exports " + others +
                                      "; a module exports the descriptor alone (build with hidden visibility)");
     return CheckResult::pass();
@@ -64,7 +64,8 @@ constexpr CheckDef k_exports = CheckDef::in_worker(check_id::module_exports_only
 CheckResult check_loads(const CheckContext &c) {
     Host host;
     Module m(c.module);
-    if (starts_with(m.error(), "module-load") || starts_with(m.error(), "module-descriptor-missing"))
+    if (starts_with(m.error(), violation_id::module_load) ||
+        starts_with(m.error(), violation_id::module_descriptor_missing))
         return fail_from_error(m.error(), true);
     return CheckResult::pass();
 }
@@ -75,14 +76,14 @@ constexpr CheckDef k_loads = CheckDef::in_worker(
 CheckResult check_descriptor_words(const CheckContext &c) {
     Host host;
     Module m(c.module);
-    if (starts_with(m.error(), "module-descriptor-") || starts_with(m.error(), "module-load"))
+    if (starts_with(m.error(), "module-descriptor-") || starts_with(m.error(), violation_id::module_load))
         return fail_from_error(m.error(), true);
     const host_module_descriptor *d = m.descriptor();
-    if (!d) return CheckResult::fail("module-descriptor-missing", "no descriptor", true);
+    if (!d) return CheckResult::fail(violation_id::module_descriptor_missing, "no descriptor", true);
     const std::string alignment = descriptor_alignment_problem(m);
     if (!alignment.empty()) return fail_from_error(alignment, false);
     if (!d->startup || !d->shutdown)
-        return CheckResult::fail("module-descriptor-routine-null",
+        return CheckResult::fail(violation_id::module_descriptor_routine_null,
                                  std::string("the ") + (!d->startup ? "start-up" : "shut-down") + " routine is null",
                                  !d->startup);
     return CheckResult::pass();
@@ -110,18 +111,18 @@ CheckResult check_server_table(const CheckContext &c) {
             chosen = r;
     }
     if (!chosen)
-        return CheckResult::fail("module-server-missing",
+        return CheckResult::fail(violation_id::module_server_missing,
                                  std::string("the table lists no " HOST_CLASS_LAYOUT_TOOL " server") +
                                      (c.options.server.empty() ? "" : " named " + quote(c.options.server)) +
                                      (listed.empty() ? " (it is empty)" : " (it lists " + listed + ")"),
                                  true);
     if (!chosen->activate || !*chosen->server_name)
-        return CheckResult::fail("server-record-incomplete",
+        return CheckResult::fail(violation_id::server_record_incomplete,
                                  std::string("the ") + HOST_CLASS_LAYOUT_TOOL + " record " +
                                      (chosen->activate ? "has an empty server name" : "has no activation routine"),
                                  !chosen->activate);
     if (m.server_count() > 1)
-        return CheckResult::fail("server-table-extra-record",
+        return CheckResult::fail(violation_id::server_table_extra_record,
                                  "the table holds " + std::to_string(m.server_count()) + " records (" + listed +
                                      ") before its end record; a module of the " HOST_CLASS_LAYOUT_TOOL
                                      " class holds exactly one; the other checks use " +
@@ -145,8 +146,9 @@ CheckResult check_startup(const CheckContext &c) {
     if (answer != reinterpret_cast<void *>(static_cast<intptr_t>(HOST_MODULE_STARTUP_RESULT))) {
         char got[40];
         std::snprintf(got, sizeof got, "%p", answer);
-        return CheckResult::fail("module-startup-answer", std::string("start-up answered ") + got + ", expected " +
-                                                              std::to_string(HOST_MODULE_STARTUP_RESULT));
+        return CheckResult::fail(violation_id::module_startup_answer, std::string("start-up answered ") + got +
+                                                                          ", expected " +
+                                                                          std::to_string(HOST_MODULE_STARTUP_RESULT));
     }
     if (!host.clean()) return CheckResult::fail(host.violations().front().id, host.violations().front().message);
     return CheckResult::pass();
@@ -175,12 +177,18 @@ std::string module_file_problem(const std::string &path) {
 #endif
     const int bits = static_cast<int>(sizeof(void *) * 8);
     const std::string got = binary_kind(info) + " " + info.machine_name;
-    if (info.format != want) return "module-file-format: the file is " + got + "; this host loads " + kind + " modules";
+    if (info.format != want)
+        return std::string(violation_id::module_file_format) + ": the file is " + got + "; this host loads " + kind +
+               " modules";
     if (info.pointer_bits != bits)
-        return "module-pointer-width: the file is " + got + "; this host is " + std::to_string(bits) +
-               "-bit: check the module with the " + std::to_string(info.pointer_bits) + "-bit zendro_host";
-    if (info.machine != machine) return "module-machine: the file is built for " + info.machine_name;
-    if (!info.shared_library) return "module-not-shared-library: the file is " + got + " but not a shared library";
+        return std::string(violation_id::module_pointer_width) + ": the file is " + got + "; this host is " +
+               std::to_string(bits) + "-bit: check the module with the " + std::to_string(info.pointer_bits) +
+               "-bit zendro_host";
+    if (info.machine != machine)
+        return std::string(violation_id::module_machine) + ": the file is built for " + info.machine_name;
+    if (!info.shared_library)
+        return std::string(violation_id::module_not_shared_library) + ": the file is " + got +
+               " but not a shared library";
     return std::string();
 }
 
@@ -188,7 +196,8 @@ std::string descriptor_alignment_problem(const Module &m) {
     if (sizeof(void *) != 8 || !m.descriptor()) return std::string();
     const std::vector<unsigned char> bytes = m.descriptor_bytes();
     if ((bytes[12] | bytes[13] | bytes[14] | bytes[15]) == 0) return std::string();
-    return "module-descriptor-alignment: the 4 bytes at offset 12 (alignment before the start-up pointer) are not "
+    return std::string(violation_id::module_descriptor_alignment) +
+           ": the 4 bytes at offset 12 (alignment before the start-up pointer) are not "
            "zero";
 }
 

@@ -34,7 +34,7 @@ CheckResult check_service_binding(const CheckContext &c) {
         if (starts_with(f.id, "lookup-")) return CheckResult::fail(f.id, "during activation: " + one_line(f.message));
     for (const Lookup &l : p.host().lookups())
         if (l.mode != 0)
-            return CheckResult::fail("lookup-mode-nonzero",
+            return CheckResult::fail(violation_id::lookup_mode_nonzero,
                                      quote(l.name) + " looked up with mode " + std::to_string(l.mode) + ", expected 0");
     return CheckResult::pass();
 }
@@ -49,17 +49,19 @@ CheckResult check_callback_slots(const CheckContext &c) {
     if (!load_and_activate(c, p, &r)) return r;
     if (first_failure(p, 0, k_all, &r)) return r;
     Tool *t = p.tool();
-    if (!t) return CheckResult::fail("activation-answer", "activation did not make an active tool");
-    if (!t->instance()) return CheckResult::fail("activation-instance-null", "activation left the instance slot null");
+    if (!t) return CheckResult::fail(violation_id::activation_answer, "activation did not make an active tool");
+    if (!t->instance())
+        return CheckResult::fail(violation_id::activation_instance_null, "activation left the instance slot null");
     std::string unfilled;
     for (int s = 0; s < 12; ++s)
         if (!t->slot_filled(s))
             unfilled += (unfilled.empty() ? "" : ", ") + std::to_string(s) + " (" + k_slot_names[s] + ")";
     if (!unfilled.empty())
-        return CheckResult::fail("tool-callback-unfilled", "activation left slot(s) " + unfilled +
-                                                               " as the host gave them; it must fill slots 0 to 11");
+        return CheckResult::fail(violation_id::tool_callback_unfilled,
+                                 "activation left slot(s) " + unfilled +
+                                     " as the host gave them; it must fill slots 0 to 11");
     if (t->slot(12) != Tool::sentinel(12))
-        return CheckResult::fail("tool-callback-reserved-written",
+        return CheckResult::fail(violation_id::tool_callback_reserved_written,
                                  "activation changed slot 12, which must stay as the host gave it");
     steps(p, "release");
     return verdict(p, 0, k_all);
@@ -101,12 +103,14 @@ CheckResult check_release_panel(const CheckContext &c) {
     if (!p.tool()) return CheckResult::skip(k_no_active_tool);
     Panel *panel = p.panel();
     if (!panel) return CheckResult::skip("activation made no panel");
-    if (!panel->open) return CheckResult::fail("panel-not-open", "activation left its panel closed");
+    if (!panel->open) return CheckResult::fail(violation_id::panel_not_open, "activation left its panel closed");
     steps(p, "release");
     if (first_failure(p, 0, k_violations, &r)) return r;
-    if (panel->open) return CheckResult::fail("release-panel-left-open", "the panel is still open after release");
+    if (panel->open)
+        return CheckResult::fail(violation_id::release_panel_left_open, "the panel is still open after release");
     if (!panel->destroyed)
-        return CheckResult::fail("release-panel-not-destroyed", "the panel was closed but not destroyed at release");
+        return CheckResult::fail(violation_id::release_panel_not_destroyed,
+                                 "the panel was closed but not destroyed at release");
     return CheckResult::pass();
 }
 
@@ -139,7 +143,7 @@ CheckResult check_no_memory(const CheckContext &c) {
     alloc_fail_none();
     if (counts.failed_calls == 0) {
         if (p.tool()) return CheckResult::skip("activation allocates nothing, so no allocation could be refused");
-        return CheckResult::fail("activation-answer", "activation allocated nothing and still failed");
+        return CheckResult::fail(violation_id::activation_answer, "activation allocated nothing and still failed");
     }
     return verdict(p, 0, k_violations | k_expectations);
 }

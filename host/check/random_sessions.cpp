@@ -135,6 +135,68 @@ std::string shrunk_path(const std::string &file, size_t index, const std::string
 
 } // namespace
 
+namespace {
+
+// The warn lines: each warning id with its first seed and how many sessions showed it.
+std::vector<std::string> warning_lines(const RandomSessions &r) {
+    std::vector<std::string> warnings;
+    for (const RandomFinding &w : r.warnings)
+        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
+                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
+    return warnings;
+}
+
+// Writes the shrunk script to `path` and says so (or that it could not) at the end of the line.
+void save_shrunk_script(const std::string &path, const std::string &script, CheckResult *line) {
+    std::FILE *out = std::fopen(path.c_str(), "wb");
+    const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
+    if (out && std::fclose(out) != 0) line->message += "; the shrunk script could not be written";
+    else if (!ok) line->message += "; the shrunk script could not be written to " + path;
+    else line->message += "; shrunk script in " + path;
+}
+
+// The FAIL line of the i-th violation id: its first seed, message and count, the shrunk script
+// (printed after the line, and saved with --save-shrunk).
+CheckResult failure_line(const CheckContext &c, const RandomSessions &r, size_t i, const std::string &speed,
+                         const std::string &suffix) {
+    const RandomFinding &f = r.failures[i];
+    const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
+                                std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(c.options.steps);
+    std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
+                          " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
+                          std::to_string(f.shrunk.size()) + " statements)" + suffix;
+    const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
+                                                               f.id + "\nagain: " + command);
+    CheckResult line = CheckResult::fail(f.id, message);
+    line.details = script;
+    line.seeds = {f.seed};
+    line.shrunk = reproducer_script(f.shrunk, std::string());
+    if (!c.options.save_shrunk.empty()) save_shrunk_script(shrunk_path(c.options.save_shrunk, i, f.id), script, &line);
+    return line;
+}
+
+// The FAIL lines of a run that failed: first why the sessions could not all run, if they could
+// not, then one line and one shrunk script per violation id; the first line says how the module
+// was loaded (`loading`).
+CheckResult failure_lines(const CheckContext &c, const RandomSessions &r, const std::string &speed,
+                          const std::string &loading) {
+    std::vector<CheckResult> lines;
+    if (!r.error.empty())
+        lines.push_back(r.load_failed
+                            ? CheckResult::fail(violation_id::module_load, r.error)
+                            : CheckResult::fail(violation_id::session_error, r.error + " (after " + speed + ")"));
+    else if (r.failures.empty())
+        lines.push_back(CheckResult::fail(violation_id::session_error, std::to_string(r.failed_sessions) + " of " +
+                                                                           speed + " failed without a violation id"));
+    for (size_t i = 0; i < r.failures.size(); ++i)
+        lines.push_back(failure_line(c, r, i, speed, lines.empty() ? loading : std::string()));
+    CheckResult first = lines.front();
+    first.further.assign(lines.begin() + 1, lines.end());
+    return first;
+}
+
+} // namespace
+
 CheckResult random_sessions_check(const CheckContext &c) {
     if (c.options.sessions == 0) return CheckResult::skip("--sessions 0");
     RandomSessionOptions o;
@@ -152,49 +214,14 @@ CheckResult random_sessions_check(const CheckContext &c) {
     progress.clear();
     const std::string speed = r.speed();
     const std::string loading = r.loading_text().empty() ? std::string() : "; " + r.loading_text();
-    std::vector<std::string> warnings;
-    for (const RandomFinding &w : r.warnings)
-        warnings.push_back(w.id + ": seed " + std::to_string(w.seed) + ": " + w.message + " (" +
-                           std::to_string(w.sessions) + " of " + std::to_string(r.sessions) + " sessions)");
+    const std::vector<std::string> warnings = warning_lines(r);
     if (r.error.empty() && !r.failed()) {
         CheckResult p = CheckResult::pass(std::string(speed) + ", seeds " + std::to_string(o.seed) + " to " +
                                           std::to_string(o.seed + o.sessions - 1) + loading);
         p.warnings = warnings;
         return p;
     }
-    // One FAIL line and one shrunk script per violation id; first, why the sessions could not all run.
-    std::vector<CheckResult> lines;
-    if (!r.error.empty())
-        lines.push_back(r.load_failed ? CheckResult::fail("module-load", r.error)
-                                      : CheckResult::fail("session-error", r.error + " (after " + speed + ")"));
-    else if (r.failures.empty())
-        lines.push_back(CheckResult::fail("session-error", std::to_string(r.failed_sessions) + " of " + speed +
-                                                               " failed without a violation id"));
-    for (size_t i = 0; i < r.failures.size(); ++i) {
-        const RandomFinding &f = r.failures[i];
-        const std::string command = "zendro_host check " + c.module + " --filter session-random --seed " +
-                                    std::to_string(f.seed) + " --sessions 1 --steps " + std::to_string(o.steps);
-        std::string message = "seed " + std::to_string(f.seed) + ": " + f.message + " (" + std::to_string(f.sessions) +
-                              " of " + speed + " failed; shrunk from " + std::to_string(f.original_length) + " to " +
-                              std::to_string(f.shrunk.size()) + " statements)" + (i == 0 ? loading : std::string());
-        const std::string script = reproducer_script(f.shrunk, "random session seed " + std::to_string(f.seed) + ": " +
-                                                                   f.id + "\nagain: " + command);
-        CheckResult line = CheckResult::fail(f.id, message);
-        line.details = script;
-        line.seeds = {f.seed};
-        line.shrunk = reproducer_script(f.shrunk, std::string());
-        if (!c.options.save_shrunk.empty()) {
-            const std::string path = shrunk_path(c.options.save_shrunk, i, f.id);
-            std::FILE *out = std::fopen(path.c_str(), "wb");
-            const bool ok = out && std::fwrite(script.data(), 1, script.size(), out) == script.size();
-            if (out && std::fclose(out) != 0) line.message += "; the shrunk script could not be written";
-            else if (!ok) line.message += "; the shrunk script could not be written to " + path;
-            else line.message += "; shrunk script in " + path;
-        }
-        lines.push_back(std::move(line));
-    }
-    CheckResult first = lines.front();
-    first.further.assign(lines.begin() + 1, lines.end());
+    CheckResult first = failure_lines(c, r, speed, loading);
     first.warnings = warnings;
     return first;
 }

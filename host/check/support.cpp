@@ -38,7 +38,8 @@ std::string quote(const std::string &s) { return "\"" + s + "\""; }
 // "module-load: cannot load x: why" -> {"module-load", "cannot load x: why"}
 CheckResult fail_from_error(const std::string &error, bool blocks) {
     const size_t colon = error.find(": ");
-    if (colon == std::string::npos || error.find(' ') < colon) return CheckResult::fail("module-error", error, blocks);
+    if (colon == std::string::npos || error.find(' ') < colon)
+        return CheckResult::fail(violation_id::module_error, error, blocks);
     return CheckResult::fail(error.substr(0, colon), error.substr(colon + 2), blocks);
 }
 
@@ -88,7 +89,7 @@ bool first_failure(const Player &p, size_t from, unsigned filter, CheckResult *r
         const Finding &f = all[i];
         if (f.expected || !counts(f, filter)) continue;
         const std::string where = f.statement.empty() ? std::string("at the end") : "at `" + f.statement + "`";
-        *r = CheckResult::fail(f.kind == Finding::Kind::Expectation ? "activation-answer" : f.id,
+        *r = CheckResult::fail(f.kind == Finding::Kind::Expectation ? violation_id::activation_answer : f.id,
                                where + ": " + one_line(f.message));
         return true;
     }

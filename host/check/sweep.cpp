@@ -101,74 +101,87 @@ void generic_session(Player &p) {
 
 const unsigned k_sweep_batch = 64;
 
-CheckResult run_sweep(const CheckContext &c) {
-    std::vector<std::string> base = {"sweep", c.module};
-    auto job = [&](unsigned from, unsigned to) {
-        std::vector<std::string> a = base;
-        a.push_back(std::to_string(from));
-        a.push_back(std::to_string(to));
-        a.insert(a.end(), c.options.words.begin(), c.options.words.end());
-        return run_worker(a, c.options.timeout);
-    };
-    struct Failure {
-        unsigned k;
-        std::string id, message;
-    };
+struct Failure {
+    unsigned k; // the run that failed (0: the run without refusals)
+    std::string id, message;
+};
+
+// What the sweep's workers reported so far.
+struct SweepTally {
     std::vector<Failure> failures;
-    unsigned total = 0;
-    bool counted = false;
-    std::string hooks;
+    unsigned total = 0;   // the allocations of the session without refusals
+    bool counted = false; // that run noted its count
+    std::string hooks;    // why the allocation hooks are unavailable; empty when they are
+
     // Reads a worker's lines; answers the run after the last one that began (0 when none did).
-    auto read = [&](const WorkerOutcome &o, unsigned from) {
+    unsigned read(const WorkerOutcome &o, unsigned from) {
         unsigned begun = 0;
         bool ended = true;
-        for (const JobRecord &r : read_records(o.output)) {
-            const unsigned k = static_cast<unsigned>(std::strtoul(r.job.c_str(), nullptr, 10));
-            if (r.kind == "note" && r.id == "allocations") {
-                total = static_cast<unsigned>(std::strtoul(r.message.c_str(), nullptr, 10));
-                counted = true;
-            } else if (r.kind == "note" && r.id == "hooks-unavailable")
-                hooks = r.message.empty() ? "unknown" : r.message;
-            else if (r.kind == "begin") {
-                begun = k;
-                ended = false;
-            } else if (r.kind == "outcome") {
-                ended = true;
-                if (r.verdict == "fail") failures.push_back({k, r.id, one_line(r.message)});
-            }
-        }
-        if (o.status != WorkerOutcome::Status::Exited || o.exit_code != 0) {
-            const unsigned k = ended ? (begun ? begun + 1 : from) : begun;
-            const std::string id = o.status == WorkerOutcome::Status::Crashed    ? "session-crash"
-                                   : o.status == WorkerOutcome::Status::TimedOut ? "session-timeout"
-                                                                                 : "worker-error";
-            failures.push_back({k, id, "the worker " + o.describe() + crashed_step(o.output)});
-            return k + 1;
-        }
-        return begun + 1;
-    };
-    read(job(0, 0), 0);
-    if (!hooks.empty()) return CheckResult::skip("the allocation hooks are unavailable: " + hooks);
-    if (!counted) {
-        const Failure f = failures.empty() ? Failure{0, "worker-error", "no allocation count"} : failures.front();
-        return CheckResult::fail(f.id, "the session without refusals: " + f.message);
+        for (const JobRecord &r : read_records(o.output)) read_record(r, &begun, &ended);
+        if (o.status == WorkerOutcome::Status::Exited && o.exit_code == 0) return begun + 1;
+        // A worker that did not end well: the run that began and did not end failed.
+        const unsigned k = ended ? (begun ? begun + 1 : from) : begun;
+        const std::string id = o.status == WorkerOutcome::Status::Crashed    ? violation_id::session_crash
+                               : o.status == WorkerOutcome::Status::TimedOut ? violation_id::session_timeout
+                                                                             : violation_id::worker_error;
+        failures.push_back({k, id, "the worker " + o.describe() + crashed_step(o.output)});
+        return k + 1;
     }
-    if (!failures.empty())
-        return CheckResult::fail(failures.front().id, "the session without refusals: " + failures.front().message);
-    for (unsigned from = 1; from <= total;) {
-        const unsigned to = from + k_sweep_batch - 1 < total ? from + k_sweep_batch - 1 : total;
-        const unsigned next = read(job(from, to), from);
-        from = next > from ? next : from + 1;
+
+private:
+    void read_record(const JobRecord &r, unsigned *begun, bool *ended) {
+        const unsigned k = static_cast<unsigned>(std::strtoul(r.job.c_str(), nullptr, 10));
+        if (r.kind == "note" && r.id == "allocations") {
+            total = static_cast<unsigned>(std::strtoul(r.message.c_str(), nullptr, 10));
+            counted = true;
+        } else if (r.kind == "note" && r.id == "hooks-unavailable") hooks = r.message.empty() ? "unknown" : r.message;
+        else if (r.kind == "begin") {
+            *begun = k;
+            *ended = false;
+        } else if (r.kind == "outcome") {
+            *ended = true;
+            if (r.verdict == "fail") failures.push_back({k, r.id, one_line(r.message)});
+        }
     }
-    if (!failures.empty()) {
-        const Failure &f = failures.front();
-        return CheckResult::fail(f.id, "run " + std::to_string(f.k) + " of " + std::to_string(total) + " (allocation " +
-                                           std::to_string(f.k) + " refused): " + f.message + "; " +
-                                           std::to_string(failures.size()) + " of " + std::to_string(total) +
+};
+
+// A worker playing runs `from` to `to` of the sweep.
+WorkerOutcome sweep_job(const CheckContext &c, unsigned from, unsigned to) {
+    std::vector<std::string> a = {"sweep", c.module, std::to_string(from), std::to_string(to)};
+    a.insert(a.end(), c.options.words.begin(), c.options.words.end());
+    return run_worker(a, c.options.timeout);
+}
+
+// The verdict once every run was played: the first failed run, or the count.
+CheckResult sweep_verdict(const SweepTally &t) {
+    if (!t.failures.empty()) {
+        const Failure &f = t.failures.front();
+        return CheckResult::fail(f.id, "run " + std::to_string(f.k) + " of " + std::to_string(t.total) +
+                                           " (allocation " + std::to_string(f.k) + " refused): " + f.message + "; " +
+                                           std::to_string(t.failures.size()) + " of " + std::to_string(t.total) +
                                            " runs failed");
     }
-    return CheckResult::pass(std::to_string(total) + " runs, each refusing one of the session's " +
-                             std::to_string(total) + " allocations");
+    return CheckResult::pass(std::to_string(t.total) + " runs, each refusing one of the session's " +
+                             std::to_string(t.total) + " allocations");
+}
+
+CheckResult run_sweep(const CheckContext &c) {
+    SweepTally t;
+    t.read(sweep_job(c, 0, 0), 0);
+    if (!t.hooks.empty()) return CheckResult::skip("the allocation hooks are unavailable: " + t.hooks);
+    if (!t.counted) {
+        const Failure f =
+            t.failures.empty() ? Failure{0, violation_id::worker_error, "no allocation count"} : t.failures.front();
+        return CheckResult::fail(f.id, "the session without refusals: " + f.message);
+    }
+    if (!t.failures.empty())
+        return CheckResult::fail(t.failures.front().id, "the session without refusals: " + t.failures.front().message);
+    for (unsigned from = 1; from <= t.total;) {
+        const unsigned to = from + k_sweep_batch - 1 < t.total ? from + k_sweep_batch - 1 : t.total;
+        const unsigned next = t.read(sweep_job(c, from, to), from);
+        from = next > from ? next : from + 1;
+    }
+    return sweep_verdict(t);
 }
 
 constexpr CheckDef k_allocation_sweep = CheckDef::in_validator(
@@ -179,6 +192,40 @@ constexpr CheckDef k_allocation_sweep = CheckDef::in_validator(
 
 } // namespace
 
+namespace {
+
+// Plays run k of the sweep, its result into `r`; false when the worker must stop (run 0 found no
+// allocation hooks, and noted it).
+bool sweep_run(const CheckContext &ctx, unsigned k, std::FILE *out, CheckResult *r) {
+    try {
+        Player p(player_options(ctx));
+        alloc_reset_counts();
+        if (k > 0) alloc_fail_after(k - 1, 1);
+        if (!load(ctx, p, r)) return true;
+        if (k == 0 && !alloc_hooks_available()) {
+            write_record(
+                out,
+                JobRecord::make("note").with_id("hooks-unavailable").with_message(alloc_hooks_unavailable_reason()));
+            return false;
+        }
+        generic_session(p);
+        p.finish();
+        if (k == 0)
+            write_record(out, JobRecord::make("note")
+                                  .with_id("allocations")
+                                  .with_message(std::to_string(alloc_counts().allocations())));
+        // A refused allocation may end the session early (activation answers 1), and a module may
+        // lack a panel or a control: steps that became impossible and the activation answer are
+        // not faults here.
+        first_failure(p, 0, k_violations, r);
+    } catch (const std::exception &e) {
+        *r = CheckResult::fail(violation_id::player_error, e.what());
+    }
+    return true;
+}
+
+} // namespace
+
 int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
     if (args.size() < 4) return 2;
     const std::string &module = args[1];
@@ -186,37 +233,15 @@ int sweep_worker(const std::vector<std::string> &args, std::FILE *out) {
     const unsigned to = static_cast<unsigned>(std::strtoul(args[3].c_str(), nullptr, 10));
     CheckOptions options;
     std::string error;
-    if (!parse_check_options(std::vector<std::string>(args.begin() + 4, args.end()), &options, &error)) return 2;
+    if (parse_check_options(std::vector<std::string>(args.begin() + 4, args.end()), &options, &error) !=
+        cli::ParseStatus::Ok)
+        return 2;
     const CheckContext ctx{options, module};
     g_step_log = out;
     for (unsigned k = from; k <= to; ++k) {
         write_record(out, JobRecord::begin(std::to_string(k)));
         CheckResult r = CheckResult::pass();
-        try {
-            Player p(player_options(ctx));
-            alloc_reset_counts();
-            if (k > 0) alloc_fail_after(k - 1, 1);
-            if (load(ctx, p, &r)) {
-                if (k == 0 && !alloc_hooks_available()) {
-                    write_record(out, JobRecord::make("note")
-                                          .with_id("hooks-unavailable")
-                                          .with_message(alloc_hooks_unavailable_reason()));
-                    return 0;
-                }
-                generic_session(p);
-                p.finish();
-                if (k == 0)
-                    write_record(out, JobRecord::make("note")
-                                          .with_id("allocations")
-                                          .with_message(std::to_string(alloc_counts().allocations())));
-                // A refused allocation may end the session early (activation answers 1), and a
-                // module may lack a panel or a control: steps that became impossible and the
-                // activation answer are not faults here.
-                first_failure(p, 0, k_violations, &r);
-            }
-        } catch (const std::exception &e) {
-            r = CheckResult::fail("player-error", e.what());
-        }
+        if (!sweep_run(ctx, k, out, &r)) return 0;
         alloc_fail_none();
         const JobRecord end = JobRecord::outcome(std::to_string(k), "pass");
         write_record(out, r.outcome == CheckResult::Outcome::Fail

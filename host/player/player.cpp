@@ -42,7 +42,7 @@ bool Player::load(const std::string &path) {
             s.server_name = name;
     }
     if (s.server_name.empty()) {
-        s.error = std::string("module-server-missing: the module lists no ") +
+        s.error = std::string(violation_id::module_server_missing) + ": the module lists no " +
                   (s.options.server.empty() ? std::string(HOST_CLASS_LAYOUT_TOOL " server")
                                             : HOST_CLASS_LAYOUT_TOOL " server named " + quote(s.options.server)) +
                   (listed.empty() ? std::string(" (its server table is empty)") : " (it lists " + listed + ")");
@@ -68,8 +68,8 @@ StepResult Player::step(const Statement &st) {
     try {
         const std::string why = check_statement(st);
         const State::Handler h = why.empty() ? State::handler(st.verb) : nullptr;
-        if (!why.empty()) s.add(Finding::Kind::Error, "statement-invalid", why);
-        else if (!h) s.add(Finding::Kind::Error, "player-error", "no handler for " + quote(st.verb));
+        if (!why.empty()) s.add(Finding::Kind::Error, violation_id::statement_invalid, why);
+        else if (!h) s.add(Finding::Kind::Error, violation_id::player_error, "no handler for " + quote(st.verb));
         else if (s.finished) s.impossible("the session is finished");
         else {
             // The calls that follow in the trace are this statement's.
@@ -81,7 +81,7 @@ StepResult Player::step(const Statement &st) {
             if (action && !s.options.pictures_dir.empty()) s.picture_set();
         }
     } catch (const std::exception &e) {
-        s.add(Finding::Kind::Error, "player-error", e.what());
+        s.add(Finding::Kind::Error, violation_id::player_error, e.what());
     }
     s.flush_violations();
     r.keys_written = s.host.writes().size() - writes_before;
@@ -111,7 +111,7 @@ StepResult Player::finish() {
         s.tool.reset();
         s.module.reset();
     } catch (const std::exception &e) {
-        s.add(Finding::Kind::Error, "player-error", e.what());
+        s.add(Finding::Kind::Error, violation_id::player_error, e.what());
     }
     s.flush_violations();
     s.result = nullptr;

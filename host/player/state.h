@@ -90,8 +90,8 @@ struct Player::State {
     void add(Finding::Kind kind, const std::string &id, const std::string &message);
     void flush_violations(); // the simulator's new violations and warnings, as findings
     void record(Finding::Kind kind, const std::string &id, const std::string &message); // no flush
-    void impossible(const std::string &why) { add(Finding::Kind::Impossible, "step-impossible", why); }
-    void failed(const std::string &why) { add(Finding::Kind::Expectation, "expect-failed", why); }
+    void impossible(const std::string &why) { add(Finding::Kind::Impossible, violation_id::step_impossible, why); }
+    void failed(const std::string &why) { add(Finding::Kind::Expectation, violation_id::expect_failed, why); }
 
     // ---- Look-ups (lookup.cpp)
     Tool *active_tool(); // null (impossible) when no tool is active

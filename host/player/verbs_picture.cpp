@@ -77,7 +77,7 @@ bool Player::State::write_picture(const std::string &path, const std::string &sv
     if (out) out << svg;
     if (out) out.close();
     if (out) return true;
-    add(Finding::Kind::Impossible, "picture-unwritable", "cannot write the picture file " + quote(path));
+    add(Finding::Kind::Impossible, violation_id::picture_unwritable, "cannot write the picture file " + quote(path));
     return false;
 }
 

@@ -67,7 +67,7 @@ void Player::State::do_forbid(const Statement &st) { host.forbid(st.args[0].text
 void Player::State::do_fail_panel_create(const Statement &st) { host.fail_panel_create(state_on(st, 0)); }
 void Player::State::do_refuse_alloc(const Statement &st) {
     if (!alloc_hooks_available())
-        return add(Finding::Kind::Impossible, "alloc-hooks-unavailable",
+        return add(Finding::Kind::Impossible, violation_id::alloc_hooks_unavailable,
                    std::string("allocation refusals need the allocation hooks: ") + alloc_hooks_unavailable_reason());
     const Option *m = st.option("min");
     const uint64_t bytes = m ? static_cast<uint64_t>(m->values[0].integer) : 0;

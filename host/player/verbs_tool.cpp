@@ -75,7 +75,7 @@ void Player::State::do_release(const Statement &) {
 void Player::State::check_leaks(const std::string &when) {
     const size_t live = alloc_live_blocks();
     if (live > live_before_activation)
-        host.violation("memory-leak-at-release", "every block the module allocated since activation freed",
+        host.violation(violation_id::memory_leak_at_release, "every block the module allocated since activation freed",
                        std::to_string(live - live_before_activation) + " block(s) still held after " + when,
                        "the release callback (or a failing activation) does not free the instance or its item table");
 }

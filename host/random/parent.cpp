@@ -61,10 +61,11 @@ void session_did_not_end(const WorkerOutcome &w, bool worker_error, const std::s
     // A sanitizer's report ends the process with an exit status; a fault with a signal or an
     // exception code. Either way the session did not end.
     if (worker_error || w.status == WorkerOutcome::Status::Failed) {
-        r.id = "worker-error";
+        r.id = violation_id::worker_error;
         if (!worker_error) r.message = w.describe();
     } else {
-        r.id = w.status == WorkerOutcome::Status::TimedOut ? "session-timeout" : "session-crash";
+        r.id =
+            w.status == WorkerOutcome::Status::TimedOut ? violation_id::session_timeout : violation_id::session_crash;
         r.message = w.status == WorkerOutcome::Status::Crashed ? "the module crashed (" + w.crash + ")"
                                                                : "the session " + w.describe();
         if (!last.empty()) r.message += " at `" + last + "`";
@@ -187,7 +188,7 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
         SessionResult r;
         if (!write_script_file(path, c)) {
             r.failed = true;
-            r.id = "script-unwritable";
+            r.id = violation_id::script_unwritable;
             return r;
         }
         std::vector<std::string> words = session_worker_words("replay", module_path, one);
@@ -195,8 +196,8 @@ void shrink_finding(const std::string &module_path, const RandomSessionOptions &
         return session_from(run_worker(words, k_worker_timeout));
     };
     // A crash or a hang is shrunk candidate by candidate, each in a worker of its own.
-    const bool shrunk = f.id != "session-crash" && f.id != "session-timeout" && write_script_file(path, f.shrunk) &&
-                        shrink_in_one_worker(module_path, one, path, f);
+    const bool shrunk = f.id != violation_id::session_crash && f.id != violation_id::session_timeout &&
+                        write_script_file(path, f.shrunk) && shrink_in_one_worker(module_path, one, path, f);
     if (!shrunk) f.shrunk = shrink_session(f.shrunk, f.id, isolated, k_isolated_shrink_runs);
     // The message as the shrunk script gives it.
     const SessionResult again = isolated(f.shrunk);
@@ -263,7 +264,7 @@ BatchResult run_batch(const std::string &module_path, const RandomSessionOptions
                 current.failed = rec.verdict == "fail";
                 b.failed += current.failed;
                 if (current.failed || current.kept_block || !current.found.empty()) b.events.push_back(current);
-                if (current.failed && rec.id == "module-load") {
+                if (current.failed && rec.id == violation_id::module_load) {
                     b.load_failed = true;
                     b.error = "the module cannot be loaded in the session workers: " + spaced(rec.message);
                     return b;
@@ -303,7 +304,9 @@ bool merge_batch(const BatchResult &b, const RandomSessionOptions &options, uint
         rc.failed_sessions += e.failed;
         rc.kept_block_sessions += e.kept_block;
         if (e.end == SessionEvent::End::Outcome) continue;
-        ++finding_of(rc.failures, e.end == SessionEvent::End::TimedOut ? "session-timeout" : "session-crash", seed)
+        ++finding_of(rc.failures,
+                     e.end == SessionEvent::End::TimedOut ? violation_id::session_timeout : violation_id::session_crash,
+                     seed)
               .sessions;
         if (++crashes >= max_crashes) {
             rc.sessions += e.index - b.first + 1;

@@ -87,7 +87,7 @@ void play_session_statement(Player &player, Statement &st, size_t index, Session
 bool load_session_module(Player &player, const std::string &module_path, SessionResult &res) {
     if (player.load(module_path)) return true;
     res.failed = res.load_failed = true;
-    res.id = "module-load";
+    res.id = violation_id::module_load;
     res.message = player.error();
     return false;
 }
@@ -132,7 +132,7 @@ SessionResult replay_session(const std::string &module_path, const std::vector<S
         const std::string why = checker.check(s);
         if (!why.empty()) {
             res.failed = true;
-            res.id = "script-invalid";
+            res.id = violation_id::script_invalid;
             res.message = why;
             return res;
         }

@@ -135,7 +135,7 @@ int replay_worker(const std::vector<std::string> &a, std::FILE *out) {
         // dropped) is not a failure of the module.
         SessionResult r;
         r.failed = true;
-        r.id = "script-invalid";
+        r.id = violation_id::script_invalid;
         r.message = "the script " + a[k_own] + " cannot be read or does not check";
         write_record(out, session_outcome("", r));
         return 0;

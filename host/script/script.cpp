@@ -677,20 +677,18 @@ const std::vector<std::string> *ScriptChecker::channels(const std::string &item)
     return it == items_.end() ? nullptr : &it->second;
 }
 
-std::string ScriptChecker::check(const Statement &s) {
-    std::string why = check_statement(s);
-    if (!why.empty()) return why;
+std::string ScriptChecker::viewport_problem(const Statement &s) const {
     const Option *in = s.option("in");
-    if (in && !has_viewport(in->values[0].integer))
-        return "viewport " + std::to_string(in->values[0].integer) +
-               " is not defined (0 to 3 exist; add others with a viewport statement)";
     const Option *pictured = s.verb == "picture" ? s.option("viewport") : nullptr;
-    if (pictured && !has_viewport(pictured->values[0].integer))
-        return "viewport " + std::to_string(pictured->values[0].integer) +
-               " is not defined (0 to 3 exist; add others with a viewport statement)";
-    if (s.verb == "mouse-down" && !has_viewport(s.args[0].integer))
-        return "viewport " + std::to_string(s.args[0].integer) +
-               " is not defined (0 to 3 exist; add others with a viewport statement)";
+    for (const int64_t *v : {in ? &in->values[0].integer : nullptr, pictured ? &pictured->values[0].integer : nullptr,
+                             s.verb == "mouse-down" ? &s.args[0].integer : nullptr})
+        if (v && !has_viewport(*v))
+            return "viewport " + std::to_string(*v) +
+                   " is not defined (0 to 3 exist; add others with a viewport statement)";
+    return std::string();
+}
+
+std::string ScriptChecker::item_problem(const Statement &s) const {
     const std::string *last_item = nullptr;
     for (const Value &v : s.args) {
         if (v.type == ValueType::Item) {
@@ -704,15 +702,18 @@ std::string ScriptChecker::check(const Statement &s) {
             const Option *nth = s.option("nth");
             const int64_t want = nth ? nth->values[0].integer : 1;
             int64_t found = 0;
-            for (const std::string &c : items_[*last_item]) found += c == v.text;
+            for (const std::string &c : items_.at(*last_item)) found += c == v.text;
             if (found == 0) return "item " + quoted(*last_item) + " has no channel " + quoted(v.text);
             if (found < want)
                 return "item " + quoted(*last_item) + " has " + std::to_string(found) + " channel" +
                        (found == 1 ? "" : "s") + " named " + quoted(v.text) + ", not " + std::to_string(want);
         }
     }
+    return std::string();
+}
+
+void ScriptChecker::take_definitions(const Statement &s) {
     if (s.verb == "item") {
-        if (has_item(s.args[0].text)) return "item " + quoted(s.args[0].text) + " is already defined";
         const Option *ch = s.option("channels");
         std::vector<std::string> names;
         if (ch)
@@ -722,7 +723,16 @@ std::string ScriptChecker::check(const Statement &s) {
     } else if (s.verb == "viewport") {
         viewports_.insert(s.args[0].integer);
     }
-    return std::string();
+}
+
+std::string ScriptChecker::check(const Statement &s) {
+    std::string why = check_statement(s);
+    if (why.empty()) why = viewport_problem(s);
+    if (why.empty()) why = item_problem(s);
+    if (why.empty() && s.verb == "item" && has_item(s.args[0].text))
+        why = "item " + quoted(s.args[0].text) + " is already defined";
+    if (why.empty()) take_definitions(s);
+    return why;
 }
 
 // ---- Parser and printer -----------------------------------------------------------------------

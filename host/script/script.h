@@ -168,6 +168,12 @@ public:
     void refused_item(const std::string &name, int line) { refused_items_[name] = line; }
 
 private:
+    // The steps of check: the viewports and the items with their channels the statement names,
+    // then what it defines.
+    std::string viewport_problem(const Statement &s) const;
+    std::string item_problem(const Statement &s) const;
+    void take_definitions(const Statement &s);
+
     std::map<std::string, std::vector<std::string>> items_;
     std::map<std::string, int> refused_items_;
     std::set<int64_t> viewports_;

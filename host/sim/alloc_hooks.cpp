@@ -79,7 +79,8 @@ void unknown_block(const char *operation, void *p) {
     Host *h = Host::current();
     if (!h) return;
     const bool freed = g_freed.count(p) != 0;
-    h->violation("memory-free-unknown", std::string("a ") + operation + " of a block the module allocated and holds",
+    h->violation(violation_id::memory_free_unknown,
+                 std::string("a ") + operation + " of a block the module allocated and holds",
                  std::string(operation) + "(" + hex(p) + "), " +
                      (freed ? "a block the module already freed" : "an address the module never allocated") +
                      "; not passed to the C runtime",

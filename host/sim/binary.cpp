@@ -32,11 +32,12 @@ public:
     // Checks that [offset, offset + count * entry) lies in the file; `what` names it for the error.
     bool need(uint64_t offset, uint64_t count, uint64_t entry, const char *what) {
         if (entry != 0 && count > UINT64_MAX / entry)
-            return fail("binary-malformed", std::string(what) + " is too large");
+            return fail(violation_id::binary_malformed, std::string(what) + " is too large");
         if (fits(offset, count * entry)) return true;
-        return fail("binary-outside-file", std::string(what) + " at offset " + hex_number(offset) + " (" +
-                                               hex_number(count * entry) + " bytes) lies beyond the end of the file (" +
-                                               hex_number(size_) + " bytes): the file is truncated or damaged");
+        return fail(violation_id::binary_outside_file,
+                    std::string(what) + " at offset " + hex_number(offset) + " (" + hex_number(count * entry) +
+                        " bytes) lies beyond the end of the file (" + hex_number(size_) +
+                        " bytes): the file is truncated or damaged");
     }
 
     // Unchecked reads: the caller has checked the range with fits() or need().
@@ -56,12 +57,13 @@ public:
     bool text(uint64_t offset, uint64_t limit, std::string *out, const char *what) {
         if (limit > size_) limit = size_;
         if (offset >= limit)
-            return fail("binary-outside-file",
+            return fail(violation_id::binary_outside_file,
                         std::string(what) + " at offset " + hex_number(offset) + " lies outside its table or the file");
         const unsigned char *start = data_ + offset;
         const void *end = std::memchr(start, 0, static_cast<size_t>(limit - offset));
         if (!end)
-            return fail("binary-outside-file", std::string(what) + " at offset " + hex_number(offset) + " has no end");
+            return fail(violation_id::binary_outside_file,
+                        std::string(what) + " at offset " + hex_number(offset) + " has no end");
         out->assign(reinterpret_cast<const char *>(start),
                     static_cast<size_t>(static_cast<const unsigned char *>(end) - start));
         return true;
@@ -107,19 +109,20 @@ public:
     ElfReader(Reader &r, BinaryInfo *info) : r_(r), info_(info) {}
 
     bool read() {
-        if (!r_.fits(0, 16)) return r_.fail("binary-truncated", "the ELF identification needs 16 bytes");
+        if (!r_.fits(0, 16)) return r_.fail(violation_id::binary_truncated, "the ELF identification needs 16 bytes");
         const uint64_t cls = r_.uint(4, 1), data = r_.uint(5, 1);
-        if (cls != 1 && cls != 2) return r_.fail("binary-malformed", "unknown ELF class " + std::to_string(cls));
+        if (cls != 1 && cls != 2)
+            return r_.fail(violation_id::binary_malformed, "unknown ELF class " + std::to_string(cls));
         if (data != 1 && data != 2)
-            return r_.fail("binary-malformed", "unknown ELF byte order " + std::to_string(data));
+            return r_.fail(violation_id::binary_malformed, "unknown ELF byte order " + std::to_string(data));
         wide_ = cls == 2;
         r_.set_big_endian(data == 2);
         info_->format = BinaryFormat::Elf;
         info_->pointer_bits = wide_ ? 64 : 32;
         const uint64_t header = wide_ ? 64 : 52;
         if (!r_.fits(0, header))
-            return r_.fail("binary-truncated", "the ELF header needs " + std::to_string(header) +
-                                                   " bytes, the file has " + std::to_string(r_.size()));
+            return r_.fail(violation_id::binary_truncated, "the ELF header needs " + std::to_string(header) +
+                                                               " bytes, the file has " + std::to_string(r_.size()));
         info_->shared_library = r_.u16(16) == 3; // ET_DYN
         info_->machine = r_.u16(18);
         const char *name = elf_machine(info_->machine);
@@ -133,12 +136,14 @@ private:
         const uint64_t entsize = r_.u16(wide_ ? 58 : 46);
         uint64_t count = r_.u16(wide_ ? 60 : 48);
         if (shoff == 0) {
-            if (count != 0) return r_.fail("binary-malformed", "section headers are counted but not placed");
+            if (count != 0)
+                return r_.fail(violation_id::binary_malformed, "section headers are counted but not placed");
             return true; // no section headers: nothing to list
         }
         const uint64_t minimum = wide_ ? 64 : 40;
         if (entsize < minimum)
-            return r_.fail("binary-malformed", "section header entries of " + std::to_string(entsize) + " bytes");
+            return r_.fail(violation_id::binary_malformed,
+                           "section header entries of " + std::to_string(entsize) + " bytes");
         if (count == 0) { // extended numbering: the count is the size field of section 0
             if (!r_.need(shoff, 1, entsize, "the first section header")) return false;
             count = wide_ ? r_.u64(shoff + 32) : r_.u32(shoff + 20);
@@ -163,7 +168,7 @@ private:
     // The string table a symbol or dynamic section links to.
     const ElfSection *linked_strings(const ElfSection &s) {
         if (s.link >= sections_.size() || sections_[s.link].type == k_sht_nobits) {
-            r_.fail("binary-malformed",
+            r_.fail(violation_id::binary_malformed,
                     "a table links to string table " + std::to_string(s.link) + ", which is not there");
             return nullptr;
         }
@@ -176,7 +181,8 @@ private:
             if (s.type != k_sht_dynsym) continue;
             const uint64_t entsize = s.entsize ? s.entsize : minimum;
             if (entsize < minimum)
-                return r_.fail("binary-malformed", "dynamic symbols of " + std::to_string(entsize) + " bytes");
+                return r_.fail(violation_id::binary_malformed,
+                               "dynamic symbols of " + std::to_string(entsize) + " bytes");
             const ElfSection *strings = linked_strings(s);
             if (!strings) return false;
             for (uint64_t i = 1; i < s.size / entsize; ++i) { // symbol 0 is the null symbol
@@ -211,7 +217,8 @@ private:
                 if (tag != 1) continue; // DT_NEEDED
                 std::string text;
                 if (value >= strings->size)
-                    return r_.fail("binary-outside-file", "a needed library's name lies outside its string table");
+                    return r_.fail(violation_id::binary_outside_file,
+                                   "a needed library's name lies outside its string table");
                 if (!r_.text(strings->offset + value, strings->offset + strings->size, &text,
                              "a needed library's name"))
                     return false;
@@ -249,17 +256,26 @@ public:
     PeReader(Reader &r, BinaryInfo *info) : r_(r), info_(info) {}
 
     bool read() {
-        if (!r_.fits(0, 64)) return r_.fail("binary-truncated", "the DOS header needs 64 bytes");
+        if (!r_.fits(0, 64)) return r_.fail(violation_id::binary_truncated, "the DOS header needs 64 bytes");
         const uint64_t pe = r_.u32(0x3c);
         if (!r_.fits(pe, 4) || r_.u32(pe) != 0x00004550)
-            return r_.fail(r_.fits(pe, 4) ? "binary-unknown-format" : "binary-truncated",
+            return r_.fail(r_.fits(pe, 4) ? violation_id::binary_unknown_format : violation_id::binary_truncated,
                            "a DOS header without the PE signature at " + hex_number(pe) + " (an MS-DOS program?)");
-        if (!r_.fits(pe + 4, 20)) return r_.fail("binary-truncated", "the PE file header needs 20 bytes");
+        if (!read_file_header(pe)) return false;
+        const uint64_t section_count = r_.u16(pe + 6), optional_size = r_.u16(pe + 20), opt = pe + 24;
+        return read_optional_header(opt, optional_size) && read_sections(opt + optional_size, section_count) &&
+               read_exports() && read_imports();
+    }
+
+private:
+    // The COFF file header after the signature at `pe`: machine, characteristics, and the symbol
+    // table with its names when there is one.
+    bool read_file_header(uint64_t pe) {
+        if (!r_.fits(pe + 4, 20)) return r_.fail(violation_id::binary_truncated, "the PE file header needs 20 bytes");
         info_->format = BinaryFormat::Pe;
         info_->machine = r_.u16(pe + 4);
         const char *name = pe_machine(info_->machine);
         info_->machine_name = name ? name : "machine " + hex_number(info_->machine);
-        const uint64_t section_count = r_.u16(pe + 6);
         const uint64_t symbols = r_.u32(pe + 12), symbol_count = r_.u32(pe + 16);
         if (symbols != 0) { // the COFF symbol table, then its string table, which starts with its size
             if (!r_.need(symbols, symbol_count, 18, "the symbol table") ||
@@ -268,24 +284,31 @@ public:
             const uint64_t names = symbols + symbol_count * 18;
             if (!r_.need(names, 1, r_.u32(names), "the symbol names")) return false;
         }
-        const uint64_t optional_size = r_.u16(pe + 20);
         info_->shared_library = (r_.u16(pe + 22) & 0x2000) != 0;
-        const uint64_t opt = pe + 24;
+        return true;
+    }
+
+    // The optional header at `opt`: the pointer width, the headers' size and the data directories.
+    bool read_optional_header(uint64_t opt, uint64_t optional_size) {
         if (optional_size < 2 || !r_.fits(opt, optional_size))
-            return r_.fail("binary-truncated", "the PE optional header lies beyond the end of the file");
+            return r_.fail(violation_id::binary_truncated, "the PE optional header lies beyond the end of the file");
         const uint16_t magic = r_.u16(opt);
         if (magic != 0x10b && magic != 0x20b)
-            return r_.fail("binary-malformed", "unknown optional header magic " + hex_number(magic));
+            return r_.fail(violation_id::binary_malformed, "unknown optional header magic " + hex_number(magic));
         info_->pointer_bits = magic == 0x20b ? 64 : 32;
         const uint64_t count_at = magic == 0x20b ? 108 : 92;
-        if (optional_size < count_at + 4) return r_.fail("binary-malformed", "the optional header is too short");
+        if (optional_size < count_at + 4)
+            return r_.fail(violation_id::binary_malformed, "the optional header is too short");
         headers_size_ = r_.u32(opt + 60);
         directories_ = opt + count_at + 4;
         directory_count_ = r_.u32(opt + count_at);
         if (directory_count_ > (optional_size - count_at - 4) / 8)
-            return r_.fail("binary-malformed", "more data directories than the optional header holds");
+            return r_.fail(violation_id::binary_malformed, "more data directories than the optional header holds");
+        return true;
+    }
 
-        const uint64_t table = opt + optional_size;
+    // The section table at `table`, each section's data within the file.
+    bool read_sections(uint64_t table, uint64_t section_count) {
         if (!r_.need(table, section_count, 40, "the section table")) return false;
         for (uint64_t i = 0; i < section_count; ++i) {
             const uint64_t at = table + i * 40;
@@ -295,10 +318,9 @@ public:
                 return false;
             sections_.push_back(s);
         }
-        return read_exports() && read_imports();
+        return true;
     }
 
-private:
     // The file offset of `length` bytes at `rva`, which must lie in the file's data of one section
     // (or in the headers).
     bool offset_of(uint64_t rva, uint64_t length, uint64_t *offset, const char *what) {
@@ -314,7 +336,7 @@ private:
                 return true;
             }
         }
-        return r_.fail("binary-outside-file",
+        return r_.fail(violation_id::binary_outside_file,
                        std::string(what) + " at address " + hex_number(rva) + " lies in no section's data in the file");
     }
 
@@ -337,7 +359,8 @@ private:
         const uint64_t names_rva = r_.u32(dir + 32);
         if (count == 0) return true;
         uint64_t names;
-        if (count > r_.size() / 4) return r_.fail("binary-outside-file", "more export names than the file can hold");
+        if (count > r_.size() / 4)
+            return r_.fail(violation_id::binary_outside_file, "more export names than the file can hold");
         if (!offset_of(names_rva, count * 4, &names, "the export name table")) return false;
         for (uint64_t i = 0; i < count; ++i) {
             std::string text;
@@ -410,7 +433,7 @@ bool inspect_binary(const unsigned char *data, size_t size, BinaryInfo *info, st
         std::snprintf(byte, sizeof byte, " %02x", data[i]);
         start += byte;
     }
-    return r.fail("binary-unknown-format",
+    return r.fail(violation_id::binary_unknown_format,
                   size == 0 ? "the file is empty"
                             : "neither an ELF nor a PE file, nor Mach-O (it starts with" + start + ")");
 }
@@ -419,7 +442,7 @@ bool inspect_binary_file(const std::string &path, BinaryInfo *info, std::string 
     *info = BinaryInfo();
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
-        *error = "binary-unreadable: cannot open " + path;
+        *error = std::string(violation_id::binary_unreadable) + ": cannot open " + path;
         return false;
     }
     constexpr size_t limit = 256u << 20;
@@ -431,11 +454,11 @@ bool inspect_binary_file(const std::string &path, BinaryInfo *info, std::string 
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) {
-        *error = "binary-unreadable: a read error in " + path;
+        *error = std::string(violation_id::binary_unreadable) + ": a read error in " + path;
         return false;
     }
     if (bytes.size() > limit) {
-        *error = "binary-too-large: " + path + " is larger than 256 MiB";
+        *error = std::string(violation_id::binary_too_large) + ": " + path + " is larger than 256 MiB";
         return false;
     }
     if (!inspect_binary(bytes.data(), bytes.size(), info, error)) {

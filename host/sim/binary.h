@@ -25,6 +25,7 @@
 //                          truncated or damaged
 //   binary-malformed       a header or table is inconsistent (unknown class, entry size, magic)
 //   binary-macho-...       a Mach-O file this host cannot load: see host/sim/macho.h
+// The ids are constants of host/sim/violation_ids.h.
 #ifndef HOST_BINARY_H
 #define HOST_BINARY_H
 
@@ -32,6 +33,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "host/sim/violation_ids.h"
 
 namespace sim {
 

@@ -62,7 +62,9 @@ template <typename R> void fill_with_traps(R &record, TrapService service) {
 #define SIM_PRINTF(a, b)
 #endif
 std::string format(const char *fmt, ...) SIM_PRINTF(1, 2);
-std::string vformat(const char *fmt, va_list args);
+// format's body, on the arguments format was given; the attribute lets the compiler check that
+// `fmt` is a format it checked.
+std::string vformat(const char *fmt, va_list args) SIM_PRINTF(1, 0);
 std::string quote(const char *text); // "text", or null
 std::string hex(const void *p);
 std::string num(double v); // shortest round-trip form, as session scripts write it (format_real)
@@ -117,6 +119,9 @@ struct Services {
     static host_key HOST_CALL create_key(host_envelope env, double time, double value);
     static host_key HOST_CALL find_key(host_envelope env, double time);
     static int32_t HOST_CALL set_key_value(host_envelope env, host_key key, int32_t attr, void *value);
+    // set_key_value's checks of its key and value arguments; each records what is wrong.
+    static bool key_of_envelope(Host &h, int64_t envelope, int64_t k, host_key key);
+    static bool key_value_argument(Host &h, int32_t attr, const void *value);
     // "LW Viewport Info 5"
     static int32_t HOST_CALL project(int32_t viewport, const double world[3], double *x, double *y, double *z);
     static double HOST_CALL grid_size(int32_t viewport);

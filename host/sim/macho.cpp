@@ -119,9 +119,10 @@ public:
 
     bool need(uint64_t offset, uint64_t length, const std::string &what) {
         if (fits(offset, length)) return true;
-        return fail("binary-outside-file", what + " at offset " + hex_number(offset) + " (" + hex_number(length) +
-                                               " bytes) lies beyond the end of the file (" + hex_number(size_) +
-                                               " bytes): the file is truncated or damaged");
+        return fail(violation_id::binary_outside_file,
+                    what + " at offset " + hex_number(offset) + " (" + hex_number(length) +
+                        " bytes) lies beyond the end of the file (" + hex_number(size_) +
+                        " bytes): the file is truncated or damaged");
     }
 
     uint32_t le32(uint64_t at) const {
@@ -160,7 +161,8 @@ struct Stream {
 
     bool more() const { return at < end; }
     bool byte(unsigned *out) {
-        if (at >= end) return b.fail("binary-malformed", std::string(what) + " end in the middle of an opcode");
+        if (at >= end)
+            return b.fail(violation_id::binary_malformed, std::string(what) + " end in the middle of an opcode");
         *out = b.data()[at++];
         return true;
     }
@@ -169,7 +171,8 @@ struct Stream {
         for (unsigned shift = 0;; shift += 7) {
             unsigned c = 0;
             if (!byte(&c)) return false;
-            if (shift >= 64) return b.fail("binary-malformed", std::string(what) + " hold a number over 64 bits");
+            if (shift >= 64)
+                return b.fail(violation_id::binary_malformed, std::string(what) + " hold a number over 64 bits");
             v |= static_cast<uint64_t>(c & 0x7f) << shift;
             if (!(c & 0x80)) break;
         }
@@ -181,7 +184,8 @@ struct Stream {
         unsigned shift = 0, c = 0;
         do {
             if (!byte(&c)) return false;
-            if (shift >= 64) return b.fail("binary-malformed", std::string(what) + " hold a number over 64 bits");
+            if (shift >= 64)
+                return b.fail(violation_id::binary_malformed, std::string(what) + " hold a number over 64 bits");
             v |= static_cast<uint64_t>(c & 0x7f) << shift;
             shift += 7;
         } while (c & 0x80);
@@ -191,7 +195,7 @@ struct Stream {
     }
     bool text(std::string *out) {
         const void *nul = std::memchr(b.data() + at, 0, static_cast<size_t>(end - at));
-        if (!nul) return b.fail("binary-malformed", std::string(what) + " hold a name without an end");
+        if (!nul) return b.fail(violation_id::binary_malformed, std::string(what) + " hold a name without an end");
         const size_t n = static_cast<size_t>(static_cast<const unsigned char *>(nul) - (b.data() + at));
         out->assign(reinterpret_cast<const char *>(b.data() + at), n);
         at += n + 1;
@@ -204,20 +208,20 @@ public:
     Reader(Bytes &b, MachoImage *image) : b_(b), m_(image) {}
 
     bool read() {
-        if (!b_.fits(0, 32)) return b_.fail("binary-truncated", "the Mach-O header needs 32 bytes");
+        if (!b_.fits(0, 32)) return b_.fail(violation_id::binary_truncated, "the Mach-O header needs 32 bytes");
         const uint32_t magic = b_.le32(0);
         if (magic == k_mh_magic)
-            return b_.fail("binary-macho-32-bit", "a 32-bit Mach-O file (" + macho_cpu_name(b_.le32(4)) +
-                                                      "): macOS modules are 64-bit, x86-64 or arm64");
+            return b_.fail(violation_id::binary_macho_32_bit, "a 32-bit Mach-O file (" + macho_cpu_name(b_.le32(4)) +
+                                                                  "): macOS modules are 64-bit, x86-64 or arm64");
         if (magic != k_mh_magic_64)
-            return b_.fail("binary-malformed",
+            return b_.fail(violation_id::binary_malformed,
                            "a Mach-O slice without the 64-bit magic number (it starts with " + hex_number(magic) + ")");
         m_->cputype = b_.le32(4);
         m_->filetype = b_.le32(12);
         m_->load_commands = b_.le32(16);
         const uint64_t commands_size = b_.le32(20);
         if (b_.le32(24) & k_mh_has_tlv_descriptors)
-            return b_.fail("binary-macho-unsupported", "the module has thread-local variables");
+            return b_.fail(violation_id::binary_macho_unsupported, "the module has thread-local variables");
         if (!b_.need(32, commands_size, "the load commands")) return false;
         if (!read_commands(32, 32 + commands_size)) return false;
         return read_rebases() && read_binds(bind_, false, "the bind opcodes") &&
@@ -237,10 +241,11 @@ private:
 
     bool read_commands(uint64_t at, uint64_t end) {
         for (uint32_t i = 0; i < m_->load_commands; ++i) {
-            if (at + 8 > end) return b_.fail("binary-malformed", "the load commands overrun their declared size");
+            if (at + 8 > end)
+                return b_.fail(violation_id::binary_malformed, "the load commands overrun their declared size");
             const uint32_t cmd = b_.le32(at), size = b_.le32(at + 4);
             if (size < 8 || size % 8 != 0 || size > end - at)
-                return b_.fail("binary-malformed",
+                return b_.fail(violation_id::binary_malformed,
                                "load command " + std::to_string(i) + " has a size of " + std::to_string(size));
             bool ok = true;
             switch (cmd) {
@@ -249,33 +254,37 @@ private:
             case k_lc_load_weak_dylib:
             case k_lc_lazy_load_dylib:
             case k_lc_upward_dylib: {
-                if (size < 24) return b_.fail("binary-malformed", "a library load command is too short");
+                if (size < 24) return b_.fail(violation_id::binary_malformed, "a library load command is too short");
                 const uint32_t name = b_.le32(at + 8);
-                if (name < 24 || name >= size) return b_.fail("binary-malformed", "a library's name lies outside");
+                if (name < 24 || name >= size)
+                    return b_.fail(violation_id::binary_malformed, "a library's name lies outside");
                 m_->libraries.push_back(b_.name(at + name, size - name));
                 break;
             }
-            case k_lc_reexport_dylib: return b_.fail("binary-macho-unsupported", "the module re-exports a library");
+            case k_lc_reexport_dylib:
+                return b_.fail(violation_id::binary_macho_unsupported, "the module re-exports a library");
             case k_lc_dyld_info:
             case k_lc_dyld_info_only:
-                if (size < 48) return b_.fail("binary-malformed", "the dyld information command is too short");
+                if (size < 48)
+                    return b_.fail(violation_id::binary_malformed, "the dyld information command is too short");
                 ok = range(at + 8, &rebase_, "the rebase opcodes") && range(at + 16, &bind_, "the bind opcodes") &&
                      range(at + 24, &weak_, "the weak-bind opcodes") &&
                      range(at + 32, &lazy_, "the lazy-bind opcodes") && range(at + 40, &trie_, "the export trie");
                 if (ok && weak_.size != 0)
-                    return b_.fail("binary-macho-unsupported",
+                    return b_.fail(violation_id::binary_macho_unsupported,
                                    "the module has weak binds (weak definitions coalesced at load)");
                 break;
             case k_lc_dyld_exports_trie:
-                if (size < 16) return b_.fail("binary-malformed", "the export trie command is too short");
+                if (size < 16) return b_.fail(violation_id::binary_malformed, "the export trie command is too short");
                 ok = range(at + 8, &trie_, "the export trie");
                 break;
             case k_lc_dyld_chained_fixups:
-                return b_.fail("binary-macho-unsupported",
+                return b_.fail(violation_id::binary_macho_unsupported,
                                "the module uses chained fixups (LC_DYLD_CHAINED_FIXUPS): link it with rebase and "
                                "bind opcodes (LC_DYLD_INFO_ONLY) instead");
             case k_lc_code_signature:
-                if (size < 16) return b_.fail("binary-malformed", "the code signature command is too short");
+                if (size < 16)
+                    return b_.fail(violation_id::binary_malformed, "the code signature command is too short");
                 ok = range(at + 8, &signature_, "the code signature");
                 has_signature_ = ok;
                 break;
@@ -288,7 +297,7 @@ private:
     }
 
     bool segment(uint64_t at, uint32_t size) {
-        if (size < 72) return b_.fail("binary-malformed", "a segment command is too short");
+        if (size < 72) return b_.fail(violation_id::binary_malformed, "a segment command is too short");
         MachoSegment s;
         s.name = b_.name(at + 8, 16);
         s.vmaddr = b_.le64(at + 24);
@@ -298,12 +307,14 @@ private:
         s.initprot = b_.le32(at + 60);
         const uint32_t sections = b_.le32(at + 64);
         if (s.filesize > s.vmsize)
-            return b_.fail("binary-malformed", "segment " + s.name + " holds more file bytes than its size");
+            return b_.fail(violation_id::binary_malformed,
+                           "segment " + s.name + " holds more file bytes than its size");
         if (s.vmsize > (uint64_t(1) << 32) || s.vmaddr > (uint64_t(1) << 40))
-            return b_.fail("binary-malformed", "segment " + s.name + " is placed or sized beyond reason");
+            return b_.fail(violation_id::binary_malformed, "segment " + s.name + " is placed or sized beyond reason");
         if (s.filesize != 0 && !b_.need(s.fileoff, s.filesize, "segment " + s.name)) return false;
         if (sections > (size - 72) / 80)
-            return b_.fail("binary-malformed", "segment " + s.name + " lists more sections than its command holds");
+            return b_.fail(violation_id::binary_malformed,
+                           "segment " + s.name + " lists more sections than its command holds");
         for (uint32_t i = 0; i < sections; ++i) {
             const uint64_t p = at + 72 + uint64_t(i) * 80;
             MachoSection c;
@@ -313,11 +324,14 @@ private:
             c.flags = b_.le32(p + 64);
             const uint32_t type = c.flags & k_section_type;
             if (type >= k_s_thread_local_first && type <= k_s_thread_local_last)
-                return b_.fail("binary-macho-unsupported", "section " + c.name + " holds thread-local data");
+                return b_.fail(violation_id::binary_macho_unsupported,
+                               "section " + c.name + " holds thread-local data");
             if (type == k_s_init_func_offsets)
-                return b_.fail("binary-macho-unsupported", "section " + c.name + " lists initialisers by offset");
+                return b_.fail(violation_id::binary_macho_unsupported,
+                               "section " + c.name + " lists initialisers by offset");
             if (c.addr < s.vmaddr || c.size > s.vmsize || c.addr - s.vmaddr > s.vmsize - c.size)
-                return b_.fail("binary-malformed", "section " + c.name + " lies outside its segment " + s.name);
+                return b_.fail(violation_id::binary_malformed,
+                               "section " + c.name + " lies outside its segment " + s.name);
             s.sections.push_back(c);
         }
         m_->segments.push_back(s);
@@ -327,11 +341,11 @@ private:
     // A pointer-sized location at `offset` into segment `segment`, which must lie within it.
     bool location(uint64_t segment, uint64_t offset, const char *what) {
         if (segment >= m_->segments.size())
-            return b_.fail("binary-malformed",
+            return b_.fail(violation_id::binary_malformed,
                            std::string(what) + " name segment " + std::to_string(segment) + ", which is not there");
         const MachoSegment &s = m_->segments[segment];
         if (offset > s.vmsize || s.vmsize - offset < 8)
-            return b_.fail("binary-malformed",
+            return b_.fail(violation_id::binary_malformed,
                            std::string(what) + " write at " + hex_number(offset) + ", outside segment " + s.name);
         return true;
     }
@@ -341,7 +355,7 @@ private:
         uint64_t segment = 0, offset = 0;
         auto rebase = [&](uint64_t times, uint64_t skip) {
             if (times > rebase_.size * 64 + 4096)
-                return b_.fail("binary-malformed", "the rebase opcodes repeat beyond reason");
+                return b_.fail(violation_id::binary_malformed, "the rebase opcodes repeat beyond reason");
             for (uint64_t i = 0; i < times; ++i) {
                 if (!location(segment, offset, "the rebase opcodes")) return false;
                 m_->rebases.push_back({static_cast<unsigned>(segment), offset});
@@ -358,7 +372,7 @@ private:
             case 0x00: return true; // done
             case 0x10:              // set type
                 if (imm != 1)
-                    return b_.fail("binary-macho-unsupported",
+                    return b_.fail(violation_id::binary_macho_unsupported,
                                    "a rebase of type " + std::to_string(imm) + " (only pointers are rebased)");
                 break;
             case 0x20: // set segment and offset
@@ -382,7 +396,7 @@ private:
             case 0x80:
                 if (!s.uleb(&a) || !s.uleb(&b) || !rebase(a, b)) return false;
                 break;
-            default: return b_.fail("binary-malformed", "unknown rebase opcode " + hex_number(c));
+            default: return b_.fail(violation_id::binary_malformed, "unknown rebase opcode " + hex_number(c));
             }
         }
         return true;
@@ -395,8 +409,9 @@ private:
         std::string symbol;
         auto bind = [&](uint64_t times, uint64_t skip) {
             if (times > r.size * 64 + 4096)
-                return b_.fail("binary-malformed", std::string(what) + " repeat beyond reason");
-            if (symbol.empty()) return b_.fail("binary-malformed", std::string(what) + " bind without a symbol");
+                return b_.fail(violation_id::binary_malformed, std::string(what) + " repeat beyond reason");
+            if (symbol.empty())
+                return b_.fail(violation_id::binary_malformed, std::string(what) + " bind without a symbol");
             for (uint64_t i = 0; i < times; ++i) {
                 if (!location(segment, offset, what)) return false;
                 m_->binds.push_back({symbol, static_cast<unsigned>(segment), offset, addend, lazy});
@@ -420,13 +435,15 @@ private:
                 if (!s.uleb(&a)) return false;
                 break;
             case 0x40:
-                if (imm & 0x1) return b_.fail("binary-macho-unsupported", std::string(what) + " hold a weak import");
+                if (imm & 0x1)
+                    return b_.fail(violation_id::binary_macho_unsupported, std::string(what) + " hold a weak import");
                 if (!s.text(&symbol)) return false;
                 break;
             case 0x50:
                 if (imm != 1)
-                    return b_.fail("binary-macho-unsupported", std::string(what) + " hold a bind of type " +
-                                                                   std::to_string(imm) + " (only pointers are bound)");
+                    return b_.fail(violation_id::binary_macho_unsupported, std::string(what) + " hold a bind of type " +
+                                                                               std::to_string(imm) +
+                                                                               " (only pointers are bound)");
                 break;
             case 0x60:
                 if (!s.sleb(&addend)) return false;
@@ -452,7 +469,7 @@ private:
                 if (!s.uleb(&a) || !s.uleb(&b) || !bind(a, b)) return false;
                 break;
             default:
-                return b_.fail("binary-macho-unsupported",
+                return b_.fail(violation_id::binary_macho_unsupported,
                                std::string(what) + " hold opcode " + hex_number(c) + " (threaded binds are not read)");
             }
         }
@@ -466,7 +483,9 @@ private:
         return node(0, std::string(), 0, &seen);
     }
 
-    bool trie_fail(const std::string &why) { return b_.fail("binary-macho-export-trie", "the export trie " + why); }
+    bool trie_fail(const std::string &why) {
+        return b_.fail(violation_id::binary_macho_export_trie, "the export trie " + why);
+    }
 
     bool node(uint64_t offset, const std::string &prefix, unsigned depth, std::vector<bool> *seen) {
         if (offset >= trie_.size) return trie_fail("has an edge to " + hex_number(offset) + ", beyond its end");
@@ -481,14 +500,16 @@ private:
             uint64_t flags = 0, address = 0;
             if (!s.uleb(&flags)) return trie_fail("ends inside a node");
             if (flags & k_export_reexport)
-                return b_.fail("binary-macho-unsupported", "the module re-exports " + prefix);
+                return b_.fail(violation_id::binary_macho_unsupported, "the module re-exports " + prefix);
             if (flags & k_export_stub_and_resolver)
-                return b_.fail("binary-macho-unsupported", "the module exports " + prefix + " through a resolver");
+                return b_.fail(violation_id::binary_macho_unsupported,
+                               "the module exports " + prefix + " through a resolver");
             if ((flags & k_export_kind_mask) != k_export_kind_regular)
-                return b_.fail("binary-macho-unsupported",
+                return b_.fail(violation_id::binary_macho_unsupported,
                                "the module exports " + prefix + " as thread-local or absolute, not as an address");
             if (flags & k_export_weak)
-                return b_.fail("binary-macho-unsupported", "the module exports " + prefix + " as a weak definition");
+                return b_.fail(violation_id::binary_macho_unsupported,
+                               "the module exports " + prefix + " as a weak definition");
             if (!s.uleb(&address) || s.at > children_at) return trie_fail("has a node whose data overrun it");
             m_->exports.push_back({prefix, address});
         }
@@ -509,13 +530,14 @@ private:
     bool check_signature() {
         if (!has_signature_) {
             if (m_->cputype == k_macho_cpu_arm64)
-                return b_.fail("binary-macho-signature", "the arm64 slice carries no code signature; macOS loads "
-                                                         "no unsigned arm64 code (link it with ld64.lld's ad-hoc "
-                                                         "signature, the default)");
+                return b_.fail(violation_id::binary_macho_signature,
+                               "the arm64 slice carries no code signature; macOS loads "
+                               "no unsigned arm64 code (link it with ld64.lld's ad-hoc "
+                               "signature, the default)");
             return true;
         }
         auto bad = [&](const std::string &why) {
-            return b_.fail("binary-macho-signature", "the code signature " + why);
+            return b_.fail(violation_id::binary_macho_signature, "the code signature " + why);
         };
         const uint64_t at = signature_.offset, size = signature_.size;
         if (size < 12 || b_.be32(at) != 0xfade0cc0) return bad("is not an embedded signature");
@@ -590,51 +612,67 @@ uint32_t macho_host_cpu() {
 #endif
 }
 
-bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::string *error, bool every_slice) {
-    *image = MachoImage();
-    Bytes file(data, size, error);
-    if (!file.fits(0, 8)) return file.fail("binary-truncated", "a Mach-O file needs at least 8 bytes");
-    const uint32_t magic = file.be32(0);
-    if (magic != k_fat_magic && magic != k_fat_magic_64) return Reader(file, image).read();
+namespace {
 
-    const bool wide = magic == k_fat_magic_64;
+struct Slice {
+    uint32_t cpu;
+    uint64_t offset, length;
+};
+
+// The slice table of a universal file (`wide`: the 64-bit form), each slice within the file; the
+// processors named in `found` ("x86-64, arm64").
+bool read_slice_table(Bytes &file, bool wide, std::vector<Slice> *slices, std::string *found) {
     const uint64_t count = file.be32(4), entry = wide ? 32 : 20;
     if (count == 0 || count > 64)
-        return file.fail("binary-malformed", "a universal file of " + std::to_string(count) + " slices");
+        return file.fail(violation_id::binary_malformed, "a universal file of " + std::to_string(count) + " slices");
     if (!file.need(8, count * entry, "the universal file's slice table")) return false;
-    struct Slice {
-        uint32_t cpu;
-        uint64_t offset, length;
-    };
-    std::vector<Slice> slices;
-    std::string found;
     for (uint64_t i = 0; i < count; ++i) {
         const uint64_t at = 8 + i * entry;
         const Slice s{file.be32(at), wide ? file.be64(at + 8) : file.be32(at + 8),
                       wide ? file.be64(at + 16) : file.be32(at + 12)};
         if (!file.need(s.offset, s.length, "the " + macho_cpu_name(s.cpu) + " slice")) return false;
-        slices.push_back(s);
-        found += (i ? ", " : "") + macho_cpu_name(s.cpu);
+        slices->push_back(s);
+        *found += (i ? ", " : "") + macho_cpu_name(s.cpu);
     }
+    return true;
+}
+
+// The other slices a Mac would load than the chosen one, read for their faults only.
+bool read_other_slices(const unsigned char *data, const std::vector<Slice> &slices, const Slice *chosen,
+                       std::string *error) {
+    for (const Slice &s : slices)
+        if (&s != chosen && (s.cpu == k_macho_cpu_x86_64 || s.cpu == k_macho_cpu_arm64)) {
+            MachoImage other;
+            Bytes bytes(data + s.offset, static_cast<size_t>(s.length), error);
+            if (!Reader(bytes, &other).read()) {
+                *error += " (in the " + macho_cpu_name(s.cpu) + " slice)";
+                return false;
+            }
+        }
+    return true;
+}
+
+} // namespace
+
+bool read_macho(const unsigned char *data, size_t size, MachoImage *image, std::string *error, bool every_slice) {
+    *image = MachoImage();
+    Bytes file(data, size, error);
+    if (!file.fits(0, 8)) return file.fail(violation_id::binary_truncated, "a Mach-O file needs at least 8 bytes");
+    const uint32_t magic = file.be32(0);
+    if (magic != k_fat_magic && magic != k_fat_magic_64) return Reader(file, image).read();
+
+    std::vector<Slice> slices;
+    std::string found;
+    if (!read_slice_table(file, magic == k_fat_magic_64, &slices, &found)) return false;
     // The running processor's slice, else the first of the two macOS runs.
     const Slice *chosen = nullptr;
     for (uint32_t want : {macho_host_cpu(), k_macho_cpu_x86_64, k_macho_cpu_arm64})
         for (const Slice &s : slices)
             if (!chosen && want != 0 && s.cpu == want) chosen = &s;
     if (!chosen)
-        return file.fail("binary-macho-no-slice",
+        return file.fail(violation_id::binary_macho_no_slice,
                          "the universal file holds slices for " + found + ", none for x86-64 or arm64");
-    // The other slices a Mac would load, read for their faults only.
-    if (every_slice)
-        for (const Slice &s : slices)
-            if (&s != chosen && (s.cpu == k_macho_cpu_x86_64 || s.cpu == k_macho_cpu_arm64)) {
-                MachoImage other;
-                Bytes bytes(data + s.offset, static_cast<size_t>(s.length), error);
-                if (!Reader(bytes, &other).read()) {
-                    *error += " (in the " + macho_cpu_name(s.cpu) + " slice)";
-                    return false;
-                }
-            }
+    if (every_slice && !read_other_slices(data, slices, chosen, error)) return false;
     image->slice_offset = static_cast<size_t>(chosen->offset);
     image->slice_size = static_cast<size_t>(chosen->length);
     Bytes slice(data + chosen->offset, static_cast<size_t>(chosen->length), error);

@@ -99,6 +99,9 @@ void macho_close(void *handle);
 bool macho_memory(void *handle, uintptr_t *low, uintptr_t *high,
                   std::vector<std::pair<unsigned char *, size_t>> *writable);
 bool macho_handle(void *handle); // made by macho_open and not yet closed
+// True when `address` lies in an image macho_open mapped and macho_close has not unmapped: code
+// or data of a Mach-O module, which expects the Apple calling convention of its processor.
+bool macho_address(const void *address);
 
 } // namespace sim
 

@@ -204,14 +204,8 @@ std::vector<unsigned char> read_file(const std::string &path, std::string *error
     return bytes;
 }
 
-} // namespace
-
-void *macho_open(const std::string &path, std::string *error) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        *error = "cannot open the file";
-        return nullptr;
-    }
+// A second open of a file already loaded: one more reference to its image; null when it is not.
+Loaded *loaded_again(const struct stat &st) {
     for (void *h : g_loaded) {
         Loaded *l = static_cast<Loaded *>(h);
         if (l->device == st.st_dev && l->inode == st.st_ino) {
@@ -219,83 +213,104 @@ void *macho_open(const std::string &path, std::string *error) {
             return l;
         }
     }
-    // The file last read, kept with what was read from it: a module loaded for every session of a
-    // check is read and verified (every slice, the signature's hashes) once while it is unchanged.
-    static struct {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = -1;
-        struct timespec changed = {0, 0};
-        std::vector<unsigned char> bytes;
-        MachoImage image;
-    } last;
-    if (!(last.device == st.st_dev && last.inode == st.st_ino && last.size == st.st_size &&
-          last.changed.tv_sec == st.st_mtim.tv_sec && last.changed.tv_nsec == st.st_mtim.tv_nsec)) {
-        last.size = -1;
-        last.bytes = read_file(path, error);
-        if (!error->empty()) return nullptr;
-        // Every slice is read, as the inspector reads them: a damaged universal file is refused whole.
-        if (!read_macho(last.bytes.data(), last.bytes.size(), &last.image, error, true)) return nullptr;
-        last.device = st.st_dev;
-        last.inode = st.st_ino;
-        last.size = st.st_size;
-        last.changed = st.st_mtim;
-    }
-    const std::vector<unsigned char> &bytes = last.bytes;
-    const MachoImage &image = last.image;
+    return nullptr;
+}
+
+// The file last read, kept with what was read from it: a module loaded for every session of a
+// check is read and verified (every slice, the signature's hashes) once while it is unchanged.
+struct LastRead {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    struct timespec changed = {0, 0};
+    std::vector<unsigned char> bytes;
+    MachoImage image;
+};
+
+// The file's bytes and image, read again only when the file changed; null with the reason.
+const LastRead *read_image(const std::string &path, const struct stat &st, std::string *error) {
+    static LastRead last;
+    if (last.device == st.st_dev && last.inode == st.st_ino && last.size == st.st_size &&
+        last.changed.tv_sec == st.st_mtim.tv_sec && last.changed.tv_nsec == st.st_mtim.tv_nsec)
+        return &last;
+    last.size = -1;
+    last.bytes = read_file(path, error);
+    if (!error->empty()) return nullptr;
+    // Every slice is read, as the inspector reads them: a damaged universal file is refused whole.
+    if (!read_macho(last.bytes.data(), last.bytes.size(), &last.image, error, true)) return nullptr;
+    last.device = st.st_dev;
+    last.inode = st.st_ino;
+    last.size = st.st_size;
+    last.changed = st.st_mtim;
+    return &last;
+}
+
+// The slice is for this processor and of a type that loads (a bundle or a library).
+bool loadable(const MachoImage &image, std::string *error) {
     if (image.cputype != macho_host_cpu()) {
-        *error = "macho-wrong-processor: the file holds no " + macho_cpu_name(macho_host_cpu()) + " slice (it is " +
-                 macho_cpu_name(image.cputype) + ")";
-        return nullptr;
+        *error = std::string(violation_id::macho_wrong_processor) + ": the file holds no " +
+                 macho_cpu_name(macho_host_cpu()) + " slice (it is " + macho_cpu_name(image.cputype) + ")";
+        return false;
     }
     if (image.filetype != 8 && image.filetype != 6) {
-        *error = "macho-not-loadable: the file is of Mach-O type " + std::to_string(image.filetype) +
-                 ", not a bundle or a library";
-        return nullptr;
+        *error = std::string(violation_id::macho_not_loadable) + ": the file is of Mach-O type " +
+                 std::to_string(image.filetype) + ", not a bundle or a library";
+        return false;
     }
-    const unsigned char *slice = bytes.data() + image.slice_offset;
+    return true;
+}
 
-    // Every import known before anything is mapped: an unknown one names itself.
-    std::vector<void *> targets;
+// Every import's target, known before anything is mapped: an unknown one names itself.
+bool find_imports(const MachoImage &image, std::vector<void *> *targets, std::string *error) {
     for (const MachoBind &b : image.binds) {
         void *t = find_import(b.symbol);
         if (!t) {
-            *error = "macho-unknown-import: the module imports " + b.symbol + ", which this host does not provide";
-            return nullptr;
+            *error = std::string(violation_id::macho_unknown_import) + ": the module imports " + b.symbol +
+                     ", which this host does not provide";
+            return false;
         }
-        targets.push_back(t);
+        targets->push_back(t);
     }
+    return true;
+}
 
-    // The image's extent: __PAGEZERO-like segments without protection or bytes are not mapped.
-    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+// The image's extent: __PAGEZERO-like segments without protection or bytes are not mapped. The
+// segment that maps the file's header (__TEXT) is noted.
+struct Extent {
     uint64_t low = UINT64_MAX, high = 0;
-    bool text = false;
     uint64_t text_vmaddr = 0;
+    bool text = false;
+};
+Extent image_extent(const MachoImage &image) {
+    Extent e;
     for (const MachoSegment &s : image.segments) {
         if (s.vmsize == 0 || (s.initprot == 0 && s.filesize == 0)) continue;
-        low = std::min(low, s.vmaddr);
-        high = std::max(high, s.vmaddr + s.vmsize);
-        if (s.fileoff == 0 && s.filesize != 0 && !text) {
-            text = true;
-            text_vmaddr = s.vmaddr;
+        e.low = std::min(e.low, s.vmaddr);
+        e.high = std::max(e.high, s.vmaddr + s.vmsize);
+        if (s.fileoff == 0 && s.filesize != 0 && !e.text) {
+            e.text = true;
+            e.text_vmaddr = s.vmaddr;
         }
     }
-    if (!text || low != text_vmaddr) {
-        *error = "macho-malformed: no segment maps the file's header at the image's lowest address";
-        return nullptr;
-    }
-    const size_t size = static_cast<size_t>((high - low + page - 1) / page * page);
-    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) {
-        *error = "mmap of " + std::to_string(size) + " bytes failed";
-        return nullptr;
-    }
-    unsigned char *base = static_cast<unsigned char *>(map);
+    return e;
+}
+
+// The segment that maps the file's header is there and lies lowest, where the image starts.
+bool header_lowest(const Extent &e, std::string *error) {
+    if (e.text && e.low == e.text_vmaddr) return true;
+    *error = std::string(violation_id::macho_malformed) +
+             ": no segment maps the file's header at the image's lowest address";
+    return false;
+}
+
+// Copies the segments' bytes to `base` (the image's address `low`), slides the rebased pointers
+// and writes every bind's target.
+void link_image(const MachoImage &image, const unsigned char *slice, unsigned char *base, uint64_t low,
+                const std::vector<void *> &targets) {
     const uint64_t slide = reinterpret_cast<uintptr_t>(base) - low;
     auto at = [&](unsigned segment, uint64_t offset) { return base + (image.segments[segment].vmaddr - low) + offset; };
     for (const MachoSegment &s : image.segments)
         if (s.filesize != 0 && s.vmsize != 0) std::memcpy(base + (s.vmaddr - low), slice + s.fileoff, s.filesize);
-
     for (const MachoRebase &r : image.rebases) {
         uint64_t v;
         std::memcpy(&v, at(r.segment, r.offset), 8);
@@ -307,13 +322,15 @@ void *macho_open(const std::string &path, std::string *error) {
         const uint64_t v = reinterpret_cast<uintptr_t>(targets[i]) + static_cast<uint64_t>(b.addend);
         std::memcpy(at(b.segment, b.offset), &v, 8);
     }
+}
 
+// Each segment gets its protection, then the initialisers run, as the system's loader runs them:
+// once the image is linked.
+void protect_and_initialise(const MachoImage &image, unsigned char *base, uint64_t low, uint64_t page) {
     for (const MachoSegment &s : image.segments)
         if (s.initprot & 4) // the instruction cache must see the code copied in
             __builtin___clear_cache(reinterpret_cast<char *>(base + (s.vmaddr - low)),
                                     reinterpret_cast<char *>(base + (s.vmaddr - low) + s.vmsize));
-    // Each segment gets its protection, then the initialisers run, as the system's loader runs
-    // them: once the image is linked.
     for (const MachoSegment &s : image.segments)
         if (s.vmsize != 0 && (s.initprot != 0 || s.filesize != 0))
             mprotect(base + (s.vmaddr - low), static_cast<size_t>((s.vmsize + page - 1) / page * page),
@@ -327,22 +344,56 @@ void *macho_open(const std::string &path, std::string *error) {
                 init();
             }
         }
+}
 
+// Every export lies within the image.
+bool exports_inside(const MachoImage &image, const Extent &e, std::string *error) {
+    for (const MachoExport &x : image.exports)
+        if (x.offset >= e.high - e.text_vmaddr) {
+            *error = std::string(violation_id::macho_malformed) + ": the export " + x.name + " lies outside the image";
+            return false;
+        }
+    return true;
+}
+
+} // namespace
+
+void *macho_open(const std::string &path, std::string *error) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        *error = "cannot open the file";
+        return nullptr;
+    }
+    if (Loaded *again = loaded_again(st)) return again;
+    const LastRead *read = read_image(path, st, error);
+    if (!read) return nullptr;
+    const MachoImage &image = read->image;
+    std::vector<void *> targets;
+    if (!loadable(image, error) || !find_imports(image, &targets, error)) return nullptr;
+    const Extent e = image_extent(image);
+    if (!header_lowest(e, error)) return nullptr;
+    const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    const size_t size = static_cast<size_t>((e.high - e.low + page - 1) / page * page);
+    void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) {
+        *error = "mmap of " + std::to_string(size) + " bytes failed";
+        return nullptr;
+    }
+    unsigned char *base = static_cast<unsigned char *>(map);
+    link_image(image, read->bytes.data() + image.slice_offset, base, e.low, targets);
+    protect_and_initialise(image, base, e.low, page);
+    if (!exports_inside(image, e, error)) {
+        munmap(map, size);
+        return nullptr;
+    }
     Loaded *l = new Loaded;
-    l->base = base + (text_vmaddr - low);
+    l->base = base + (e.text_vmaddr - e.low);
     l->size = size;
     l->exports = image.exports;
     l->device = st.st_dev;
     l->inode = st.st_ino;
     for (const MachoSegment &s : image.segments)
-        if ((s.initprot & 2) && s.vmsize != 0) l->writable.push_back({base + (s.vmaddr - low), s.vmsize});
-    for (const MachoExport &e : l->exports)
-        if (e.offset >= high - text_vmaddr) {
-            *error = "macho-malformed: the export " + e.name + " lies outside the image";
-            munmap(map, size);
-            delete l;
-            return nullptr;
-        }
+        if ((s.initprot & 2) && s.vmsize != 0) l->writable.push_back({base + (s.vmaddr - e.low), s.vmsize});
     g_loaded.insert(l);
     return l;
 }
@@ -377,10 +428,21 @@ bool macho_memory(void *handle, uintptr_t *low, uintptr_t *high,
     return true;
 }
 
+bool macho_address(const void *address) {
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    for (void *h : g_loaded) {
+        const Loaded *l = static_cast<const Loaded *>(h);
+        const uintptr_t base = reinterpret_cast<uintptr_t>(l->base);
+        if (a >= base && a - base < l->size) return true;
+    }
+    return false;
+}
+
 #else
 
 void *macho_open(const std::string &, std::string *error) {
-    *error = "macho-not-supported: this simulator loads Mach-O modules only when built for Linux x86-64 or "
+    *error = std::string(violation_id::macho_not_supported) +
+             ": this simulator loads Mach-O modules only when built for Linux x86-64 or "
              "Linux aarch64";
     return nullptr;
 }
@@ -388,6 +450,7 @@ void *macho_symbol(void *, const char *) { return nullptr; }
 void macho_close(void *) {}
 bool macho_handle(void *) { return false; }
 bool macho_memory(void *, uintptr_t *, uintptr_t *, std::vector<std::pair<unsigned char *, size_t>> *) { return false; }
+bool macho_address(const void *) { return false; }
 
 #endif
 

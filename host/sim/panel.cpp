@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "host/sim/internal.h"
+#include "host/sim/macho.h"
 
 namespace sim {
 
@@ -92,12 +93,13 @@ std::vector<std::string> read_list(const char *const *list) {
 Panel *Services::check_panel(Host &h, host_panel panel, const char *operation) {
     Panel *p = h.find_panel(panel);
     if (!p) {
-        h.violation("panel-unknown", "a panel from create panel", hex(panel) + std::string(" in ") + operation,
+        h.violation(violation_id::panel_unknown, "a panel from create panel",
+                    hex(panel) + std::string(" in ") + operation,
                     panel ? "a handle of another kind passed as a panel" : "the module uses a panel it never got");
         return nullptr;
     }
     if (p->destroyed) {
-        h.violation("panel-stale", "a live panel",
+        h.violation(violation_id::panel_stale, "a live panel",
                     std::string("panel ") + quote(p->title.c_str()) + " after destroy in " + operation,
                     "the module keeps using its panel after destroying it");
         return nullptr;
@@ -108,12 +110,14 @@ Panel *Services::check_panel(Host &h, host_panel panel, const char *operation) {
 Control *Services::check_control(Host &h, host_control *control, const char *operation) {
     Control *c = h.find_control(control);
     if (!c) {
-        h.violation("control-unknown", "a control from add control", hex(control) + std::string(" in ") + operation,
+        h.violation(violation_id::control_unknown, "a control from add control",
+                    hex(control) + std::string(" in ") + operation,
                     "a stale pointer, or a record that is not a control");
         return nullptr;
     }
     if (!c->alive) {
-        h.violation("control-stale", "a control of a live panel", describe(*c) + " after its panel was destroyed",
+        h.violation(violation_id::control_stale, "a control of a live panel",
+                    describe(*c) + " after its panel was destroyed",
                     "the module keeps module-level control handles past the release of its panel");
         return nullptr;
     }
@@ -126,9 +130,9 @@ host_panel HOST_CALL Services::panel_create(const char *title, void *reserved) {
     Host *h = Host::current();
     if (!h) return nullptr;
     allowed(*h, HOST_SERVICE_PANEL, "create");
-    if (!title) h->violation("panel-title-null", "a panel title", "null", "the module passed no title");
+    if (!title) h->violation(violation_id::panel_title_null, "a panel title", "null", "the module passed no title");
     if (reserved)
-        h->violation("panel-create-reserved", "0 as the second argument", hex(reserved),
+        h->violation(violation_id::panel_create_reserved, "0 as the second argument", hex(reserved),
                      "the module passes a stray value");
     host_panel handle = nullptr;
     if (!h->fail_panel_create_ && h->panels_.size() < HANDLE_INDEX_MASK) {
@@ -164,7 +168,7 @@ int32_t HOST_CALL Services::panel_open(host_panel panel, int32_t flags) {
         h->trace_.add('.', format("module->host LWPanelServices 2.open panel=%s flags=%d", hex(panel).c_str(),
                                   static_cast<int>(flags)));
     if (flags != 0)
-        h->violation("panel-open-flags", "flags 0", std::to_string(flags),
+        h->violation(violation_id::panel_open_flags, "flags 0", std::to_string(flags),
                      "the module asks for a blocking or other open");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.open");
     if (!p) return 0;
@@ -180,7 +184,8 @@ int32_t HOST_CALL Services::panel_poll(host_panel panel, int32_t flags) {
     if (!h) return -1;
     allowed(*h, HOST_SERVICE_PANEL, "poll");
     if (flags != 0)
-        h->violation("panel-poll-flags", "flags 0", std::to_string(flags), "the module polls with a stray flag");
+        h->violation(violation_id::panel_poll_flags, "flags 0", std::to_string(flags),
+                     "the module polls with a stray flag");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.poll");
     const int32_t answer = p && p->open ? 0 : -1;
     if (h->tracing())
@@ -197,7 +202,7 @@ void HOST_CALL Services::panel_close(host_panel panel) {
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.close");
     if (!p) return;
     if (!p->open)
-        h->violation("panel-close-not-open", "close only while poll answers 0 or more",
+        h->violation(violation_id::panel_close_not_open, "close only while poll answers 0 or more",
                      std::string("close of panel ") + quote(p->title.c_str()) +
                          (p->closed_by_user ? " after the user closed it" : " that is not open"),
                      "the module closes without polling first");
@@ -205,43 +210,49 @@ void HOST_CALL Services::panel_close(host_panel panel) {
     ++p->close_calls;
 }
 
+namespace {
+
+// Sets the panel's width or height (`code`) to `v`, cut to a limit the session set (0: none);
+// answers the value as the trace shows it.
+std::string set_panel_size(Panel &p, int32_t code, int32_t v, int32_t limit) {
+    const int32_t made = limit > 0 && v > limit ? limit : v;
+    if (code == HOST_PANEL_W) {
+        p.width = made;
+        p.asked_width = v;
+        ++p.width_sets;
+    } else {
+        p.height = made;
+        p.asked_height = v;
+        ++p.height_sets;
+    }
+    return std::to_string(v) + (made != v ? " (limited to " + std::to_string(made) + ")" : std::string());
+}
+
+} // namespace
+
 void HOST_CALL Services::panel_set(host_panel panel, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
     allowed(*h, HOST_SERVICE_PANEL, "set");
     Panel *p = check_panel(*h, panel, "LWPanelServices 2.set");
     std::string shown = hex(value);
-    if (p) {
-        if (code == HOST_PANEL_W || code == HOST_PANEL_H) {
-            if (!value) {
-                h->violation("panel-attribute-value-null", "the address of an int32", "null",
-                             "the module passed the value instead of its address");
-            } else {
-                int32_t v;
-                std::memcpy(&v, value, sizeof v);
-                shown = std::to_string(v);
-                const int32_t limit = code == HOST_PANEL_W ? h->panel_limit_w_ : h->panel_limit_h_;
-                const int32_t made = limit > 0 && v > limit ? limit : v;
-                if (made != v) shown += " (limited to " + std::to_string(made) + ")";
-                if (code == HOST_PANEL_W) {
-                    p->width = made;
-                    p->asked_width = v;
-                    ++p->width_sets;
-                } else {
-                    p->height = made;
-                    p->asked_height = v;
-                    ++p->height_sets;
-                }
-            }
-        } else if (code == HOST_PANEL_KEY_CALLBACK) {
-            if (!value)
-                h->violation("panel-attribute-value-null", "the key callback routine", "null",
-                             "the module passed no routine for attribute 13");
-            p->key_callback = reinterpret_cast<host_panel_key_fn>(value);
+    if (p && (code == HOST_PANEL_W || code == HOST_PANEL_H)) {
+        if (!value) {
+            h->violation(violation_id::panel_attribute_value_null, "the address of an int32", "null",
+                         "the module passed the value instead of its address");
         } else {
-            h->violation("panel-attribute-unknown", "panel attribute 2, 3 or 13", "attribute " + std::to_string(code),
-                         "the module sets a panel attribute the tools never use");
+            int32_t v;
+            std::memcpy(&v, value, sizeof v);
+            shown = set_panel_size(*p, code, v, code == HOST_PANEL_W ? h->panel_limit_w_ : h->panel_limit_h_);
         }
+    } else if (p && code == HOST_PANEL_KEY_CALLBACK) {
+        if (!value)
+            h->violation(violation_id::panel_attribute_value_null, "the key callback routine", "null",
+                         "the module passed no routine for attribute 13");
+        p->key_callback = reinterpret_cast<host_panel_key_fn>(value);
+    } else if (p) {
+        h->violation(violation_id::panel_attribute_unknown, "panel attribute 2, 3 or 13",
+                     "attribute " + std::to_string(code), "the module sets a panel attribute the tools never use");
     }
     if (h->tracing())
         h->trace_.add('.', format("module->host LWPanelServices 2.set panel=%s code=%d value=%s", hex(panel).c_str(),
@@ -266,35 +277,37 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
         c->type = t.type;
         c->type_name = type_name ? type_name : "";
         if (!label)
-            h->violation("control-label-null", "a label (possibly empty)", "null", "the module passed no label");
+            h->violation(violation_id::control_label_null, "a label (possibly empty)", "null",
+                         "the module passed no label");
         c->label = label ? label : "";
         if (t.type == ControlType::Unknown)
-            h->violation("control-type-unknown", "one of the toolkit's type names", quote(type_name),
+            h->violation(violation_id::control_type_unknown, "one of the toolkit's type names", quote(type_name),
                          "a misspelt control type name");
         if (!desc) {
-            h->violation("descriptor-null", "a control descriptor", "null for " + c->type_name,
+            h->violation(violation_id::descriptor_null, "a control descriptor", "null for " + c->type_name,
                          "the module passed no descriptor");
         } else {
             c->kind = desc->kind;
             if (t.type != ControlType::Unknown && desc->kind != t.kind)
-                h->violation("descriptor-kind-mismatch", "kind " + std::to_string(t.kind) + " for " + c->type_name,
+                h->violation(violation_id::descriptor_kind_mismatch,
+                             "kind " + std::to_string(t.kind) + " for " + c->type_name,
                              "kind " + std::to_string(desc->kind), "the descriptor of another control type was passed");
             else if (t.type == ControlType::Choice) {
                 c->field_a = desc->choice.vertical;
                 if (!desc->choice.items)
-                    h->violation("descriptor-choice-items-null", "a list of item texts", "null",
+                    h->violation(violation_id::descriptor_choice_items_null, "a list of item texts", "null",
                                  "the choice was built without its items");
                 c->items = read_list(desc->choice.items);
                 if (desc->choice.items && c->items.empty())
-                    h->violation("descriptor-choice-empty", "at least one item", "an empty list",
+                    h->violation(violation_id::descriptor_choice_empty, "at least one item", "an empty list",
                                  "the choice's item list starts with its terminator");
                 if (desc->choice.vertical != 0)
-                    h->violation("descriptor-field", "0 after the choice items", std::to_string(desc->choice.vertical),
-                                 "the trailing field was left unset");
+                    h->violation(violation_id::descriptor_field, "0 after the choice items",
+                                 std::to_string(desc->choice.vertical), "the trailing field was left unset");
             } else if (t.type == ControlType::Text) {
                 if (!desc->text.lines)
-                    h->violation("descriptor-text-lines-null", "a list of text lines (possibly empty)", "null",
-                                 "the heading was built without its (empty) line list");
+                    h->violation(violation_id::descriptor_text_lines_null, "a list of text lines (possibly empty)",
+                                 "null", "the heading was built without its (empty) line list");
                 c->items = read_list(desc->text.lines);
             } else if (t.type == ControlType::DragButton || t.type == ControlType::Info) {
                 c->field_a = desc->pair.first;
@@ -302,7 +315,8 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                 const bool drag = t.type == ControlType::DragButton;
                 const int32_t want = drag ? -1 : 10;
                 if (c->field_a != want || c->field_b != 0)
-                    h->violation(drag ? "descriptor-drag-button-fields" : "descriptor-info-fields",
+                    h->violation(drag ? violation_id::descriptor_drag_button_fields
+                                      : violation_id::descriptor_info_fields,
                                  drag ? "(-1, 0)" : "(10, 0)",
                                  "(" + std::to_string(c->field_a) + ", " + std::to_string(c->field_b) + ")",
                                  "the pair fields were left unset or swapped");
@@ -312,16 +326,17 @@ host_control *HOST_CALL Services::add_control(host_panel panel, const char *type
                 c->field_a = desc->item_list.count;
                 c->field_b = desc->item_list.width;
                 if (!desc->item_list.global || desc->item_list.global != h->panel_.global)
-                    h->violation("descriptor-list-global",
+                    h->violation(violation_id::descriptor_list_global,
                                  "the panel services' stored global function " +
                                      hex(reinterpret_cast<void *>(h->panel_.global)),
                                  hex(reinterpret_cast<void *>(desc->item_list.global)),
                                  "activation did not store the global function in the panel services before the build");
                 if (desc->item_list.item_type != HOST_ITEM_LIST_ITEM_TYPE)
-                    h->violation("descriptor-list-item-type", "item type 5", std::to_string(desc->item_list.item_type),
+                    h->violation(violation_id::descriptor_list_item_type, "item type 5",
+                                 std::to_string(desc->item_list.item_type),
                                  "the list was asked for another kind of item");
                 if (desc->item_list.list || desc->item_list.count != 0 || desc->item_list.width != 0)
-                    h->violation("descriptor-field", "list none, count 0, width 0",
+                    h->violation(violation_id::descriptor_field, "list none, count 0, width 0",
                                  hex(desc->item_list.list) + ", " + std::to_string(desc->item_list.count) + ", " +
                                      std::to_string(desc->item_list.width),
                                  "the trailing fields were left unset");
@@ -350,7 +365,7 @@ namespace {
 
 bool check_form(Host &h, const Control &c, int32_t code, int32_t got, int32_t want) {
     if (got == want) return true;
-    h.violation("control-value-form",
+    h.violation(violation_id::control_value_form,
                 std::string(form_name(want)) + " for attribute " + std::to_string(code) + " of " + describe(c),
                 form_name(got) + std::string(" (type code ") + std::to_string(got) + ")",
                 "the value record's type code does not fit the control type");
@@ -367,12 +382,12 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
         if (reading && c.type == ControlType::Info && got == HOST_VALUE_INT) return HOST_VALUE_INT;
         const int32_t form = value_form(c.type);
         if (!form)
-            h.violation("control-no-value", "no value access on " + describe(c),
+            h.violation(violation_id::control_no_value, "no value access on " + describe(c),
                         std::string(reading ? "get" : "set") + " of attribute 4",
                         "headings and buttons carry no value");
         return form;
     }
-    h.violation("control-attribute-unknown", "control attribute 0-4, 14 or 16",
+    h.violation(violation_id::control_attribute_unknown, "control attribute 0-4, 14 or 16",
                 "attribute " + std::to_string(code) + " on " + describe(c),
                 "the module uses an attribute the tools never use");
     return 0;
@@ -380,44 +395,53 @@ int32_t attribute_form(Host &h, const Control &c, int32_t code, int32_t got, boo
 
 } // namespace
 
+namespace {
+
+// Writes attribute `code` into a value record of the right form; answers the value as the trace
+// shows it ("(unwritten)" when a text had no room), formatted only when the host traces.
+std::string read_attribute(Host &h, const Control &c, int32_t code, int32_t form, void *value) {
+    if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
+        host_value_pointer *v = static_cast<host_value_pointer *>(value);
+        v->pointer = code == HOST_CTL_EVENT ? reinterpret_cast<void *>(c.event) : c.user_data;
+        return h.tracing() ? hex(v->pointer) : std::string();
+    }
+    if (form == HOST_VALUE_INT) {
+        host_value_int *v = static_cast<host_value_int *>(value);
+        const int32_t geometry[4] = {c.x, c.y, c.w, c.h};
+        v->value = code <= HOST_CTL_H ? geometry[code] : (c.type == ControlType::Info ? 0 : c.int_value);
+        return h.tracing() ? std::to_string(v->value) : std::string();
+    }
+    if (form == HOST_VALUE_FLOAT) {
+        host_value_float *v = static_cast<host_value_float *>(value);
+        v->value = c.float_value;
+        return h.tracing() ? num(v->value) : std::string();
+    }
+    host_value_text *v = static_cast<host_value_text *>(value);
+    if (!v->text || v->length <= 0) {
+        h.violation(violation_id::control_text_buffer, "a buffer and a positive length",
+                    hex(v->text) + " of length " + std::to_string(v->length), "the module passed no room");
+        return "(unwritten)";
+    }
+    const size_t n = std::min(c.text_value.size(), static_cast<size_t>(v->length) - 1);
+    std::memcpy(v->text, c.text_value.data(), n);
+    v->text[n] = '\0';
+    return h.tracing() ? quote(v->text) : std::string();
+}
+
+} // namespace
+
 void HOST_CALL Services::control_get(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
-    const bool trace = h->tracing(); // what the trace shows is formatted only for it
     allowed(*h, HOST_SERVICE_PANEL, "control get");
     Control *c = check_control(*h, control, "get control attribute");
     std::string shown = "(unwritten)";
-    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value)
+        h->violation(violation_id::control_value_null, "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, true);
-        if (form && check_form(*h, *c, code, got, form)) {
-            if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
-                host_value_pointer *v = static_cast<host_value_pointer *>(value);
-                v->pointer = code == HOST_CTL_EVENT ? reinterpret_cast<void *>(c->event) : c->user_data;
-                if (trace) shown = hex(v->pointer);
-            } else if (form == HOST_VALUE_INT) {
-                host_value_int *v = static_cast<host_value_int *>(value);
-                const int32_t geometry[4] = {c->x, c->y, c->w, c->h};
-                v->value = code <= HOST_CTL_H ? geometry[code] : (c->type == ControlType::Info ? 0 : c->int_value);
-                if (trace) shown = std::to_string(v->value);
-            } else if (form == HOST_VALUE_FLOAT) {
-                host_value_float *v = static_cast<host_value_float *>(value);
-                v->value = c->float_value;
-                if (trace) shown = num(v->value);
-            } else {
-                host_value_text *v = static_cast<host_value_text *>(value);
-                if (!v->text || v->length <= 0) {
-                    h->violation("control-text-buffer", "a buffer and a positive length",
-                                 hex(v->text) + " of length " + std::to_string(v->length), "the module passed no room");
-                } else {
-                    const size_t n = std::min(c->text_value.size(), static_cast<size_t>(v->length) - 1);
-                    std::memcpy(v->text, c->text_value.data(), n);
-                    v->text[n] = '\0';
-                    if (trace) shown = quote(v->text);
-                }
-            }
-        }
+        if (form && check_form(*h, *c, code, got, form)) shown = read_attribute(*h, *c, code, form, value);
     }
     if (h->tracing())
         h->trace_.add('.',
@@ -425,82 +449,99 @@ void HOST_CALL Services::control_get(host_control *control, int32_t code, void *
                              c ? describe(*c).c_str() : hex(control).c_str(), static_cast<int>(code), shown.c_str()));
 }
 
+namespace {
+
+// A text value, read no further than the length handed over; false when it was refused.
+bool store_text(Host &h, Control &c, const host_value_text *v, std::string *shown) {
+    if (!v->text) {
+        h.violation(violation_id::control_text_null, "a text", "null", "the module passed no text");
+        return false;
+    }
+    if (v->length < 0) {
+        h.violation(violation_id::control_text_length_negative, "a length of 0 or more", std::to_string(v->length),
+                    "an unset length field");
+        return false;
+    }
+    const size_t limit = static_cast<size_t>(v->length);
+    size_t n = 0;
+    while (n < limit && v->text[n]) ++n;
+    c.text_value.assign(v->text, n);
+    c.text_length = v->length;
+    c.text_unterminated = n == limit;
+    if (h.tracing()) *shown = quote(c.text_value.c_str()) + " length=" + std::to_string(v->length);
+    return true;
+}
+
+// The control's value (attribute 4) in the form its type takes; false when it was refused.
+bool store_value(Host &h, Control &c, int32_t form, const void *value, std::string *shown) {
+    if (form == HOST_VALUE_INT) {
+        const int32_t v = static_cast<const host_value_int *>(value)->value;
+        if (c.type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c.items.size()))
+            h.violation(violation_id::control_choice_range,
+                        "an index 0.." + std::to_string(static_cast<int>(c.items.size()) - 1) + " for " + describe(c),
+                        std::to_string(v), "the instance's choice field holds an out-of-range value");
+        c.int_value = v;
+        if (h.tracing()) *shown = std::to_string(v);
+        return true;
+    }
+    if (form == HOST_VALUE_FLOAT) {
+        c.float_value = static_cast<const host_value_float *>(value)->value;
+        if (h.tracing()) *shown = num(c.float_value);
+        return true;
+    }
+    return store_text(h, c, static_cast<const host_value_text *>(value), shown);
+}
+
+// Counts a value write. The user closed the panel and the module did not open it again: the
+// value shows nowhere. The custom rotation tool stops writing then, the other tools keep their
+// fields current for the next activation; both are sound, so it is a warning, once per panel.
+void count_value_write(Host &h, Control &c) {
+    ++c.value_writes;
+    if (c.panel->closed_by_user) ++c.writes_while_user_closed;
+    Panel &p = *c.panel;
+    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
+        p.write_after_close_warned = true;
+        h.warning(violation_id::panel_write_after_user_close,
+                  "the module set the value of " + describe(c) + " of panel " + quote(p.title.c_str()) +
+                      " after the user closed it; the panel shows nothing until the module opens it again");
+    }
+}
+
+// Sets attribute `code` from a value record of the right form; answers the value as the trace
+// shows it ("(refused)" when it was not stored), formatted only when the host traces.
+std::string store_attribute(Host &h, Control &c, int32_t code, int32_t form, const void *value) {
+    if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
+        const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
+        if (code == HOST_CTL_EVENT) c.event = reinterpret_cast<host_control_event_fn>(v->pointer);
+        else c.user_data = v->pointer;
+        return h.tracing() ? hex(v->pointer) : std::string();
+    }
+    if (code <= HOST_CTL_H) {
+        const int32_t v = static_cast<const host_value_int *>(value)->value;
+        int32_t *geometry[4] = {&c.x, &c.y, &c.w, &c.h};
+        *geometry[code] = v;
+        ++c.geometry_writes;
+        return h.tracing() ? std::to_string(v) : std::string();
+    }
+    std::string shown = "(refused)";
+    if (store_value(h, c, form, value, &shown)) count_value_write(h, c);
+    return shown;
+}
+
+} // namespace
+
 void HOST_CALL Services::control_set(host_control *control, int32_t code, void *value) {
     Host *h = Host::current();
     if (!h) return;
-    const bool trace = h->tracing();
     allowed(*h, HOST_SERVICE_PANEL, "control set");
     Control *c = check_control(*h, control, "set control attribute");
     std::string shown = "(refused)";
-    if (c && !value) h->violation("control-value-null", "a value record", "null", "the module passed no value record");
+    if (c && !value)
+        h->violation(violation_id::control_value_null, "a value record", "null", "the module passed no value record");
     if (c && value) {
         const int32_t got = value_type(value);
         const int32_t form = attribute_form(*h, *c, code, got, false);
-        if (form && check_form(*h, *c, code, got, form)) {
-            if (code == HOST_CTL_EVENT || code == HOST_CTL_USER_DATA) {
-                const host_value_pointer *v = static_cast<const host_value_pointer *>(value);
-                if (code == HOST_CTL_EVENT) c->event = reinterpret_cast<host_control_event_fn>(v->pointer);
-                else c->user_data = v->pointer;
-                if (trace) shown = hex(v->pointer);
-            } else if (code <= HOST_CTL_H) {
-                const int32_t v = static_cast<const host_value_int *>(value)->value;
-                int32_t *geometry[4] = {&c->x, &c->y, &c->w, &c->h};
-                *geometry[code] = v;
-                ++c->geometry_writes;
-                if (trace) shown = std::to_string(v);
-            } else {
-                bool stored = true;
-                if (form == HOST_VALUE_INT) {
-                    const int32_t v = static_cast<const host_value_int *>(value)->value;
-                    if (c->type == ControlType::Choice && (v < 0 || static_cast<size_t>(v) >= c->items.size()))
-                        h->violation("control-choice-range",
-                                     "an index 0.." + std::to_string(static_cast<int>(c->items.size()) - 1) + " for " +
-                                         describe(*c),
-                                     std::to_string(v), "the instance's choice field holds an out-of-range value");
-                    c->int_value = v;
-                    if (trace) shown = std::to_string(v);
-                } else if (form == HOST_VALUE_FLOAT) {
-                    c->float_value = static_cast<const host_value_float *>(value)->value;
-                    if (trace) shown = num(c->float_value);
-                } else {
-                    const host_value_text *v = static_cast<const host_value_text *>(value);
-                    if (!v->text) {
-                        h->violation("control-text-null", "a text", "null", "the module passed no text");
-                        stored = false;
-                    } else if (v->length < 0) {
-                        h->violation("control-text-length-negative", "a length of 0 or more", std::to_string(v->length),
-                                     "an unset length field");
-                        stored = false;
-                    } else {
-                        // The host reads no further than the length handed over.
-                        const size_t limit = static_cast<size_t>(v->length);
-                        size_t n = 0;
-                        while (n < limit && v->text[n]) ++n;
-                        c->text_value.assign(v->text, n);
-                        c->text_length = v->length;
-                        c->text_unterminated = n == limit;
-                        if (trace) shown = quote(c->text_value.c_str()) + " length=" + std::to_string(v->length);
-                    }
-                }
-                if (stored) {
-                    ++c->value_writes;
-                    if (c->panel->closed_by_user) ++c->writes_while_user_closed;
-                    Panel &p = *c->panel;
-                    // The user closed the panel and the module did not open it again: the value
-                    // shows nowhere. The custom rotation tool stops writing then, the other tools
-                    // keep their fields current for the next activation; both are sound, so it is
-                    // a warning, once per panel.
-                    if (p.closed_by_user && !p.open && !p.destroyed && !p.write_after_close_warned) {
-                        p.write_after_close_warned = true;
-                        h->warning("panel-write-after-user-close",
-                                   "the module set the value of " + describe(*c) + " of panel " +
-                                       quote(p.title.c_str()) +
-                                       " after the user closed it; the panel shows nothing until the module "
-                                       "opens it again");
-                    }
-                }
-            }
-        }
+        if (form && check_form(*h, *c, code, got, form)) shown = store_attribute(*h, *c, code, form, value);
     }
     if (h->tracing())
         h->trace_.add('.',
@@ -567,7 +608,7 @@ std::vector<LayoutProblem> Host::check_layout(Panel &p) {
             continue;
         p.layout_reported.push_back(problem.text);
         if (problem.kind == LayoutProblem::Overlap) {
-            violation("panel-controls-overlap",
+            violation(violation_id::panel_controls_overlap,
                       format("controls of %s that share at most a %d-pixel strip", of.c_str(),
                              static_cast<int>(k_shared_edge)),
                       problem.text,
@@ -585,7 +626,7 @@ std::vector<LayoutProblem> Host::check_layout(Panel &p) {
         else
             cause = "the panel's size was set from a control other than the lowest or widest, or before the "
                     "layout was final";
-        violation("panel-control-outside",
+        violation(violation_id::panel_control_outside,
                   format("every control inside %s, (0, 0) to (%d, %d)", of.c_str(), static_cast<int>(p.shown_width()),
                          static_cast<int>(p.shown_height())),
                   problem.text, cause);
@@ -645,14 +686,25 @@ void Host::user_close(Panel &p) {
 uint16_t Host::press_key(Panel &p, uint16_t key) {
     if (p.destroyed) throw std::logic_error("sim::Host::press_key: the panel was destroyed");
     if (!p.key_callback) {
-        violation("panel-key-callback-missing", "a key callback set with panel attribute 13", "none",
+        violation(violation_id::panel_key_callback_missing, "a key callback set with panel attribute 13", "none",
                   "activation did not set attribute 13");
         return 0;
     }
     if (tracing())
         trace_.add('B', format("host->module panel key %s key=%u", quote(p.title.c_str()).c_str(),
                                static_cast<unsigned>(key)));
-    const uint16_t answer = p.key_callback(p.handle, nullptr, key);
+    uint16_t answer;
+    if (macho_address(reinterpret_cast<const void *>(p.key_callback))) {
+        // The Apple arm64 convention has the caller widen an argument narrower than 32 bits, and a
+        // callee built for it may use the whole register; the Linux one leaves the upper bits
+        // unspecified. A Mach-O module's callback is therefore called with the key zero-extended
+        // to 32 bits: its low 16 bits, the key, are where the declared type puts them, so the call
+        // matches the declared one with the upper bits defined. (The cast goes through host_slot,
+        // the type that matches any routine, as a cast between two routine types must.)
+        using widened_key_fn = uint16_t(HOST_CALL *)(host_panel panel, void *user_data, uint32_t key);
+        answer = reinterpret_cast<widened_key_fn>(reinterpret_cast<host_slot>(p.key_callback))(
+            p.handle, nullptr, static_cast<uint32_t>(key));
+    } else answer = p.key_callback(p.handle, nullptr, key);
     if (tracing()) trace_.add('E', format("host->module panel key -> %u", static_cast<unsigned>(answer)));
     return answer;
 }

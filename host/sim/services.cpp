@@ -67,12 +67,13 @@ void *HOST_CALL Services::global(const char *name, int32_t mode) {
     Host *h = Host::current();
     if (!h) return nullptr;
     if (!name) {
-        h->violation("lookup-name-null", "a service name", "null",
+        h->violation(violation_id::lookup_name_null, "a service name", "null",
                      "the module passed an unset name to the global function");
         return nullptr;
     }
     if (mode != 0)
-        h->violation("lookup-mode-nonzero", "mode 0", "mode " + std::to_string(mode) + " for " + quote(name),
+        h->violation(violation_id::lookup_mode_nonzero, "mode 0",
+                     "mode " + std::to_string(mode) + " for " + quote(name),
                      "the module binds with a mode the tools never use");
     void *answer = nullptr;
     bool missing = false;
@@ -81,7 +82,7 @@ void *HOST_CALL Services::global(const char *name, int32_t mode) {
     if (!missing) {
         answer = h->service(name);
         if (!answer)
-            h->violation("lookup-unknown-service", "one of the host's service names", quote(name),
+            h->violation(violation_id::lookup_unknown_service, "one of the host's service names", quote(name),
                          "a misspelt service name, or a service the tools do not use");
     }
     h->lookups_.push_back({name, mode, answer != nullptr});
@@ -96,10 +97,10 @@ int32_t HOST_CALL Services::instance_update(const char *class_name, void *instan
     if (!h) return 0;
     allowed(*h, HOST_SERVICE_INSTANCE_UPDATE, "call");
     if (!class_name || std::strcmp(class_name, HOST_CLASS_LAYOUT_TOOL) != 0)
-        h->violation("instance-update-class", quote(HOST_CLASS_LAYOUT_TOOL), quote(class_name),
+        h->violation(violation_id::instance_update_class, quote(HOST_CLASS_LAYOUT_TOOL), quote(class_name),
                      "the module names another class than the one its server is registered under");
     if (!h->instance_live(instance))
-        h->violation("instance-update-instance", "the live tool instance", hex(instance),
+        h->violation(violation_id::instance_update_instance, "the live tool instance", hex(instance),
                      "the module passed a stale, released or unrelated pointer");
     h->instance_updates_.push_back({class_name ? class_name : "", instance});
     if (h->tracing())
@@ -118,7 +119,7 @@ bool Host::instance_live(void *instance) const {
 bool Services::allowed(Host &h, const char *service, const char *operation) {
     for (const std::string &f : h.forbidden_)
         if (f == service) {
-            h.violation("service-forbidden-called", std::string("no call of ") + service,
+            h.violation(violation_id::service_forbidden_called, std::string("no call of ") + service,
                         std::string(service) + "." + operation + " called",
                         "this tool must not use the service at all");
             return false;
@@ -128,7 +129,8 @@ bool Services::allowed(Host &h, const char *service, const char *operation) {
 
 bool Services::check_time(Host &h, double time, const char *operation) {
     if (time == h.time_info_.time) return true;
-    h.violation("time-mismatch", "the current time " + num(h.time_info_.time), num(time) + " in " + operation,
+    h.violation(violation_id::time_mismatch, "the current time " + num(h.time_info_.time),
+                num(time) + " in " + operation,
                 "the module cached the time instead of reading \"LW Time Info\" at the moment of use");
     return false;
 }
@@ -136,13 +138,13 @@ bool Services::check_time(Host &h, double time, const char *operation) {
 int64_t Services::check_item(Host &h, host_item item, const char *operation) {
     const uintptr_t v = reinterpret_cast<uintptr_t>(item);
     if (!item) {
-        h.violation("item-none", "an item identifier", std::string("none in ") + operation,
+        h.violation(violation_id::item_none, "an item identifier", std::string("none in ") + operation,
                     "the module used an empty selection entry or an item list that reported no item");
         return -1;
     }
     if (v > h.items_.size()) {
-        h.violation("item-unknown", "an item id 1.." + std::to_string(h.items_.size()), hex(item) + " in " + operation,
-                    "a handle of another kind, or an item id the host never gave out");
+        h.violation(violation_id::item_unknown, "an item id 1.." + std::to_string(h.items_.size()),
+                    hex(item) + " in " + operation, "a handle of another kind, or an item id the host never gave out");
         return -1;
     }
     return static_cast<int64_t>(v);
@@ -151,7 +153,7 @@ int64_t Services::check_item(Host &h, host_item item, const char *operation) {
 int64_t Services::check_envelope(Host &h, host_envelope env, const char *operation) {
     const int64_t i = handle_index(env, TAG_ENVELOPE);
     if (i < 0 || static_cast<size_t>(i) >= h.channels_.size()) {
-        h.violation("envelope-unknown", "an envelope from channel envelope", hex(env) + " in " + operation,
+        h.violation(violation_id::envelope_unknown, "an envelope from channel envelope", hex(env) + " in " + operation,
                     env ? "a handle of another kind (channel, key, item) passed as an envelope"
                         : "the item lacks the channel and the module keyed it anyway");
         return -1;
@@ -163,19 +165,19 @@ bool Services::check_write(Host &h, uint32_t channel, double value, const char *
     const Host::ChannelRec &ch = h.channels_[channel];
     bool ok = true;
     if (!std::isfinite(value)) {
-        h.violation("key-value-non-finite", "a finite value", num(value) + " in " + operation,
+        h.violation(violation_id::key_value_non_finite, "a finite value", num(value) + " in " + operation,
                     "a NaN or infinite angle or factor reached the key write");
         ok = false;
     }
     if (!h.selected_[static_cast<size_t>(ch.item)]) {
-        h.violation("envelope-write-unselected-item", "a write into a selected item's channel",
+        h.violation(violation_id::envelope_write_unselected_item, "a write into a selected item's channel",
                     std::string(operation) + " on item " + quote(h.item_name(ch.item).c_str()) + " channel " +
                         quote(ch.name.c_str()),
                     "the module keyed from stale item records or another item's envelope");
         ok = false;
     }
     if (!ch.target) {
-        h.violation("envelope-write-non-target-channel", "a write into a target channel of this tool",
+        h.violation(violation_id::envelope_write_non_target_channel, "a write into a target channel of this tool",
                     std::string(operation) + " on item " + quote(h.item_name(ch.item).c_str()) + " channel " +
                         quote(ch.name.c_str()),
                     "the channel name match picked the wrong channel, or the tool keys a channel it must not");
@@ -200,10 +202,11 @@ void HOST_CALL Services::item_param(host_item item, int32_t code, double time, d
     check_time(*h, time, "LW Item Info 6.param");
     const bool code_ok = code == HOST_ITEM_PARAM_WORLD_POSITION || code == HOST_ITEM_PARAM_ROTATION;
     if (!code_ok)
-        h->violation("item-param-code", "code 8 (world position) or 5 (rotation)", "code " + std::to_string(code),
-                     "the module asks for a parameter the tools never read");
+        h->violation(violation_id::item_param_code, "code 8 (world position) or 5 (rotation)",
+                     "code " + std::to_string(code), "the module asks for a parameter the tools never read");
     if (!out)
-        h->violation("item-param-output-null", "an address of 3 doubles", "null", "the module passed no output array");
+        h->violation(violation_id::item_param_output_null, "an address of 3 doubles", "null",
+                     "the module passed no output array");
     if (id > 0 && code_ok && out) {
         const ItemId i = static_cast<ItemId>(id);
         const Vec3 v = code == HOST_ITEM_PARAM_WORLD_POSITION ? h->position_at(i, time) : h->rotation_at(i, time);
@@ -236,7 +239,7 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
     const int64_t g = handle_index(group, TAG_GROUP);
     host_channel answer = nullptr;
     if (g < 1 || static_cast<size_t>(g) > h->items_.size()) {
-        h->violation("group-unknown", "a group from item channel group query",
+        h->violation(violation_id::group_unknown, "a group from item channel group query",
                      hex(group) + " in Channel Info 2.next_channel", "a handle of another kind passed as a group");
     } else {
         const Host::ItemRec &item = h->items_[static_cast<size_t>(g - 1)];
@@ -245,12 +248,12 @@ host_channel HOST_CALL Services::next_channel(host_group group, host_channel pre
         if (previous) {
             const int64_t c = handle_index(previous, TAG_CHANNEL);
             if (c < 0 || static_cast<size_t>(c) >= h->channels_.size()) {
-                h->violation("channel-unknown", "none or a channel of the group",
+                h->violation(violation_id::channel_unknown, "none or a channel of the group",
                              hex(previous) + " as the previous channel",
                              "a handle of another kind passed as a channel");
                 ok = false;
             } else if (h->channels_[static_cast<size_t>(c)].item != static_cast<ItemId>(g)) {
-                h->violation("channel-foreign", "a channel of the walked group",
+                h->violation(violation_id::channel_foreign, "a channel of the walked group",
                              "a channel of item " +
                                  quote(h->item_name(h->channels_[static_cast<size_t>(c)].item).c_str()) +
                                  " while walking item " + quote(item.name.c_str()),
@@ -275,8 +278,8 @@ const char *HOST_CALL Services::channel_name(host_channel channel) {
     const int64_t c = handle_index(channel, TAG_CHANNEL);
     const char *name = nullptr;
     if (c < 0 || static_cast<size_t>(c) >= h->channels_.size())
-        h->violation("channel-unknown", "a channel from next channel", hex(channel) + " in Channel Info 2.channel_name",
-                     "a handle of another kind passed as a channel");
+        h->violation(violation_id::channel_unknown, "a channel from next channel",
+                     hex(channel) + " in Channel Info 2.channel_name", "a handle of another kind passed as a channel");
     else name = h->channels_[static_cast<size_t>(c)].name.c_str();
     if (h->tracing())
         h->trace_.add('.', format("module->host Channel Info 2.channel_name channel=%s -> %s", hex(channel).c_str(),
@@ -291,7 +294,7 @@ host_envelope HOST_CALL Services::channel_envelope(host_channel channel) {
     const int64_t c = handle_index(channel, TAG_CHANNEL);
     host_envelope env = nullptr;
     if (c < 0 || static_cast<size_t>(c) >= h->channels_.size())
-        h->violation("channel-unknown", "a channel from next channel",
+        h->violation(violation_id::channel_unknown, "a channel from next channel",
                      hex(channel) + " in Channel Info 2.channel_envelope",
                      "a handle of another kind passed as a channel");
     else env = make_handle<host_envelope>(TAG_ENVELOPE, static_cast<uint32_t>(c));
@@ -336,7 +339,7 @@ host_key HOST_CALL Services::create_key(host_envelope env, double time, double v
         for (uint32_t k : ch.keys)
             if (h->keys_[k].time == time) key = make_handle<host_key>(TAG_KEY, k);
         if (key) {
-            h->violation("key-create-duplicate", "create key only where find key found none",
+            h->violation(violation_id::key_create_duplicate, "create key only where find key found none",
                          "a second key at time " + num(time) + " on channel " + quote(ch.name.c_str()),
                          "the module did not look for the existing key first; the existing key takes the value");
             h->keys_[static_cast<uint32_t>(handle_index(key, TAG_KEY))].value = value;
@@ -354,6 +357,40 @@ host_key HOST_CALL Services::create_key(host_envelope env, double time, double v
     return key;
 }
 
+// The key is one find key answered, of the envelope it is set through (`envelope` < 0: an
+// envelope already found unknown).
+bool Services::key_of_envelope(Host &h, int64_t envelope, int64_t k, host_key key) {
+    if (k < 0 || static_cast<size_t>(k) >= h.keys_.size()) {
+        h.violation(
+            violation_id::key_unknown, "a key from find key", hex(key) + " in Animation Envelopes.set_key_value",
+            key ? "a handle of another kind passed as a key" : "set key value called although no key was found");
+        return false;
+    }
+    if (envelope >= 0 && h.keys_[static_cast<size_t>(k)].channel != static_cast<uint32_t>(envelope)) {
+        h.violation(violation_id::key_foreign_envelope, "a key of the envelope it is set in",
+                    "a key of channel " + quote(h.channels_[h.keys_[static_cast<size_t>(k)].channel].name.c_str()) +
+                        " set through channel " + quote(h.channels_[static_cast<size_t>(envelope)].name.c_str()),
+                    "the key was found in one envelope and set in another");
+        return false;
+    }
+    return true;
+}
+
+// Attribute 0 (the key's value), and the address of a double.
+bool Services::key_value_argument(Host &h, int32_t attr, const void *value) {
+    bool ok = true;
+    if (attr != HOST_KEY_VALUE) {
+        h.violation(violation_id::key_set_attribute, "attribute 0 (the key's value)",
+                    "attribute " + std::to_string(attr), "the module sets another key attribute than its value");
+        ok = false;
+    }
+    if (!value) {
+        h.violation(violation_id::key_set_value_null, "the address of a double", "null", "the module passed no value");
+        ok = false;
+    }
+    return ok;
+}
+
 int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32_t attr, void *value) {
     Host *h = Host::current();
     if (!h) return 0;
@@ -361,34 +398,14 @@ int32_t HOST_CALL Services::set_key_value(host_envelope env, host_key key, int32
     allowed(*h, HOST_SERVICE_ENVELOPES, "set_key_value");
     const int64_t e = check_envelope(*h, env, "Animation Envelopes.set_key_value");
     const int64_t k = handle_index(key, TAG_KEY);
-    bool ok = e >= 0;
-    if (k < 0 || static_cast<size_t>(k) >= h->keys_.size()) {
-        h->violation("key-unknown", "a key from find key", hex(key) + " in Animation Envelopes.set_key_value",
-                     key ? "a handle of another kind passed as a key"
-                         : "set key value called although no key was found");
-        ok = false;
-    } else if (e >= 0 && h->keys_[static_cast<size_t>(k)].channel != static_cast<uint32_t>(e)) {
-        h->violation("key-foreign-envelope", "a key of the envelope it is set in",
-                     "a key of channel " + quote(h->channels_[h->keys_[static_cast<size_t>(k)].channel].name.c_str()) +
-                         " set through channel " + quote(h->channels_[static_cast<size_t>(e)].name.c_str()),
-                     "the key was found in one envelope and set in another");
-        ok = false;
-    }
-    if (attr != HOST_KEY_VALUE) {
-        h->violation("key-set-attribute", "attribute 0 (the key's value)", "attribute " + std::to_string(attr),
-                     "the module sets another key attribute than its value");
-        ok = false;
-    }
-    if (!value) {
-        h->violation("key-set-value-null", "the address of a double", "null", "the module passed no value");
-        ok = false;
-    }
+    const bool key_ok = key_of_envelope(*h, e, k, key);
+    bool ok = key_value_argument(*h, attr, value) && key_ok && e >= 0;
     double v = 0.0;
     if (value) std::memcpy(&v, value, sizeof v);
     if (ok && check_write(*h, static_cast<uint32_t>(e), v, "set key value")) {
         Host::KeyRec &rec = h->keys_[static_cast<size_t>(k)];
         if (rec.time != h->time_info_.time)
-            h->violation("time-mismatch", "a key at the current time " + num(h->time_info_.time),
+            h->violation(violation_id::time_mismatch, "a key at the current time " + num(h->time_info_.time),
                          "set key value on a key at " + num(rec.time), "the module set a key found at another time");
         rec.value = v;
         log_write(*h, static_cast<uint32_t>(e), rec.time, v, false);
@@ -411,10 +428,10 @@ int32_t HOST_CALL Services::project(int32_t viewport, const double world[3], dou
     int32_t result = 0;
     Vec3 out{};
     if (!h->has_viewport(viewport)) {
-        h->violation("viewport-unknown", "a viewport index the host reported", std::to_string(viewport),
+        h->violation(violation_id::viewport_unknown, "a viewport index the host reported", std::to_string(viewport),
                      "the module took the viewport index from somewhere other than the tool event or drawing record");
     } else if (!world || !x || !y || !z) {
-        h->violation("viewport-argument-null", "a world point and three output addresses",
+        h->violation(violation_id::viewport_argument_null, "a world point and three output addresses",
                      std::string("a null ") + (!world ? "world point" : "output"),
                      "the module passed an unset pointer");
     } else if (sim::project(h->viewports_[static_cast<size_t>(viewport)], {world[0], world[1], world[2]}, &out)) {
@@ -436,7 +453,7 @@ double HOST_CALL Services::grid_size(int32_t viewport) {
     allowed(*h, HOST_SERVICE_VIEWPORT, "grid_size");
     double g = 0.0;
     if (!h->has_viewport(viewport))
-        h->violation("viewport-unknown", "a viewport index the host reported", std::to_string(viewport),
+        h->violation(violation_id::viewport_unknown, "a viewport index the host reported", std::to_string(viewport),
                      "the module took the viewport index from somewhere other than the tool event");
     else g = h->viewports_[static_cast<size_t>(viewport)].grid;
     if (h->tracing())

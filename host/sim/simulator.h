@@ -30,9 +30,10 @@
 //
 // Strictness: every slot no module may use (host_slot) holds a trap; every handle, time, key,
 // attribute code, value form and descriptor a module hands over is checked. Each fault is recorded
-// as a sim::Violation with a kebab-case id (area first) and an "expected / got / likely cause"
-// message, and the call goes on as harmlessly as possible. Test mistakes (asking for an item or
-// channel that does not exist, a second Host) throw std::logic_error instead.
+// as a sim::Violation with a kebab-case id (area first; host/sim/violation_ids.h) and an
+// "expected / got / likely cause" message, and the call goes on as harmlessly as possible. Test
+// mistakes (asking for an item or channel that does not exist, a second Host) throw
+// std::logic_error instead.
 //
 // Handles: items are the ids cast to pointers (the list control reports an item as a sign-widened
 // int32). Groups, channels, envelopes, keys and panels are tagged indices (tag in bits 28-31), so a
@@ -73,6 +74,7 @@
 #include <vector>
 
 #include "interface/host_interface.h"
+#include "host/sim/violation_ids.h"
 
 namespace sim {
 

@@ -133,7 +133,7 @@ void Module::load(ModuleKeeper *keeper) {
     const size_t blocks = alloc_live_blocks();
     library_ = open_library(path_, &why);
     if (!library_) {
-        error_ = "module-load: cannot load " + path_ + ": " + why;
+        error_ = std::string(violation_id::module_load) + ": cannot load " + path_ + ": " + why;
         return;
     }
     // Before anything of the module runs: its allocations go through the hooks from here on. The
@@ -149,21 +149,24 @@ void Module::find_descriptor() {
     const std::string &path = path_;
     descriptor_ = static_cast<const host_module_descriptor *>(find_symbol(library_, HOST_MODULE_DESCRIPTOR_SYMBOL));
     if (!descriptor_) {
-        error_ = "module-descriptor-missing: " + path + " exports no " HOST_MODULE_DESCRIPTOR_SYMBOL;
+        error_ = std::string(violation_id::module_descriptor_missing) + ": " + path +
+                 " exports no " HOST_MODULE_DESCRIPTOR_SYMBOL;
         return;
     }
     if (descriptor_->sync != HOST_MODULE_SYNC)
-        error_ = format("module-descriptor-sync: expected 0x%08x, got 0x%08x", HOST_MODULE_SYNC,
-                        static_cast<unsigned>(descriptor_->sync));
+        error_ = std::string(violation_id::module_descriptor_sync) +
+                 format(": expected 0x%08x, got 0x%08x", HOST_MODULE_SYNC, static_cast<unsigned>(descriptor_->sync));
     else if (descriptor_->version != HOST_MODULE_DESCRIPTOR_VERSION)
-        error_ = format("module-descriptor-version: expected %d, got %d", HOST_MODULE_DESCRIPTOR_VERSION,
-                        static_cast<int>(descriptor_->version));
+        error_ =
+            std::string(violation_id::module_descriptor_version) +
+            format(": expected %d, got %d", HOST_MODULE_DESCRIPTOR_VERSION, static_cast<int>(descriptor_->version));
     else if (descriptor_->interface_version != HOST_MODULE_INTERFACE_VERSION)
-        error_ = format("module-descriptor-interface: expected 0x%x, got 0x%x", HOST_MODULE_INTERFACE_VERSION,
+        error_ = std::string(violation_id::module_descriptor_interface) +
+                 format(": expected 0x%x, got 0x%x", HOST_MODULE_INTERFACE_VERSION,
                         static_cast<unsigned>(descriptor_->interface_version));
     if (!error_.empty()) return;
     if (!descriptor_->servers) {
-        error_ = "module-server-table-missing: the descriptor's server table is null";
+        error_ = std::string(violation_id::module_server_table_missing) + ": the descriptor's server table is null";
         return;
     }
     for (size_t i = 0; i < k_server_limit; ++i) {
@@ -174,7 +177,8 @@ void Module::find_descriptor() {
         }
         servers_.push_back(&r);
     }
-    if (!terminated_) error_ = "module-server-table-unterminated: no all-null record within 64 records";
+    if (!terminated_)
+        error_ = std::string(violation_id::module_server_table_unterminated) + ": no all-null record within 64 records";
 }
 
 Module::~Module() {
@@ -271,7 +275,7 @@ Tool::~Tool() {
 int32_t Tool::activate(int32_t version, void *server_data) {
     if (active_) throw std::logic_error("sim::Tool::activate: the tool is already active; use another Tool");
     if (!server_ || !server_->activate) {
-        host_.violation("tool-server-missing", "a server record with an activation routine",
+        host_.violation(violation_id::tool_server_missing, "a server record with an activation routine",
                         server_ ? "a null activation routine" : "no such server", "the module's server table is wrong");
         return -1;
     }
@@ -283,7 +287,7 @@ int32_t Tool::activate(int32_t version, void *server_data) {
         host_.trace_.add('E', format("host->module activate -> %d instance=%s", static_cast<int>(result_),
                                      hex(local_.instance).c_str()));
     if (local_.callbacks != &table_)
-        host_.violation("tool-local-record-callbacks", "the host's callback table " + hex(&table_),
+        host_.violation(violation_id::tool_local_record_callbacks, "the host's callback table " + hex(&table_),
                         hex(local_.callbacks), "activation overwrote the local record's second slot");
     active_ = result_ == 0;
     if (active_) host_.instances_[local_.instance] = true;
@@ -292,19 +296,19 @@ int32_t Tool::activate(int32_t version, void *server_data) {
 
 bool Tool::callable(int s, const char *name) {
     if (released_) {
-        host_.violation("tool-instance-released", std::string("no ") + name + " after release",
+        host_.violation(violation_id::tool_instance_released, std::string("no ") + name + " after release",
                         std::string(name) + " on released instance " + hex(local_.instance),
                         "the test drives a tool it released");
         return false;
     }
     if (!active_) {
-        host_.violation("tool-not-active", "an activation that answered 0 before " + std::string(name),
+        host_.violation(violation_id::tool_not_active, "an activation that answered 0 before " + std::string(name),
                         "activation result " + std::to_string(result_), "activation failed or was not called");
         return false;
     }
     void *p = slot(s);
     if (p == sentinel(s) || !p) {
-        host_.violation("tool-callback-unfilled",
+        host_.violation(violation_id::tool_callback_unfilled,
                         std::string("slot ") + std::to_string(s) + " (" + name + ") filled by activation",
                         p ? "the host's sentinel" : "null", "activation left the slot as the host gave it");
         return false;
@@ -448,12 +452,13 @@ void HOST_CALL Services::draw_set_colour(void *display, const float rgba[4]) {
     if (!h) return;
     Drawing *d = static_cast<Drawing *>(h->drawing_);
     if (!d || display != d) {
-        h->violation("draw-display-mismatch", "the display data of the drawing record " + hex(d), hex(display),
+        h->violation(violation_id::draw_display_mismatch, "the display data of the drawing record " + hex(d),
+                     hex(display),
                      d ? "the module passed something else first" : "the module draws outside the draw callback");
         return;
     }
     if (!rgba) {
-        h->violation("draw-argument-null", "an address of 4 floats", "null", "the module passed no colour");
+        h->violation(violation_id::draw_argument_null, "an address of 4 floats", "null", "the module passed no colour");
         return;
     }
     DrawOp op{};
@@ -470,12 +475,14 @@ void HOST_CALL Services::draw_line(void *display, const double from[3], const do
     if (!h) return;
     Drawing *d = static_cast<Drawing *>(h->drawing_);
     if (!d || display != d) {
-        h->violation("draw-display-mismatch", "the display data of the drawing record " + hex(d), hex(display),
+        h->violation(violation_id::draw_display_mismatch, "the display data of the drawing record " + hex(d),
+                     hex(display),
                      d ? "the module passed something else first" : "the module draws outside the draw callback");
         return;
     }
     if (!from || !to) {
-        h->violation("draw-argument-null", "two addresses of 3 doubles", "null", "the module passed no end point");
+        h->violation(violation_id::draw_argument_null, "two addresses of 3 doubles", "null",
+                     "the module passed no end point");
         return;
     }
     DrawOp op{};

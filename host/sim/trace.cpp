@@ -104,7 +104,7 @@ void trap_hit(int service, int slot) {
         return;
     }
     host->trace().add('!', format("trap %s slot %d", name, slot));
-    host->violation("service-trap-called",
+    host->violation(violation_id::service_trap_called,
                     format("trap: %s slot %d called; the module has no business calling it", name, slot));
 }
 
