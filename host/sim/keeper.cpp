@@ -199,6 +199,15 @@ std::vector<std::pair<uint64_t, uintptr_t>> private_addresses(const ImageMemory 
 bool heap_block(uintptr_t address, Stretch *block) {
     HANDLE heaps[256];
     const DWORD count = GetProcessHeaps(256, heaps);
+    // The start of a block, the usual case, without walking: a heap validates its own blocks.
+    for (DWORD i = 0; i < count && i < 256; ++i) {
+        void *p = reinterpret_cast<void *>(address);
+        if (!HeapValidate(heaps[i], 0, p)) continue;
+        const SIZE_T size = HeapSize(heaps[i], 0, p);
+        if (size == static_cast<SIZE_T>(-1)) continue;
+        *block = {static_cast<unsigned char *>(p), size};
+        return true;
+    }
     for (DWORD i = 0; i < count && i < 256; ++i) {
         if (!HeapLock(heaps[i])) continue;
         PROCESS_HEAP_ENTRY e;
@@ -324,14 +333,14 @@ bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, siz
         // DLL): such a block is watched, and a reset serves while it stays as it was.
         // Only heap blocks count there: another word that happens to point at private memory (a
         // small number in resource data, under wine) is no block of the module's.
-        Stretch block;
-        if (heap_block(word.second, &block)) {
-            bool seen = false;
-            for (const auto &w : k->watched) seen = seen || w.first == block.first;
-            if (!seen)
-                k->watched.push_back(
-                    {block.first, std::vector<unsigned char>(block.first, block.first + block.second)});
+        bool seen = false; // within a block already watched, or at its end (a table's end pointer)
+        for (const auto &w : k->watched) {
+            const uintptr_t start = reinterpret_cast<uintptr_t>(w.first);
+            seen = seen || (word.second >= start && word.second <= start + w.second.size());
         }
+        Stretch block;
+        if (!seen && heap_block(word.second, &block))
+            k->watched.push_back({block.first, std::vector<unsigned char>(block.first, block.first + block.second)});
         continue;
 #endif
         refusal_ = format("it allocated while loading (the word at offset 0x%" PRIx64
