@@ -425,13 +425,16 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
     std::vector<std::thread> threads;
     for (unsigned t = 0; t < jobs; ++t) threads.emplace_back(work);
     // This thread tells the progress, some five times a second, without holding up the workers.
-    for (std::unique_lock<std::mutex> lock(m); running > 0;) {
-        changed.wait_for(lock, std::chrono::milliseconds(200));
-        const RandomProgress now{std::min(done, options.sessions), options.sessions, failed, elapsed()};
-        if (!run.progress) continue;
-        lock.unlock();
-        run.progress(now);
-        lock.lock();
+    {
+        std::unique_lock<std::mutex> lock(m);
+        while (running > 0) { // the workers count themselves out under the lock
+            changed.wait_for(lock, std::chrono::milliseconds(200));
+            const RandomProgress now{std::min(done, options.sessions), options.sessions, failed, elapsed()};
+            if (!run.progress) continue;
+            lock.unlock();
+            run.progress(now);
+            lock.lock();
+        }
     }
     for (std::thread &t : threads) t.join();
     rc.seconds = elapsed();
