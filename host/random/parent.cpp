@@ -320,6 +320,18 @@ bool merge_batch(const BatchResult &b, const RandomSessionOptions &options, uint
     return false;
 }
 
+// The address sanitizer's allocator takes no lock around fork: a worker forked while another
+// thread of the validator allocates would wait for that lock for ever. There one thread runs the
+// workers and the progress line (which allocates) is not shown; C runtimes lock their allocator
+// around fork.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool k_allocator_forks_unsafely = true;
+#else
+constexpr bool k_allocator_forks_unsafely = false;
+#endif
+
+unsigned fork_safe_jobs(unsigned jobs) { return k_allocator_forks_unsafely ? 1u : std::max(1u, jobs); }
+
 // Calls task(i) for every i below count, on up to `jobs` threads (the caller's among them).
 void for_each_parallel(size_t count, unsigned jobs, const std::function<void(size_t)> &task) {
     std::atomic<size_t> next{0};
@@ -381,7 +393,7 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
     RandomSessions rc;
     const auto t0 = std::chrono::steady_clock::now();
     const auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); };
-    const unsigned jobs = std::max(1u, run.jobs);
+    const unsigned jobs = fork_safe_jobs(run.jobs);
     // Batches small enough that every worker has several even in a short run.
     const uint64_t size = std::min(k_batch, std::max(k_min_batch, options.sessions / (uint64_t(jobs) * 8)));
     const uint64_t batches = (options.sessions + size - 1) / size;
@@ -430,7 +442,7 @@ RandomSessions run_random_sessions(const std::string &module_path, const RandomS
         while (running > 0) { // the workers count themselves out under the lock
             changed.wait_for(lock, std::chrono::milliseconds(200));
             const RandomProgress now{std::min(done, options.sessions), options.sessions, failed, elapsed()};
-            if (!run.progress) continue;
+            if (!run.progress || k_allocator_forks_unsafely) continue;
             lock.unlock();
             run.progress(now);
             lock.lock();
