@@ -130,6 +130,11 @@ std::string session_text(const sim::SessionResult &r) {
 }
 
 TEST_P(RandomSessionsReset, GivesWhatAFreshLoadGives) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Their blocks are never freed, on purpose; the leak checker would report them at exit.
+    const std::string name = GetParam().module;
+    if (name == "zendro_test_keep_block" || name == "zendro_test_load_alloc") GTEST_SKIP() << "leaks on purpose";
+#endif
     const std::string path = sim::module_path(GetParam().module);
     sim::RandomSessionOptions fresh;
     fresh.reload_each_session = true;
@@ -168,6 +173,13 @@ TEST_P(RandomSessionsReset, GivesWhatAFreshLoadGives) {
     EXPECT_EQ(shrunk(series), shrunk(again));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+// Our tools are built with the address sanitizer here, which registers their globals while they
+// load: the keeper cannot tell that from a module's own allocation, and loads them afresh.
+constexpr const char *k_tool_loading = "reload: it allocated while loading";
+#else
+constexpr const char *k_tool_loading = "reset";
+#endif
 #ifdef _WIN32
 // The block is watched there (the C runtime's start-up allocates in every DLL), and every session
 // changes it, so every next one loads the module afresh.
@@ -177,8 +189,9 @@ constexpr const char *k_load_alloc_loading = "reload: it allocated while loading
 #endif
 
 INSTANTIATE_TEST_SUITE_P(Modules, RandomSessionsReset,
-                         ::testing::Values(Equivalence{"zendro_kardel", "reset"}, Equivalence{"zendro_menlix", "reset"},
-                                           Equivalence{"zendro_strova", "reset"},
+                         ::testing::Values(Equivalence{"zendro_kardel", k_tool_loading},
+                                           Equivalence{"zendro_menlix", k_tool_loading},
+                                           Equivalence{"zendro_strova", k_tool_loading},
                                            Equivalence{"zendro_test_time", "reset"},
                                            Equivalence{"zendro_test_keep_block", "reset"},
                                            Equivalence{"zendro_test_load_alloc", k_load_alloc_loading}),

@@ -175,6 +175,18 @@ private:
 
 #endif
 
+// Copies bytes of a loaded image as they are. A module built with the address sanitizer keeps
+// poisoned red zones between its globals, which a copy and a reset must carry unchecked: no
+// instrumentation here, and no library copy (which the sanitizer intercepts).
+#if defined(__SANITIZE_ADDRESS__)
+__attribute__((no_sanitize_address))
+#endif
+void copy_raw(void *to, const void *from, size_t n) {
+    volatile unsigned char *t = static_cast<volatile unsigned char *>(to);
+    const volatile unsigned char *f = static_cast<const volatile unsigned char *>(from);
+    for (size_t i = 0; i < n; ++i) t[i] = f[i];
+}
+
 // The words of the image's writable memory that hold the address of private memory outside the
 // image, as their offsets into the image and the addresses they hold.
 std::vector<std::pair<uint64_t, uintptr_t>> private_addresses(const ImageMemory &m) {
@@ -185,7 +197,7 @@ std::vector<std::pair<uint64_t, uintptr_t>> private_addresses(const ImageMemory 
         const uintptr_t first = (start + sizeof(void *) - 1) & ~(uintptr_t{sizeof(void *)} - 1);
         for (uintptr_t at = first; at + sizeof(void *) <= start + s.second; at += sizeof(void *)) {
             uintptr_t word;
-            std::memcpy(&word, reinterpret_cast<const void *>(at), sizeof word);
+            copy_raw(&word, reinterpret_cast<const void *>(at), sizeof word);
             if ((word < m.low || word >= m.high) && memory.holds(word)) found.push_back({at - m.low, word});
         }
     }
@@ -296,7 +308,7 @@ void *ModuleKeeper::reuse(const std::string &path) {
             forget(path);
             return nullptr;
         }
-        for (const auto &c : k->copy) std::memcpy(c.first, c.second.data(), c.second.size());
+        for (const auto &c : k->copy) copy_raw(c.first, c.second.data(), c.second.size());
         k->in_use = true;
         ++resets_;
         return k->library;
@@ -353,8 +365,10 @@ bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, siz
     k->library = library;
     k->hooked = hooked;
     k->in_use = true;
-    for (const Stretch &s : m.writable)
-        k->copy.push_back({s.first, std::vector<unsigned char>(s.first, s.first + s.second)});
+    for (const Stretch &s : m.writable) {
+        k->copy.push_back({s.first, std::vector<unsigned char>(s.second)});
+        copy_raw(k->copy.back().second.data(), s.first, s.second);
+    }
     kept_.push_back(std::move(k));
     return true;
 }
