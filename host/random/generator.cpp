@@ -87,10 +87,15 @@ private:
             for (const std::string &c : channels)
                 if (r_.chance(60)) kept.push_back(c);
             const uint64_t extra = r_.below(3);
-            for (uint64_t i = 0; i < extra; ++i)
-                kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(r_.below(kept.size() + 1)),
-                            r_.chance(50) ? k_odd_channels[r_.below(sizeof k_odd_channels / sizeof k_odd_channels[0])]
-                                          : channels[r_.below(6)]);
+            for (uint64_t i = 0; i < extra; ++i) {
+                // The name is drawn before the place, each in a statement of its own: the order in
+                // which a call's arguments are evaluated differs between compilers.
+                const std::string odd = r_.chance(50)
+                                            ? k_odd_channels[r_.below(sizeof k_odd_channels / sizeof k_odd_channels[0])]
+                                            : channels[r_.below(6)];
+                const auto at = static_cast<std::ptrdiff_t>(r_.below(kept.size() + 1));
+                kept.insert(kept.begin() + at, odd);
+            }
             channels = kept;
             std::vector<Value> values;
             for (const std::string &c : channels) values.push_back(Value::name(c));

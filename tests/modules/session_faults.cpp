@@ -105,8 +105,9 @@ struct fault_services {
 float g_step = 0.01f; // remembered across activations of the loaded module
 
 #if TEST_FAULT_LOAD_ALLOC
-// Activations since the module was loaded, in a block allocated while loading.
-int32_t *g_activations = nullptr;
+// Activations since the module was loaded, in a block allocated while loading. Volatile: an
+// optimiser may otherwise turn a block only this pointer ever holds into a global of its own.
+int32_t *volatile g_activations = nullptr;
 __attribute__((constructor)) void count_from_load() {
     g_activations = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
 }
@@ -116,7 +117,7 @@ bool late() { return false; }
 #endif
 
 #if TEST_FAULT_KEEP_BLOCK
-void *g_cache = nullptr; // allocated at the first start-up of the loaded module, never freed
+void *volatile g_cache = nullptr; // at the first start-up of the loaded module, never freed (volatile: kept)
 void *HOST_CALL keep_block_startup(void) {
     if (!g_cache) g_cache = malloc(64);
     return test_module_startup();
