@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// What the parts of the random sessions share among themselves (not for users of
+// What the pieces of the random sessions share among themselves (not for users of
 // host/random/random.h): the value draws of the generator, playing one statement of a session,
 // and the words and script files that pass between the validator and its session workers.
 #ifndef HOST_RANDOM_INTERNAL_H

@@ -697,7 +697,7 @@ uint16_t Host::press_key(Panel &p, uint16_t key) {
     if (macho_address(reinterpret_cast<const void *>(p.key_callback))) {
         // The Apple arm64 convention has the caller widen an argument narrower than 32 bits, and a
         // callee built for it may use the whole register; the Linux one leaves the upper bits
-        // unspecified. A Mach-O module's callback is therefore called with the key zero-extended
+        // undefined. A Mach-O module's callback is therefore called with the key zero-extended
         // to 32 bits: its low 16 bits, the key, are where the declared type puts them, so the call
         // matches the declared one with the upper bits defined. (The cast goes through host_slot,
         // the type that matches any routine, as a cast between two routine types must.)
