@@ -310,7 +310,6 @@ void *ModuleKeeper::reuse(const std::string &path) {
         }
         for (const auto &c : k->copy) copy_raw(c.first, c.second.data(), c.second.size());
         k->in_use = true;
-        ++resets_;
         return k->library;
     }
     return nullptr;
@@ -328,7 +327,6 @@ void ModuleKeeper::done(void *library) {
 }
 
 bool ModuleKeeper::keep(const std::string &path, void *library, bool hooked, size_t blocks_before) {
-    ++fresh_loads_;
     refusal_.clear();
     ImageMemory m;
     std::string why;

@@ -568,8 +568,6 @@ public:
 
     // Unloads the kept image of the file, if any: the next Module of it loads afresh.
     void forget(const std::string &path);
-    uint64_t fresh_loads() const { return fresh_loads_; } // loads of a file while it lived
-    uint64_t resets() const { return resets_; }           // Modules served by a reset instead
     // False when a block the C runtime allocated while loading the kept file has changed since;
     // true when it has not or the file is not kept.
     bool intact(const std::string &path) const;
@@ -587,7 +585,6 @@ public:
 private:
     struct Kept;
     std::vector<std::unique_ptr<Kept>> kept_;
-    uint64_t fresh_loads_ = 0, resets_ = 0;
     std::string refusal_;
 };
 
